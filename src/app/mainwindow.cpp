@@ -1,0 +1,343 @@
+#include "mainwindow.h"
+#include "regmap/devicefile.h"
+#include "regmap/error.h"
+#include "tools/logfile.h"
+#include "treemodel.h"
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace {
+
+// The layout is given at 120 pixels per inch; Qt's device-independent pixels are at 96.
+constexpr int px(int at120) {
+    return (at120 * 4 + 2) / 5;
+}
+
+const QColor kNavy(0, 0, 128);
+const QColor kMediumGrey(0xA0, 0xA0, 0xA4);
+
+// The log window with its inset text area.
+class LogEdit : public QPlainTextEdit {
+public:
+    explicit LogEdit(QWidget* parent) : QPlainTextEdit(parent) {}
+    void SetMemoMargins() {
+        setViewportMargins(px(10), px(10), px(15), px(10));
+        clear();
+    }
+};
+
+QFont MonospacedFont() {
+    QFont font = QFontDatabase::families().contains(QStringLiteral("Cousine"))
+                     ? QFont(QStringLiteral("Cousine"))
+                     : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(px(15));
+    return font;
+}
+
+QFont WindowFont() {
+    QFont font = QFontDatabase::families().contains(QStringLiteral("Microsoft Sans Serif"))
+                     ? QFont(QStringLiteral("Microsoft Sans Serif"))
+                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(px(15));
+    return font;
+}
+
+QLabel* FieldLabel(const QString& caption, QWidget* parent, int x, int y) {
+    auto* label = new QLabel(caption, parent);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, kNavy);
+    label->setPalette(palette);
+    label->setGeometry(px(x), px(y), px(90), px(21));
+    return label;
+}
+
+QComboBox* Combo(const char* name, QWidget* parent, const QStringList& items) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->addItems(items);
+    return box;
+}
+
+QLineEdit* Edit(const char* name, QWidget* parent, const QString& text) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+QPushButton* Button(const char* name, const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+QGroupBox* Group(const char* name, const QString& caption, QWidget* parent) {
+    auto* group = new QGroupBox(caption, parent);
+    group->setObjectName(QLatin1String(name));
+    return group;
+}
+
+void SetFill(QFrame* shape, const QColor& colour) {
+    QPalette palette = shape->palette();
+    palette.setColor(QPalette::Window, colour);
+    shape->setPalette(palette);
+}
+
+} // namespace
+
+TForm1::TForm1(const QString& executablePath, QWidget* parent)
+    : QWidget(parent), executablePath_(executablePath),
+      directory_(QFileInfo(executablePath).absolutePath()) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("vardel"));
+    setFont(WindowFont());
+    setFixedSize(px(982), px(695));
+    BuildLayout();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildLayout() {
+    auto* column = new QWidget(this);
+    column->setGeometry(px(982 - 250), 0, px(250), px(695));
+    BuildConnectionGroup(column);
+    BuildDeviceGroup(column);
+    BuildMonitorGroup(column);
+    BuildCalibrationGroup(column);
+
+    auto* memo = new LogEdit(this);
+    Memo1 = memo;
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(px(982 - 250 - 280), 0, px(280), px(695));
+    Memo1->setFont(MonospacedFont());
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setTabChangesFocus(false);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setToolTip(QStringLiteral("Okno logów"));
+    BuildLeftArea();
+}
+
+void TForm1::BuildConnectionGroup(QWidget* column) {
+    gbPolaczenie = Group("gbPolaczenie", QStringLiteral(" Połączenie "), column);
+    gbPolaczenie->setGeometry(0, 0, px(250), px(160));
+    FieldLabel(QStringLiteral("Port szer:"), gbPolaczenie, 10, 30);
+    ComCBox = Combo("ComCBox", gbPolaczenie, {});
+    ComCBox->setGeometry(px(105), px(27), px(115), px(26));
+    shConnect = new QFrame(gbPolaczenie);
+    shConnect->setObjectName(QStringLiteral("shConnect"));
+    shConnect->setGeometry(px(226), px(32), px(6), px(16));
+    shConnect->setAutoFillBackground(true);
+    SetFill(shConnect, kMediumGrey);
+    FieldLabel(QStringLiteral("Szybkość:"), gbPolaczenie, 10, 70);
+    cbxBaud = Combo("cbxBaud", gbPolaczenie, {"9600", "19200"});
+    cbxBaud->setCurrentIndex(1);
+    cbxBaud->setGeometry(px(105), px(67), px(115), px(26));
+    FieldLabel(QStringLiteral("Parzystość:"), gbPolaczenie, 10, 110);
+    cbxParity = Combo("cbxParity", gbPolaczenie, {"none", "even", "odd"});
+    cbxParity->setCurrentIndex(1);
+    cbxParity->setGeometry(px(105), px(107), px(115), px(26));
+    ComCBox->installEventFilter(this);
+}
+
+void TForm1::BuildDeviceGroup(QWidget* column) {
+    gbPrzetwornik = Group("gbPrzetwornik", QStringLiteral(" Przetwornik "), column);
+    gbPrzetwornik->setGeometry(0, px(160), px(250), px(153));
+    FieldLabel(QStringLiteral("Typ:"), gbPrzetwornik, 10, 30);
+    cbxDevice = Combo("cbxDevice", gbPrzetwornik, {});
+    cbxDevice->setGeometry(px(105), px(27), px(130), px(26));
+    cbxDevice->installEventFilter(this);
+    connect(cbxDevice, &QComboBox::activated, this,
+            [this](int index) { cbxDeviceSelect(cbxDevice->itemText(index)); });
+    FieldLabel(QStringLiteral("Adres:"), gbPrzetwornik, 10, 70);
+    eSlave = Edit("eSlave", gbPrzetwornik, QStringLiteral("247"));
+    eSlave->setGeometry(px(105), px(67), px(130), px(26));
+    btReset = Button("btReset", QStringLiteral("Reset"), gbPrzetwornik);
+    btReset->setGeometry(px(105), px(107), px(130), px(30));
+}
+
+void TForm1::BuildMonitorGroup(QWidget* column) {
+    gbMon = Group("gbMon", QStringLiteral(" Monitor "), column);
+    gbMon->setGeometry(0, px(313), px(250), px(128));
+    FieldLabel(QStringLiteral("Rejestr:"), gbMon, 10, 28);
+    lbReg = new QLabel(gbMon);
+    lbReg->setObjectName(QStringLiteral("lbReg"));
+    lbReg->setGeometry(px(105), px(28), px(140), px(21));
+    FieldLabel(QStringLiteral("Okres:"), gbMon, 10, 60);
+    ePeriod = Edit("ePeriod", gbMon, QStringLiteral("2000"));
+    ePeriod->setGeometry(px(105), px(57), px(130), px(26));
+    cbMonitor = new QCheckBox(QStringLiteral("Monitorowanie"), gbMon);
+    cbMonitor->setObjectName(QStringLiteral("cbMonitor"));
+    cbMonitor->setGeometry(px(10), px(92), px(200), px(26));
+}
+
+void TForm1::BuildCalibrationGroup(QWidget* column) {
+    gbKal = Group("gbKal", QStringLiteral(" Kalibracja "), column);
+    gbKal->setGeometry(0, px(441), px(250), px(695 - 441));
+    FieldLabel(QStringLiteral("Wielkość:"), gbKal, 10, 30);
+    cbxKalibracja = Combo("cbxKalibracja", gbKal, {"100R", "400R"});
+    cbxKalibracja->setCurrentIndex(-1);
+    cbxKalibracja->setEditText(QString());
+    cbxKalibracja->setGeometry(px(105), px(27), px(130), px(26));
+    FieldLabel(QStringLiteral("Licznik:"), gbKal, 10, 70);
+    eCount = Edit("eCount", gbKal, QStringLiteral("16"));
+    eCount->setGeometry(px(105), px(67), px(130), px(26));
+    Button1 = Button("Button1", QStringLiteral("Start"), gbKal);
+    Button1->setGeometry(px(105), px(105), px(130), px(30));
+    FieldLabel(QStringLiteral("Wartość:"), gbKal, 10, 150);
+    eMed = Edit("eMed", gbKal, QStringLiteral("8"));
+    eMed->setGeometry(px(105), px(147), px(130), px(26));
+    btZapisz = Button("btZapisz", QStringLiteral("Zapisz"), gbKal);
+    btZapisz->setGeometry(px(105), px(185), px(130), px(30));
+    gbKal->hide();
+}
+
+void TForm1::BuildLeftArea() {
+    const int width = 982 - 250 - 280;
+    VT = new QTreeView(this);
+    VT->setObjectName(QStringLiteral("VT"));
+    VT->setGeometry(0, 0, px(width), px(695 - 76));
+    VT->setFont(MonospacedFont());
+    VT->setToolTip(QStringLiteral("Okno rejestrów"));
+    VT->setAnimated(false);
+    VT->setUniformRowHeights(false);
+    VT->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    VT->setBackgroundRole(QPalette::Button);
+    VT->viewport()->setBackgroundRole(QPalette::Button);
+    model_ = new RegisterTreeModel(tree_, this);
+    VT->setModel(model_);
+    QHeaderView* header = VT->header();
+    header->setSectionsMovable(true);
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setFixedHeight(px(25));
+    header->resizeSection(0, px(180));
+    header->resizeSection(1, px(80));
+    header->resizeSection(2, px(188));
+    tree_.setRepaintHandler([this] { model_->refreshAll(); });
+
+    GroupBox3 = Group("GroupBox3", QStringLiteral(" modbus  "), this);
+    GroupBox3->setGeometry(0, px(695 - 76), px(width), px(76));
+    const QColor shadow = palette().color(QPalette::Shadow);
+    for (int row = 0; row < 2; ++row) {
+        auto* caption =
+            new QLabel(row == 0 ? QStringLiteral("TX:") : QStringLiteral("RX:"), GroupBox3);
+        QPalette palette = caption->palette();
+        palette.setColor(QPalette::WindowText, shadow);
+        caption->setPalette(palette);
+        caption->setGeometry(px(10), px(22 + 24 * row), px(30), px(21));
+        auto* value = new QLabel(QStringLiteral("-"), GroupBox3);
+        value->setObjectName(row == 0 ? QStringLiteral("lbTX") : QStringLiteral("lbRX"));
+        value->setFont(MonospacedFont());
+        value->setGeometry(px(45), px(22 + 24 * row), px(width - 55), px(21));
+        (row == 0 ? lbTX : lbRX) = value;
+    }
+}
+
+void TForm1::FormCreate() {
+    static_cast<LogEdit*>(Memo1)->SetMemoMargins();
+}
+
+template <typename F> void TForm1::Guarded(F&& action) {
+    try {
+        action();
+    } catch (const AppError& error) {
+        ShowMessage(BoxText(error.message()), true);
+    } catch (const std::exception& error) {
+        ShowMessage(BoxText(QString::fromLocal8Bit(error.what())), true);
+    }
+}
+
+void TForm1::ShowMessage(const QString& text, bool error) {
+    if (messageSink) {
+        messageSink(text, error);
+        return;
+    }
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information,
+                    QStringLiteral("vardel"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::AppendLogLine(const QString& line) {
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(line + '\n');
+}
+
+QString TForm1::LogText() const {
+    return Memo1->toPlainText();
+}
+
+void TForm1::cbxDeviceEnter() {
+    QStringList names = ListDeviceFiles(directory_);
+    names.sort(Qt::CaseInsensitive);
+    const QString text = cbxDevice->currentText();
+    const QSignalBlocker blocker(cbxDevice);
+    cbxDevice->clear();
+    cbxDevice->addItems(names);
+    cbxDevice->setCurrentIndex(cbxDevice->findText(text));
+    cbxDevice->setEditText(text);
+}
+
+void TForm1::cbxDeviceSelect(const QString& name) {
+    Guarded([&] {
+        model_->resetAround([&] { LoadDeviceFile(directory_ + '/' + name, tree_); });
+        CollapseAll();
+        if (name.contains(QLatin1String("F.dat"))) {
+            gbKal->show();
+            Memo1->show();
+        } else {
+            gbKal->hide();
+        }
+    });
+}
+
+void TForm1::CollapseAll() {
+    for (TreeNode* node = tree_.First(); node; node = RegisterTree::GetNext(node))
+        node->states &= ~NodeState::Expanded;
+    VT->collapseAll();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+        if (watched == cbxDevice) Guarded([this] { cbxDeviceEnter(); });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose() {
+    if (closed_) return;
+    closed_ = true;
+    const QString text = LogText();
+    if (text.isEmpty()) return;
+    const QString path = LogPathFor(executablePath_);
+    try {
+        SaveLogFile(path, text);
+    } catch (const AppError& error) {
+        // The window is closing: report why, then let the operator put the log elsewhere.
+        ShowMessage(BoxText(error.message()), true);
+        if (messageSink) return;
+        const QString other = QFileDialog::getSaveFileName(this, QString(), directory_);
+        if (!other.isEmpty()) Guarded([&] { SaveLogFile(other, text); });
+    }
+}

@@ -1,0 +1,84 @@
+#include "treemodel.h"
+#include <QSize>
+
+RegisterTreeModel::RegisterTreeModel(RegisterTree& tree, QObject* parent)
+    : QAbstractItemModel(parent), tree_(tree) {}
+
+void RegisterTreeModel::resetAround(const std::function<void()>& change) {
+    beginResetModel();
+    struct End {
+        RegisterTreeModel* model;
+        ~End() { model->endResetModel(); }
+    } end{this};
+    change();
+}
+
+void RegisterTreeModel::refreshAll() {
+    // The shape is unchanged; every visible cell is asked again.
+    emit layoutAboutToBeChanged();
+    emit layoutChanged();
+}
+
+TreeNode* RegisterTreeModel::nodeOf(const QModelIndex& index) const {
+    return index.isValid() ? static_cast<TreeNode*>(index.internalPointer()) : nullptr;
+}
+
+QModelIndex RegisterTreeModel::indexOf(const TreeNode* node, int column) const {
+    return node ? createIndex(node->row(), column, const_cast<TreeNode*>(node)) : QModelIndex();
+}
+
+const std::vector<std::unique_ptr<TreeNode>>&
+RegisterTreeModel::childrenOf(const QModelIndex& parent) const {
+    return parent.isValid() ? nodeOf(parent)->children() : tree_.topLevel();
+}
+
+QModelIndex RegisterTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (column < 0 || column > ColValue || row < 0 || row >= rowCount(parent)) return {};
+    return createIndex(row, column, childrenOf(parent)[row].get());
+}
+
+QModelIndex RegisterTreeModel::parent(const QModelIndex& child) const {
+    const TreeNode* node = nodeOf(child);
+    return node ? indexOf(node->parent()) : QModelIndex();
+}
+
+int RegisterTreeModel::rowCount(const QModelIndex& parent) const {
+    if (parent.column() > 0) return 0;
+    // A node without its has-children flag shows no children, as the first-child query says.
+    if (parent.isValid() && !nodeOf(parent)->has(NodeState::HasChildren)) return 0;
+    return static_cast<int>(childrenOf(parent).size());
+}
+
+int RegisterTreeModel::columnCount(const QModelIndex&) const {
+    return 3;
+}
+
+QVariant RegisterTreeModel::data(const QModelIndex& index, int role) const {
+    const TreeNode* node = nodeOf(index);
+    if (!node) return {};
+    const RegisterNode& r = node->record;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return index.column() == ColName      ? r.Name
+               : index.column() == ColAddress ? r.Address
+                                              : r.Value;
+    case Qt::ForegroundRole:
+        return foreground ? foreground(node, index.column()) : QVariant();
+    case Qt::SizeHintRole:
+        return index.column() == ColName ? QVariant(QSize(-1, node->height)) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant RegisterTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    static const char* const captions[] = {"Rejestr", "Adres", "Wartość"};
+    return section >= 0 && section < 3 ? QString::fromUtf8(captions[section]) : QVariant();
+}
+
+Qt::ItemFlags RegisterTreeModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}

@@ -1,0 +1,56 @@
+#include "modbus.h"
+#include <utility>
+
+std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+
+void AppendCrc(RequestFrame& frame) {
+    if (frame.Length + 2 > kFrameSize) return;
+    frame.Crc = Crc16(frame.Frame, frame.Length);
+    frame.Frame[frame.Length] = frame.Crc & 0xFF;
+    frame.Frame[frame.Length + 1] = frame.Crc >> 8;
+    frame.Length += 2;
+}
+
+bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count) {
+    if (count < 2) return false;
+    const std::uint16_t received = bytes[count - 2] | bytes[count - 1] << 8;
+    return received == Crc16(bytes, count - 2);
+}
+
+QString HexText(const std::uint8_t* bytes, std::uint16_t count) {
+    static const char digits[] = "0123456789ABCDEF";
+    QString text(1 + 2 * count, Qt::Uninitialized);
+    text[0] = '$';
+    for (std::uint16_t i = 0; i < count; ++i) {
+        text[1 + 2 * i] = QLatin1Char(digits[bytes[i] >> 4]);
+        text[2 + 2 * i] = QLatin1Char(digits[bytes[i] & 0x0F]);
+    }
+    return text;
+}
+
+void Swap16(std::uint16_t& word) {
+    word = static_cast<std::uint16_t>(word << 8 | word >> 8);
+}
+
+void Reverse4(std::uint8_t* bytes) {
+    std::swap(bytes[0], bytes[3]);
+    std::swap(bytes[1], bytes[2]);
+}
+
+void SwapPairs(std::uint8_t* bytes, std::uint16_t count) {
+    for (int i = 0; i < count / 2; ++i)
+        std::swap(bytes[2 * i], bytes[2 * i + 1]);
+}
+
+void PutWord(RequestFrame& frame, int position, std::uint16_t value) {
+    frame.Frame[position] = value >> 8;
+    frame.Frame[position + 1] = value & 0xFF;
+}

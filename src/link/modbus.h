@@ -1,0 +1,51 @@
+#pragma once
+// Modbus RTU frames: the single outgoing request, the single receive area, the CRC, the
+// hexadecimal text of frames and the byte-order helpers.
+#include <QString>
+#include <cstdint>
+
+constexpr int kFrameSize = 36;
+constexpr int kReplySize = 128;
+constexpr int kMaxWriteRegisters = 13; // 7 header bytes + 26 data bytes + CRC fill the frame
+
+// Frame area positions.
+enum FramePos : int {
+    fpSlave = 0,
+    fpFunction = 1,
+    fpStart = 2,
+    fpQuantity = 4,
+    fpByteCount = 6,
+    fpData = 7
+};
+
+struct RequestFrame {
+    std::uint8_t Frame[kFrameSize] = {};
+    std::uint16_t RegisterAddress = 0;
+    std::uint16_t Crc = 0;
+    std::uint8_t Length = 0;
+    std::uint8_t RegisterCount = 0;
+    std::uint8_t ValueType = 0;
+
+    std::uint8_t FunctionCode() const { return Frame[fpFunction]; }
+};
+
+struct ReplyBuffer {
+    std::uint8_t Bytes[kReplySize] = {};
+    std::uint32_t BytesRead = 0;
+};
+
+// CRC-16/MODBUS: init FFFF, reflected polynomial A001, no final XOR; "123456789" gives 4B37.
+std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count);
+// Appends the CRC of the frame's Length bytes, low byte first; never writes past the frame.
+void AppendCrc(RequestFrame& frame);
+// False for fewer than 2 bytes, which carry no CRC.
+bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count);
+// "$" followed by two upper-case hexadecimal digits per byte.
+QString HexText(const std::uint8_t* bytes, std::uint16_t count);
+
+void Swap16(std::uint16_t& word);
+void Reverse4(std::uint8_t* bytes);
+void SwapPairs(std::uint8_t* bytes, std::uint16_t count);
+
+// A 16-bit field of the frame area, high byte first.
+void PutWord(RequestFrame& frame, int position, std::uint16_t value);

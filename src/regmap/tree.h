@@ -1,0 +1,102 @@
+#pragma once
+// The register tree: nodes with their record and tree state, the queries the other modules
+// use, and a nesting update bracket that defers repainting to its outermost end.
+#include "record.h"
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+enum CheckState : std::uint8_t {
+    csUncheckedNormal = 0,
+    csUncheckedPressed = 1,
+    csCheckedNormal = 2,
+    csCheckedPressed = 3,
+    csMixedNormal = 4,
+    csMixedPressed = 5
+};
+
+enum CheckKind : std::uint8_t {
+    ckNone = 0,
+    ckTriStateCheckBox = 1,
+    ckCheckBox = 2,
+    ckRadioButton = 3,
+    ckButton = 4
+};
+
+namespace NodeState {
+constexpr std::uint16_t Initialized = 1 << 0;
+constexpr std::uint16_t Disabled = 1 << 3;
+constexpr std::uint16_t Expanded = 1 << 5;
+constexpr std::uint16_t HasChildren = 1 << 6;
+constexpr std::uint16_t Visible = 1 << 7;
+constexpr std::uint16_t Selected = 1 << 8;
+// Bits the writer never stores: they only mean something while the program runs.
+constexpr std::uint16_t Transient = (1 << 1) | (1 << 2) | (1 << 4) | (1 << 9) | (1 << 13);
+} // namespace NodeState
+
+class TreeNode {
+public:
+    RegisterNode record;
+    std::uint16_t states = 0;
+    std::uint16_t height = 18;
+    std::uint8_t alignment = 0;
+    std::uint8_t checkState = csUncheckedNormal;
+    std::uint8_t checkKind = ckNone;
+
+    // None for a top-level node.
+    TreeNode* parent() const { return parent_ && parent_->parent_ ? parent_ : nullptr; }
+    int row() const { return row_; }
+    int depth() const;
+    const std::vector<std::unique_ptr<TreeNode>>& children() const { return children_; }
+    TreeNode* appendChild();
+    bool has(std::uint16_t flag) const { return (states & flag) != 0; }
+
+private:
+    friend class RegisterTree;
+    TreeNode* parent_ = nullptr;
+    int row_ = 0;
+    std::vector<std::unique_ptr<TreeNode>> children_;
+};
+
+class RegisterTree {
+public:
+    RegisterTree();
+
+    const std::vector<std::unique_ptr<TreeNode>>& topLevel() const { return root_.children_; }
+    TreeNode* appendTopLevel() { return root_.appendChild(); }
+    void clear();
+    bool isEmpty() const { return root_.children_.empty(); }
+
+    // None when the node's has-children flag is clear, even if it holds children.
+    static TreeNode* FirstChild(const TreeNode* node);
+    static TreeNode* NextSibling(const TreeNode* node);
+    // Depth-first order over every node: children before the next sibling.
+    TreeNode* First() const;
+    static TreeNode* GetNext(const TreeNode* node);
+    // First node in depth-first order whose Name equals the text exactly.
+    TreeNode* FindNodeByName(const QString& name) const;
+
+    void BeginUpdate() { ++updateDepth_; }
+    void EndUpdate();
+    void Repaint() const;
+    void setRepaintHandler(std::function<void()> handler) { repaint_ = std::move(handler); }
+
+private:
+    TreeNode root_;
+    int updateDepth_ = 0;
+    std::function<void()> repaint_;
+};
+
+// Closes the update bracket even when the code inside it throws.
+class UpdateBracket {
+public:
+    explicit UpdateBracket(RegisterTree& tree) : tree_(tree) { tree_.BeginUpdate(); }
+    ~UpdateBracket() { tree_.EndUpdate(); }
+    UpdateBracket(const UpdateBracket&) = delete;
+    UpdateBracket& operator=(const UpdateBracket&) = delete;
+
+private:
+    RegisterTree& tree_;
+};

@@ -1,0 +1,30 @@
+#include "loglines.h"
+
+QString OverlayText(const QString& text, const QString& line, int column) {
+    QString result = line;
+    if (result.size() < column) {
+        result = result.leftJustified(column, ' ');
+        result.insert(column - 1, text);
+    } else if (column >= 1) {
+        result.remove(column - 1, text.size());
+        result.insert(column - 1, text);
+    } else {
+        result.prepend(text);
+    }
+    return result;
+}
+
+QString TrimTrailingSpaces(const QString& line) {
+    qsizetype end = line.size();
+    while (end > 0 && line[end - 1] == ' ')
+        --end;
+    return line.left(end);
+}
+
+QString TransactionLine(const QString& address, const QString& name, const QString& value) {
+    QString line(80, ' ');
+    line = OverlayText(address, line, 0);
+    line = OverlayText(name, line, 6);
+    line = OverlayText(value, line, 17);
+    return TrimTrailingSpaces(line);
+}

@@ -1,0 +1,154 @@
+#include "codec.h"
+#include "numbers.h"
+#include "regmap/cp1250.h"
+#include <bit>
+#include <cstring>
+
+namespace {
+
+int MinimumDataBytes(int valueType) {
+    switch (valueType) {
+    case tcWord:
+    case tcInt:
+    case tcHex:
+        return 2;
+    case tcReal:
+    case tcPrec:
+    case tcFloat:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+float SingleFromLittleEndian(const std::uint8_t* b) {
+    return std::bit_cast<float>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 |
+                                std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+}
+
+void PutLittleEndian(std::uint8_t* b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<std::uint8_t>(v >> 8 * i);
+}
+
+QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType) {
+    switch (valueType) {
+    case tcWord:
+    case tcInt:
+    case tcHex: {
+        SwapPairs(d, n);
+        const auto word = static_cast<std::uint16_t>(d[0] | d[1] << 8);
+        if (valueType == tcWord) return QString::number(word);
+        if (valueType == tcInt) return QString::number(static_cast<std::int16_t>(word));
+        return '$' + QString::number(word, 16).toUpper().rightJustified(2, '0');
+    }
+    case tcReal:
+    case tcPrec:
+        SwapPairs(d, n);
+        return FormatFixed(SingleFromLittleEndian(d), valueType == tcPrec ? 10 : 2);
+    case tcFloat:
+        Reverse4(d);
+        return FormatFixed(SingleFromLittleEndian(d), 2);
+    case tcText:
+        return TextFromBytes(d, n);
+    default:
+        return {};
+    }
+}
+
+bool IsRead(std::uint8_t function) {
+    return function == 3 || function == 4;
+}
+bool IsWrite(std::uint8_t function) {
+    return function == 6 || function == 16;
+}
+
+// A read reply must hold the data its byte count claims, and enough of them for its type.
+bool ReadReplyComplete(const ReplyBuffer& reply, int valueType) {
+    const std::uint32_t received = reply.BytesRead & 0xFFFF;
+    const std::uint8_t count = reply.Bytes[2];
+    return received >= 5 && 5u + count <= received && count >= MinimumDataBytes(valueType);
+}
+
+} // namespace
+
+bool DecodeReply(TxnState& state, RegisterTree& tree) {
+    ReplyBuffer& reply = state.reply;
+    const std::uint8_t function = state.frame.FunctionCode();
+    const bool exception = (reply.Bytes[1] & 0x80) != 0;
+    if (exception || (IsRead(function) && !ReadReplyComplete(reply, state.frame.ValueType))) {
+        state.LastReplyOk = false;
+        return false;
+    }
+    state.LastReplyOk = true;
+    state.DecodedText.clear();
+    if (IsRead(function)) {
+        state.DecodedText = DecodeData(reply.Bytes + 3, reply.Bytes[2], state.frame.ValueType);
+        StoreValue(state, tree);
+    } else if (IsWrite(function)) {
+        state.DecodedText = state.PendingWriteText;
+        StoreValue(state, tree);
+    }
+    return true;
+}
+
+void StoreValue(TxnState& state, RegisterTree& tree) {
+    if (IsWrite(state.frame.FunctionCode()) || !state.CurrentRecord) return;
+    UpdateBracket bracket(tree);
+    state.CurrentRecord->Value = state.DecodedText;
+    if (state.CurrentRecord->Type == QLatin1String("HEX") &&
+        RegisterTree::FirstChild(state.CurrentNode))
+        MarkOptions(state, ParseInteger(state.DecodedText));
+}
+
+void MarkOptions(TxnState& state, std::int32_t value) {
+    for (TreeNode* node = RegisterTree::FirstChild(state.CurrentNode);
+         node && node->record.Type == QLatin1String("BIT"); node = RegisterTree::GetNext(node))
+        node->checkState =
+            ParseInteger(node->record.Value) == value ? csCheckedNormal : csUncheckedNormal;
+}
+
+QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
+    int length = 0;
+    while (length < count && bytes[length] != 0)
+        ++length;
+    return Cp1250ToString(reinterpret_cast<const char*>(bytes), length);
+}
+
+void EncodeWriteData(TxnState& state, const RegisterNode& node) {
+    const std::int32_t registers = ParseInteger(node.Count);
+    std::uint8_t* data = state.frame.Frame + fpData;
+    const int dataBytes = std::clamp(2 * registers, 0, 2 * kMaxWriteRegisters);
+    state.SwapWriteData = true;
+    switch (state.frame.ValueType) {
+    case tcWord:
+    case tcInt:
+    case tcHex:
+        std::memset(data, 0, std::max(dataBytes, 4));
+        PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value)));
+        break;
+    case tcReal:
+    case tcPrec:
+    case tcFloat: {
+        const float value = ParseReal(node.Value);
+        std::memset(data, 0, std::max(dataBytes, 4));
+        PutLittleEndian(data, std::bit_cast<std::uint32_t>(value));
+        if (state.frame.ValueType == tcFloat) {
+            Reverse4(data);
+            state.SwapWriteData = false;
+        }
+        break;
+    }
+    case tcText: {
+        const int used = std::min<qsizetype>(dataBytes, node.Value.size());
+        for (int i = 0; i < used; ++i)
+            data[i] = node.Value[i].unicode() & 0xFF;
+        std::memset(data + used, ' ', dataBytes - used);
+        if (used > 0) state.SwapWriteData = false;
+        break;
+    }
+    default:
+        std::memset(data, 0, dataBytes);
+        break;
+    }
+}

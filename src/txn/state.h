@@ -1,0 +1,25 @@
+#pragma once
+// The transaction state: the single frame and reply area and the fields that a read or a
+// write leaves for the next step.
+#include "link/modbus.h"
+#include "regmap/tree.h"
+#include <QString>
+
+struct TxnState {
+    RequestFrame frame;
+    ReplyBuffer reply;
+
+    TreeNode* CurrentNode = nullptr;
+    RegisterNode* CurrentRecord = nullptr;
+    TreeNode* HighlightNode = nullptr;
+    bool Walking = false;
+    bool LastReplyOk = false;
+    bool SwapWriteData = false;
+
+    QString DecodedText;
+    QString TxText;
+    QString LogAddressText;
+    QString LogNameText;
+    QString LogValueText;
+    QString PendingWriteText;
+};

@@ -1,0 +1,158 @@
+#include "app/mainwindow.h"
+#include "regmap/devicefile.h"
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+struct Message {
+    QString text;
+    bool error;
+};
+
+QColor Fill(QWidget* w) {
+    return w->palette().color(QPalette::Window);
+}
+} // namespace
+
+// The real window, offscreen, in a directory of its own.
+class TestWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString bin = qEnvironmentVariable("VARDEL_BIN");
+
+    std::unique_ptr<TForm1> NewWindow(QList<Message>* messages) {
+        auto w = std::make_unique<TForm1>(dir.path() + "/vardel");
+        w->messageSink = [messages](const QString& t, bool e) { messages->append({t, e}); };
+        return w;
+    }
+
+private slots:
+    void initTestCase() {
+        for (const char* name : {"TR100.dat", "TR100F.dat"})
+            QVERIFY(QFile::copy(bin + '/' + name, dir.path() + '/' + name));
+        QFile::copy(bin + "/TR100F.dat", dir.path() + "/tr100f.dat");
+        QFile bad(dir.path() + "/Zepsuty.DAT");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("E V\0T\0\2\0 \0F!", 12);
+    }
+
+    void defaults() {
+        QList<Message> messages;
+        auto w = NewWindow(&messages);
+        QCOMPARE(w->windowTitle(), QStringLiteral("vardel"));
+        QCOMPARE(w->size(), QSize(786, 556));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        auto combo = [&](const char* n) { return w->findChild<QComboBox*>(n); };
+        auto edit = [&](const char* n) { return w->findChild<QLineEdit*>(n)->text(); };
+        QCOMPARE(combo("ComCBox")->currentText(), QString());
+        QCOMPARE(combo("cbxBaud")->currentText(), QStringLiteral("19200"));
+        QCOMPARE(combo("cbxBaud")->count(), 2);
+        QCOMPARE(combo("cbxParity")->currentText(), QStringLiteral("even"));
+        QCOMPARE(combo("cbxParity")->itemText(0), QStringLiteral("none"));
+        QCOMPARE(combo("cbxDevice")->currentText(), QString());
+        QCOMPARE(combo("cbxKalibracja")->currentText(), QString());
+        QCOMPARE(combo("cbxKalibracja")->itemText(1), QStringLiteral("400R"));
+        QCOMPARE(edit("eSlave"), QStringLiteral("247"));
+        QCOMPARE(edit("ePeriod"), QStringLiteral("2000"));
+        QCOMPARE(edit("eCount"), QStringLiteral("16"));
+        QCOMPARE(edit("eMed"), QStringLiteral("8"));
+        QCOMPARE(w->findChild<QPushButton*>("btReset")->text(), QStringLiteral("Reset"));
+        QCOMPARE(w->findChild<QPushButton*>("Button1")->text(), QStringLiteral("Start"));
+        QCOMPARE(w->findChild<QPushButton*>("btZapisz")->text(), QStringLiteral("Zapisz"));
+        QVERIFY(!w->findChild<QCheckBox*>("cbMonitor")->isChecked());
+        QCOMPARE(w->findChild<QCheckBox*>("cbMonitor")->text(), QStringLiteral("Monitorowanie"));
+        QCOMPARE(w->findChild<QLabel*>("lbTX")->text(), QStringLiteral("-"));
+        QCOMPARE(w->findChild<QLabel*>("lbRX")->text(), QStringLiteral("-"));
+        QCOMPARE(w->findChild<QLabel*>("lbReg")->text(), QString());
+        QCOMPARE(w->findChild<QGroupBox*>("gbMon")->title(), QStringLiteral(" Monitor "));
+        QCOMPARE(w->findChild<QGroupBox*>("GroupBox3")->title(), QStringLiteral(" modbus  "));
+        QVERIFY(w->findChild<QGroupBox*>("gbKal")->isHidden());
+        QCOMPARE(Fill(w->findChild<QFrame*>("shConnect")), QColor(0xA0, 0xA0, 0xA4));
+        auto* memo = w->findChild<QPlainTextEdit*>("Memo1");
+        QCOMPARE(memo->toPlainText(), QString());
+        QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+        QCOMPARE(memo->toolTip(), QStringLiteral("Okno logów"));
+        auto* vt = w->findChild<QTreeView*>("VT");
+        QCOMPARE(vt->model()->rowCount(), 0);
+        QCOMPARE(vt->toolTip(), QString::fromUtf8("Okno rejestrów"));
+        QCOMPARE(vt->model()->headerData(2, Qt::Horizontal).toString(),
+                 QString::fromUtf8("Wartość"));
+        QCOMPARE(vt->header()->sectionSize(0), 144);
+        QVERIFY(messages.isEmpty());
+    }
+
+    void listsDeviceFilesOnFocus() {
+        QList<Message> messages;
+        auto w = NewWindow(&messages);
+        w->cbxDeviceEnter();
+        auto* box = w->findChild<QComboBox*>("cbxDevice");
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        QCOMPARE(items, (QStringList{"TR100.dat", "TR100F.dat", "tr100f.dat", "Zepsuty.DAT"}));
+    }
+
+    void loadShowsCalibrationByName_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("calibration");
+        QTest::newRow("F.dat") << "TR100F.dat" << true;
+        QTest::newRow("f.dat lower case") << "tr100f.dat" << false;
+        QTest::newRow("general") << "TR100.dat" << false;
+    }
+    void loadShowsCalibrationByName() {
+        QFETCH(QString, name);
+        QFETCH(bool, calibration);
+        QList<Message> messages;
+        auto w = NewWindow(&messages);
+        w->show();
+        w->cbxDeviceSelect(name);
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(w->findChild<QGroupBox*>("gbKal")->isVisible(), calibration);
+        auto* vt = w->findChild<QTreeView*>("VT");
+        QCOMPARE(vt->model()->rowCount(), 2 + (name == "TR100.dat"));
+        QVERIFY(!vt->isExpanded(vt->model()->index(0, 0)));
+        QCOMPARE(vt->model()->index(0, 0).data().toString(),
+                 QString(name == "TR100.dat" ? "Identyfikacja" : "Pomiar"));
+    }
+
+    void loadErrorsShowTheMessage() {
+        QList<Message> messages;
+        auto w = NewWindow(&messages);
+        w->cbxDeviceSelect("TR100.dat");
+        w->cbxDeviceSelect("Zepsuty.DAT");
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].text,
+                 QStringLiteral("Unable to load tree structure, the format is wrong."));
+        QVERIFY(messages[0].error);
+        QCOMPARE(w->findChild<QTreeView*>("VT")->model()->rowCount(), 0);
+        w->cbxDeviceSelect("brak.dat");
+        QCOMPARE(messages.size(), 2);
+        QVERIFY(messages[1].text.startsWith("Cannot open file \"" + dir.path() + "/brak.dat\". "));
+        QVERIFY(messages[1].text.endsWith('.'));
+    }
+
+    void closeSavesTheLogOnlyWhenItHoldsLines() {
+        const QString log = dir.path() + "/vardel.log";
+        QFile::remove(log);
+        QList<Message> messages;
+        {
+            auto w = NewWindow(&messages);
+            w->close();
+        }
+        QVERIFY(!QFile::exists(log));
+        {
+            auto w = NewWindow(&messages);
+            w->AppendLogLine("a");
+            w->AppendLogLine("");
+            w->AppendLogLine(QString::fromUtf8("bą"));
+            w->close();
+        }
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("a\r\n\r\nb\xB9\r\n"));
+        QVERIFY(messages.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
