@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSerialPortInfo>
 #include <QTreeView>
 
 namespace {
@@ -27,6 +28,9 @@ constexpr int px(int at120) {
 
 const QColor kNavy(0, 0, 128);
 const QColor kMediumGrey(0xA0, 0xA0, 0xA4);
+const QColor kRed(255, 0, 0);
+const QColor kLime(0, 255, 0);
+const QColor kGrey(0x80, 0x80, 0x80);
 
 // The log window with its inset text area.
 class LogEdit : public QPlainTextEdit {
@@ -152,6 +156,10 @@ void TForm1::BuildConnectionGroup(QWidget* column) {
     cbxParity->setCurrentIndex(1);
     cbxParity->setGeometry(px(105), px(107), px(115), px(26));
     ComCBox->installEventFilter(this);
+    connect(ComCBox, &QComboBox::activated, this, [this] { ComCBoxSelect(); });
+    // Enter in the editable box chooses what was typed: virtual ports, /dev/serial/by-id.
+    connect(ComCBox->lineEdit(), &QLineEdit::returnPressed, this, [this] { ComCBoxSelect(); });
+    link_.onLost = [this] { SetIndicator(kRed, link_.failureReason); };
 }
 
 void TForm1::BuildDeviceGroup(QWidget* column) {
@@ -312,10 +320,58 @@ void TForm1::CollapseAll() {
     VT->collapseAll();
 }
 
+void TForm1::SetIndicator(const QColor& colour, const QString& hint) {
+    SetFill(shConnect, colour);
+    shConnect->setToolTip(hint);
+}
+
+void TForm1::ComCBoxEnter() {
+    QStringList names{QStringLiteral("None")};
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        names << info.portName();
+    names.sort(Qt::CaseInsensitive);
+    const QString text = ComCBox->currentText();
+    const QSignalBlocker blocker(ComCBox);
+    ComCBox->clear();
+    ComCBox->addItems(names);
+    ComCBox->setCurrentIndex(ComCBox->findText(text));
+    ComCBox->setEditText(text);
+}
+
+void TForm1::ComCBoxSelect() {
+    Guarded([this] {
+        if (ComCBox->currentText() == QLatin1String("None"))
+            Disconnect();
+        else
+            Connect();
+    });
+}
+
+void TForm1::Connect() {
+    if (link_.isOpen()) Disconnect();
+    link_.com.PortPath = PortPathFor(ComCBox->currentText());
+    link_.com.LineSettings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
+    if (!link_.OpenPort(link_.com.PortPath, link_.com.LineSettings)) {
+        SetIndicator(kRed, link_.failureReason);
+        return;
+    }
+    if (!link_.SetPortTimeouts(30, 0, 40, 0, 30)) {
+        SetIndicator(kRed, link_.failureReason);
+        return;
+    }
+    SetIndicator(kLime, link_.com.PortPath);
+}
+
+void TForm1::Disconnect() {
+    if (link_.isOpen()) link_.ClosePort();
+    SetIndicator(kGrey, QString());
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
         if (watched == cbxDevice) Guarded([this] { cbxDeviceEnter(); });
+        if (watched == ComCBox) Guarded([this] { ComCBoxEnter(); });
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -328,6 +384,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::FormClose() {
     if (closed_) return;
     closed_ = true;
+    Disconnect();
     const QString text = LogText();
     if (text.isEmpty()) return;
     const QString path = LogPathFor(executablePath_);

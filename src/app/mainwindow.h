@@ -1,6 +1,7 @@
 #pragma once
 // TForm1, the main window: the fixed layout with every control and its default, and the
 // wiring of the controls' events.
+#include "link/serial.h"
 #include "regmap/tree.h"
 #include <QWidget>
 #include <functional>
@@ -30,6 +31,12 @@ public:
     void AppendLogLine(const QString& line);
     QString LogText() const;
 
+    SerialLink& link() { return link_; }
+    void ComCBoxEnter();
+    void ComCBoxSelect();
+    void Connect();
+    void Disconnect();
+
     void cbxDeviceEnter();
     void cbxDeviceSelect(const QString& name);
     void FormClose();
@@ -48,11 +55,13 @@ private:
     void FormCreate();
     void ShowMessage(const QString& text, bool error);
     void CollapseAll();
+    void SetIndicator(const QColor& colour, const QString& hint);
     template <typename F> void Guarded(F&& action);
 
     QString executablePath_;
     QString directory_;
     RegisterTree tree_;
+    SerialLink link_;
     RegisterTreeModel* model_ = nullptr;
     bool closed_ = false;
 

@@ -1,0 +1,144 @@
+#include "line.h"
+#include "regmap/error.h"
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void Fail(const QString& what) {
+    throw AppError(QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(strerror(errno))));
+}
+
+void MakeRaw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return;
+    cfmakeraw(&t);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+speed_t SpeedOf(int baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B19200;
+    }
+}
+
+// Bytes a request of this header needs in all, or 0 while that is not known yet.
+int RequestLength(const QByteArray& b) {
+    if (b.size() < 2) return 0;
+    switch (static_cast<unsigned char>(b[1])) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 8:
+        return 8;
+    case 15:
+    case 16:
+        return b.size() < 7 ? 0 : 9 + static_cast<unsigned char>(b[6]);
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+Line OpenPty(const QString& link) {
+    Line line;
+    line.fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (line.fd < 0 || grantpt(line.fd) != 0 || unlockpt(line.fd) != 0) Fail("posix_openpt");
+    const char* slave = ptsname(line.fd);
+    if (!slave) Fail("ptsname");
+    line.keepOpen = open(slave, O_RDWR | O_NOCTTY);
+    if (line.keepOpen < 0) Fail(slave);
+    MakeRaw(line.keepOpen);
+    MakeRaw(line.fd);
+    const QByteArray path = QFile::encodeName(link);
+    struct stat st {};
+    if (lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.constData());
+    if (symlink(slave, path.constData()) != 0) Fail(link);
+    line.link = link;
+    return line;
+}
+
+Line OpenPort(const QString& device, int baud, const QString& parity) {
+    Line line;
+    line.fd = open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
+    if (line.fd < 0) Fail(device);
+    termios t{};
+    tcgetattr(line.fd, &t);
+    cfmakeraw(&t);
+    cfsetspeed(&t, SpeedOf(baud));
+    t.c_cflag |= CLOCAL | CREAD;
+    if (parity == QLatin1String("none")) {
+        t.c_cflag |= CSTOPB;
+    } else {
+        t.c_cflag |= PARENB;
+        if (parity == QLatin1String("odd")) t.c_cflag |= PARODD;
+    }
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(line.fd, TCSANOW, &t) != 0) Fail(device);
+    return line;
+}
+
+void CloseLine(Line& line) {
+    if (!line.link.isEmpty()) unlink(QFile::encodeName(line.link).constData());
+    if (line.keepOpen >= 0) close(line.keepOpen);
+    if (line.fd >= 0) close(line.fd);
+    line = Line();
+}
+
+QByteArray ReadRequest(int fd, int pollMs) {
+    QByteArray request;
+    pollfd p{fd, POLLIN, 0};
+    int timeout = pollMs;
+    while (request.size() < 256) {
+        if (poll(&p, 1, timeout) <= 0) break;
+        char chunk[256];
+        const ssize_t n = read(fd, chunk, sizeof chunk - request.size());
+        if (n <= 0) {
+            if (n < 0 && errno == EIO) usleep(50000); // no one has the other side open
+            break;
+        }
+        request.append(chunk, n);
+        const int needed = RequestLength(request);
+        if (needed > 0 && request.size() >= needed) break;
+        timeout = 5;
+    }
+    return request;
+}
+
+void WriteAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.constData() + done, bytes.size() - done);
+        if (n < 0 && errno != EINTR && errno != EAGAIN) return;
+        if (n > 0) done += n;
+    }
+    tcdrain(fd);
+}

@@ -1,0 +1,231 @@
+// vardel-sim: a simulated transducer, a Modbus RTU slave built on libmodbus that serves the
+// registers of a device file on a pseudo-terminal or a real port.
+#include "line.h"
+#include "link/modbus.h"
+#include "registers.h"
+#include "regmap/error.h"
+#include "regmap/record.h"
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QMap>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <modbus/modbus.h>
+#include <random>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+std::mt19937 gRandom;
+
+std::uint32_t Random() {
+    return gRandom();
+}
+
+struct Faults {
+    int drop = 0, badCrc = 0, garbage = 0;
+    bool overlong = false;
+    int delayMs = 0, splitMs = 0;
+    QMap<int, int> exceptions; // start address -> exception code
+};
+
+struct Timing {
+    bool wireTime = false;
+    int baud = 19200;
+    double turnaroundMs = 2;
+    // 11 bits a character: start, 8 data, parity or a second stop bit, stop.
+    std::chrono::microseconds Of(qsizetype request, qsizetype reply) const {
+        const double seconds = double(request + reply) * 11 / baud;
+        return std::chrono::microseconds(std::int64_t(seconds * 1e6 + turnaroundMs * 1000));
+    }
+};
+
+void Log(const char* direction, const QByteArray& bytes) {
+    std::fprintf(stderr, "%s %s\n", direction,
+                 qPrintable(HexText(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                    std::uint16_t(bytes.size()))));
+}
+
+// libmodbus answers through one end of a socket pair; the simulator holds the other, so it
+// can delay, split or spoil a reply before it goes on the line.
+class Server {
+public:
+    Server(int slave, RegisterTables& tables, Faults faults)
+        : tables_(tables), faults_(std::move(faults)) {
+        socketpair(AF_UNIX, SOCK_STREAM, 0, pair_);
+        fcntl(pair_[0], F_SETFL, O_NONBLOCK);
+        ctx_ = modbus_new_rtu("/dev/null", 19200, 'E', 8, 1);
+        modbus_set_slave(ctx_, slave);
+        modbus_set_socket(ctx_, pair_[1]);
+        modbus_set_byte_timeout(ctx_, 0, 20000);
+    }
+    ~Server() {
+        modbus_free(ctx_);
+        close(pair_[0]);
+        close(pair_[1]);
+    }
+
+    QByteArray Answer(const QByteArray& request) {
+        write(pair_[0], request.constData(), request.size());
+        std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+        const int length = modbus_receive(ctx_, query);
+        Discard(pair_[1]);
+        if (length <= 0) return {};
+        const int function = query[1];
+        const int address = query[2] << 8 | query[3];
+        if (function == 8 && address == 1) return request; // restart communications: echo
+        if (faults_.exceptions.contains(address))
+            modbus_reply_exception(ctx_, query, faults_.exceptions[address]);
+        else {
+            if (function == 3 || function == 4) tables_.ApplyJitter(Random);
+            modbus_reply(ctx_, query, length, tables_.mapping());
+        }
+        QByteArray reply;
+        char chunk[512];
+        ssize_t n;
+        while ((n = read(pair_[0], chunk, sizeof chunk)) > 0)
+            reply.append(chunk, n);
+        return reply;
+    }
+
+    QByteArray Spoil(QByteArray reply, long number) const {
+        if (faults_.badCrc && number % faults_.badCrc == 0) reply[reply.size() - 1] ^= 0x5A;
+        if (faults_.garbage && number % faults_.garbage == 0) {
+            reply.resize(1 + Random() % 16);
+            for (char& c : reply)
+                c = static_cast<char>(Random());
+        }
+        if (faults_.overlong) reply = reply.leftJustified(200, '\0');
+        return reply;
+    }
+
+private:
+    static void Discard(int fd) {
+        const int flags = fcntl(fd, F_GETFL);
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+        char chunk[512];
+        while (read(fd, chunk, sizeof chunk) > 0) {
+        }
+        fcntl(fd, F_SETFL, flags);
+    }
+
+    RegisterTables& tables_;
+    Faults faults_;
+    modbus_t* ctx_;
+    int pair_[2];
+};
+
+void Send(int fd, const QByteArray& reply, int splitMs) {
+    if (splitMs <= 0 || reply.size() < 2) {
+        WriteAll(fd, reply);
+        return;
+    }
+    WriteAll(fd, reply.left(reply.size() / 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(splitMs));
+    WriteAll(fd, reply.mid(reply.size() / 2));
+}
+
+void Serve(const Line& line, Server& server, const Faults& faults, const Timing& timing,
+           bool verbose) {
+    long number = 0;
+    while (!gStop) {
+        const QByteArray request = ReadRequest(line.fd, 100);
+        if (request.isEmpty()) continue;
+        ++number;
+        const auto started = std::chrono::steady_clock::now();
+        if (verbose) Log("<-", request);
+        QByteArray reply = server.Answer(request);
+        if (reply.isEmpty() || (faults.drop && number % faults.drop == 0)) continue;
+        reply = server.Spoil(reply, number);
+        auto due = started + std::chrono::milliseconds(faults.delayMs);
+        if (timing.wireTime) due += timing.Of(request.size(), reply.size());
+        std::this_thread::sleep_until(due);
+        if (verbose) Log("->", reply);
+        Send(line.fd, reply, faults.splitMs);
+    }
+}
+
+int Run(const QCommandLineParser& args) {
+    RegisterTables tables;
+    for (const QString& warning : tables.LoadDevice(args.value("device")))
+        std::fprintf(stderr, "vardel-sim: %s\n", qPrintable(warning));
+    for (const QString& set : args.values("set"))
+        tables.SetWords(set);
+    for (const QString& jitter : args.values("jitter"))
+        tables.AddJitter(jitter);
+    gRandom.seed(args.isSet("seed") ? ParseInteger(args.value("seed")) : std::random_device()());
+
+    Faults faults;
+    faults.drop = ParseInteger(args.value("drop"));
+    faults.badCrc = ParseInteger(args.value("bad-crc"));
+    faults.garbage = ParseInteger(args.value("garbage"));
+    faults.overlong = args.isSet("overlong");
+    faults.delayMs = ParseInteger(args.value("delay"));
+    faults.splitMs = ParseInteger(args.value("split"));
+    for (const QString& e : args.values("exception")) {
+        const QStringList parts = e.split(':');
+        if (parts.size() != 2) throw AppError("--exception wants ADDR:CODE");
+        faults.exceptions[ParseInteger(parts[0]) & 0xFFFF] = ParseInteger(parts[1]);
+    }
+    Timing timing;
+    timing.wireTime = args.isSet("wire-time");
+    timing.baud = ParseInteger(args.value("baud"));
+    timing.turnaroundMs = args.value("turnaround").toDouble();
+
+    Line line = args.isSet("pty") ? OpenPty(args.value("pty"))
+                                  : OpenPort(args.value("port"), timing.baud, args.value("parity"));
+    std::printf("%s\n", qPrintable(args.isSet("pty") ? args.value("pty") : args.value("port")));
+    std::fflush(stdout);
+    Server server(ParseInteger(args.value("slave")), tables, faults);
+    Serve(line, server, faults, timing, args.isSet("v"));
+    CloseLine(line);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser args;
+    args.setApplicationDescription("Simulated Modbus RTU transducer serving a device file.");
+    args.addHelpOption();
+    args.addOptions({
+        {"device", "Device file whose registers are served.", "FILE.dat"},
+        {"slave", "Slave address.", "N", "247"},
+        {"pty", "Open a pseudo-terminal and link its slave side here.", "LINK"},
+        {"port", "Serve on a real serial port instead.", "DEVICE"},
+        {"baud", "Baud rate (port, and --wire-time).", "B", "19200"},
+        {"parity", "none, even or odd (port).", "P", "even"},
+        {"set", "Raw 16-bit words at an address.", "ADDR=WORD[,WORD...]"},
+        {"jitter", "Uniform noise on a register at every read.", "NAME:AMPLITUDE"},
+        {"seed", "Seed of the noise and garbage.", "N"},
+        {"wire-time", "Delay replies by the line's transmission time."},
+        {"turnaround", "Turnaround added by --wire-time, ms.", "MS", "2"},
+        {"drop", "No reply to every Nth request.", "N", "0"},
+        {"bad-crc", "Bad CRC in every Nth reply.", "N", "0"},
+        {"exception", "Exception reply for requests at an address.", "ADDR:CODE"},
+        {"garbage", "Random bytes instead of every Nth reply.", "N", "0"},
+        {"overlong", "Pad every reply to 200 bytes."},
+        {"delay", "Reply this late, ms.", "MS", "0"},
+        {"split", "Send replies in two halves this far apart, ms.", "MS", "0"},
+        {"v", "Log requests and replies as hex on stderr."},
+    });
+    args.process(app);
+    if (!args.isSet("device") || args.isSet("pty") == args.isSet("port")) {
+        std::fputs("vardel-sim: --device and one of --pty or --port are required\n", stderr);
+        return 2;
+    }
+    std::signal(SIGINT, [](int) { gStop = 1; });
+    std::signal(SIGTERM, [](int) { gStop = 1; });
+    try {
+        return Run(args);
+    } catch (const AppError& e) {
+        std::fprintf(stderr, "vardel-sim: %s\n", qPrintable(e.message()));
+        return 1;
+    }
+}

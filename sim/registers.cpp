@@ -1,0 +1,87 @@
+#include "registers.h"
+#include "regmap/devicefile.h"
+#include "regmap/error.h"
+#include "txn/builders.h"
+#include <QStringList>
+
+namespace {
+
+// The register words a write of the node's Value would carry, by the project's encoder.
+std::vector<std::uint16_t> WordsOf(const RegisterNode& r) {
+    const int count = ParseInteger(r.Count);
+    if (count == 1) return {static_cast<std::uint16_t>(ParseInteger(r.Value))};
+    TxnState state;
+    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type));
+    BuildWriteMultipleRequest(state, r, "1");
+    std::vector<std::uint16_t> words;
+    for (int i = 0; i < count; ++i)
+        words.push_back(static_cast<std::uint16_t>(state.frame.Frame[fpData + 2 * i] << 8 |
+                                                   state.frame.Frame[fpData + 2 * i + 1]));
+    return words;
+}
+
+} // namespace
+
+RegisterTables::RegisterTables() : mapping_(modbus_mapping_new(0, 0, 65536, 65536)) {}
+
+RegisterTables::~RegisterTables() {
+    modbus_mapping_free(mapping_);
+}
+
+void RegisterTables::Store(int address, bool input, const std::vector<std::uint16_t>& words) {
+    std::uint16_t* table = input ? mapping_->tab_input_registers : mapping_->tab_registers;
+    for (std::size_t i = 0; i < words.size() && address + i < 65536; ++i)
+        table[address + i] = words[i];
+}
+
+QStringList RegisterTables::LoadDevice(const QString& path) {
+    devicePath_ = path;
+    RegisterTree tree;
+    LoadDeviceFile(path, tree);
+    QStringList warnings;
+    for (TreeNode* node = tree.First(); node; node = RegisterTree::GetNext(node)) {
+        const RegisterNode& r = node->record;
+        const AccessCode access = AccessCodeOf(r.Access);
+        if (access == acNone || r.Value.isEmpty()) continue;
+        try {
+            Store(ParseInteger(r.Address) & 0xFFFF, access == acRO, WordsOf(r));
+        } catch (const AppError& e) {
+            warnings << QStringLiteral("%1: %2").arg(r.Name, e.message());
+        }
+    }
+    return warnings;
+}
+
+void RegisterTables::SetWords(const QString& spec) {
+    const QStringList parts = spec.split('=');
+    if (parts.size() != 2) throw AppError(QStringLiteral("--set wants ADDR=WORD[,WORD...]"));
+    std::vector<std::uint16_t> words;
+    for (const QString& w : parts[1].split(','))
+        words.push_back(static_cast<std::uint16_t>(ParseInteger(w)));
+    const int address = ParseInteger(parts[0]) & 0xFFFF;
+    Store(address, true, words);
+    Store(address, false, words);
+}
+
+void RegisterTables::AddJitter(const QString& spec) {
+    const qsizetype colon = spec.lastIndexOf(':');
+    if (colon < 0) throw AppError(QStringLiteral("--jitter wants NAME:AMPLITUDE"));
+    RegisterTree tree;
+    LoadDeviceFile(devicePath_, tree);
+    const TreeNode* node = tree.FindNodeByName(spec.left(colon));
+    if (!node) throw AppError(QStringLiteral("--jitter: no register %1").arg(spec.left(colon)));
+    Jitter j;
+    j.address = ParseInteger(node->record.Address) & 0xFFFF;
+    j.input = AccessCodeOf(node->record.Access) == acRO;
+    j.base = (j.input ? mapping_->tab_input_registers : mapping_->tab_registers)[j.address];
+    j.amplitude = ParseInteger(spec.mid(colon + 1));
+    jitters_.push_back(j);
+}
+
+void RegisterTables::ApplyJitter(std::uint32_t (*random)()) {
+    for (const Jitter& j : jitters_) {
+        const int noise = static_cast<int>(random() % (2 * j.amplitude + 1)) - j.amplitude;
+        (j.input ? mapping_->tab_input_registers : mapping_->tab_registers)[j.address] =
+            static_cast<std::uint16_t>(j.base + noise);
+    }
+}

@@ -1,0 +1,243 @@
+#include "serial.h"
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <cstring>
+#ifndef Q_OS_WIN
+#include <termios.h>
+#endif
+
+std::optional<LineParameters> ParseLineSettings(const QString& text) {
+    const QStringList fields = text.split(',');
+    if (fields.size() != 4) return std::nullopt;
+    LineParameters p;
+    bool ok = false;
+    p.baud = fields[0].trimmed().toInt(&ok);
+    if (!ok || p.baud <= 0) return std::nullopt;
+    const QString parity = fields[1].trimmed().toLower();
+    if (parity == "n")
+        p.parity = QSerialPort::NoParity;
+    else if (parity == "e")
+        p.parity = QSerialPort::EvenParity;
+    else if (parity == "o")
+        p.parity = QSerialPort::OddParity;
+    else if (parity == "m")
+        p.parity = QSerialPort::MarkParity;
+    else if (parity == "s")
+        p.parity = QSerialPort::SpaceParity;
+    else
+        return std::nullopt;
+    const int data = fields[2].trimmed().toInt(&ok);
+    if (!ok || data < 5 || data > 8) return std::nullopt;
+    p.dataBits = static_cast<QSerialPort::DataBits>(data);
+    const QString stop = fields[3].trimmed();
+    if (stop == "1")
+        p.stopBits = QSerialPort::OneStop;
+    else if (stop == "1.5")
+        p.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == "2")
+        p.stopBits = QSerialPort::TwoStop;
+    else
+        return std::nullopt;
+    return p;
+}
+
+QString LineSettingsFor(const QString& baud, int parityIndex) {
+    switch (parityIndex) {
+    case 1:
+        return baud + QStringLiteral(",e,8,1");
+    case 2:
+        return baud + QStringLiteral(",o,8,1");
+    default:
+        return baud + QStringLiteral(",n,8,2");
+    }
+}
+
+QString PortPathFor(const QString& name) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\\\.\\") + name;
+#else
+    return QDir::isAbsolutePath(name) ? name : QStringLiteral("/dev/") + name;
+#endif
+}
+
+QString ListPorts() {
+    QStringList names;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        QString name = info.portName();
+        if (name.contains(' ') || name.contains(',') || name.contains('"'))
+            name = '"' + name.replace('"', QLatin1String("\"\"")) + '"';
+        names << name;
+    }
+    return names.join(',');
+}
+
+int CompleteReplyLength(const std::uint8_t* bytes, int count) {
+    if (count < 2) return 0;
+    const std::uint8_t function = bytes[1];
+    if (function & 0x80) return 5;
+    switch (function) {
+    case 3:
+    case 4:
+        return count < 3 ? 0 : 5 + bytes[2];
+    case 6:
+    case 8:
+    case 16:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+bool IsPseudoTerminal(const QString& portPath) {
+#ifdef Q_OS_LINUX
+    return QFileInfo(portPath).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
+#else
+    Q_UNUSED(portPath);
+    return false;
+#endif
+}
+
+SerialLink::SerialLink() = default;
+
+SerialLink::~SerialLink() {
+    ClosePort();
+}
+
+QString SerialLink::Reason(const QString& what) const {
+    QString why;
+    switch (port_.error()) {
+    case QSerialPort::PermissionError:
+        why = QStringLiteral("brak dostępu do portu (port zajęty albo użytkownik spoza grupy "
+                             "dialout)");
+        break;
+    case QSerialPort::DeviceNotFoundError:
+        why = QStringLiteral("nie ma takiego portu");
+        break;
+    case QSerialPort::OpenError:
+        why = QStringLiteral("port jest już otwarty");
+        break;
+    case QSerialPort::ResourceError:
+        why = QStringLiteral("port zniknął");
+        break;
+    case QSerialPort::UnsupportedOperationError:
+        why = QStringLiteral("port odrzucił ustawienia");
+        break;
+    default:
+        why = QStringLiteral("błąd portu");
+        break;
+    }
+    return QStringLiteral("%1: %2 (%3)").arg(what, why, port_.errorString());
+}
+
+bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) {
+    if (com.Open) ClosePort();
+    failureReason.clear();
+    port_.setPortName(portPath);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        failureReason = Reason(portPath);
+        return false;
+    }
+    const std::optional<LineParameters> p = ParseLineSettings(lineSettings);
+    // A pseudo-terminal carries bytes, not characters on a line: it refuses parity, which
+    // means nothing there, so only a real port must accept the framing.
+    const bool pty = IsPseudoTerminal(portPath);
+    if (!p || !port_.setBaudRate(p->baud) || (!port_.setParity(p->parity) && !pty) ||
+        !port_.setDataBits(p->dataBits) || (!port_.setStopBits(p->stopBits) && !pty)) {
+        failureReason = p ? Reason(lineSettings)
+                          : QStringLiteral("%1: niepoprawne ustawienia łącza").arg(lineSettings);
+        port_.close();
+        return false;
+    }
+    // Whatever waited in the input queue was meant for someone else.
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    port_.clear(QSerialPort::AllDirections);
+    port_.readAll();
+    com.Open = true;
+    return true;
+}
+
+void SerialLink::ClosePort() {
+    if (!port_.isOpen()) {
+        com.Open = false;
+        return;
+    }
+    port_.clear(QSerialPort::AllDirections);
+    port_.close();
+    com.Open = false;
+}
+
+bool SerialLink::SetPortTimeouts(std::uint16_t readInterval, std::uint16_t readMultiplier,
+                                 std::uint16_t readConstant, std::uint16_t writeMultiplier,
+                                 std::uint16_t writeConstant) {
+    if (!com.Open) return false;
+    readIntervalMs_ = readInterval;
+    readTotalMs_ = readMultiplier * kReplySize + readConstant;
+    writeTotalMs_ = writeMultiplier * kReplySize + writeConstant;
+    return true;
+}
+
+void SerialLink::Lose(const QString& what) {
+    failureReason = Reason(what);
+    ClosePort();
+    if (onLost) onLost();
+}
+
+std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
+                                     ReplyBuffer& reply) {
+    if (!com.Open) return 0;
+    if (!port_.clear(QSerialPort::AllDirections)) return 0;
+    port_.readAll(); // what Qt had already buffered counts as the input queue too
+    std::memset(reply.Bytes, 0, kReplySize);
+    std::memset(transmit_, 0, kReplySize);
+    count = std::min<std::uint16_t>(count, kReplySize);
+    std::memcpy(transmit_, bytes, count);
+    com.BytesWritten = 0;
+    const qint64 written = port_.write(reinterpret_cast<const char*>(transmit_), count);
+    if (written < 0 || !port_.waitForBytesWritten(writeTotalMs_)) {
+        Lose(com.PortPath);
+        return 0;
+    }
+#ifndef Q_OS_WIN
+    tcdrain(static_cast<int>(port_.handle()));
+#endif
+    com.BytesWritten = static_cast<std::uint32_t>(written);
+    return static_cast<std::uint16_t>(written);
+}
+
+bool SerialLink::ReadReply(ReplyBuffer& reply) {
+    reply.BytesRead = 0;
+    com.BytesRead = 0;
+    if (!com.Open) return false;
+    QElapsedTimer total, sinceByte;
+    total.start();
+    int received = 0;
+    while (received < kReplySize) {
+        const int complete = CompleteReplyLength(reply.Bytes, received);
+        if (complete > 0 && received >= complete) break;
+        qint64 wait = readTotalMs_ - total.elapsed();
+        if (received > 0) wait = std::min(wait, readIntervalMs_ - sinceByte.elapsed());
+        if (port_.bytesAvailable() == 0) {
+            if (wait <= 0) break;
+            if (!port_.waitForReadyRead(static_cast<int>(wait))) {
+                if (port_.error() != QSerialPort::TimeoutError &&
+                    port_.error() != QSerialPort::NoError) {
+                    Lose(com.PortPath);
+                    return false;
+                }
+                break;
+            }
+        }
+        const qint64 n =
+            port_.read(reinterpret_cast<char*>(reply.Bytes) + received, kReplySize - received);
+        if (n < 0) {
+            Lose(com.PortPath);
+            return false;
+        }
+        if (n > 0) sinceByte.start();
+        received += static_cast<int>(n);
+    }
+    reply.BytesRead = com.BytesRead = static_cast<std::uint32_t>(received);
+    return true;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The serial port link over QSerialPort, with the read window of a Modbus RTU master.
+#include "link.h"
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+struct TCOM {
+    bool Open = false;
+    std::uint32_t BytesWritten = 0;
+    std::uint32_t BytesRead = 0;
+    QString PortPath;
+    QString LineSettings;
+};
+
+struct LineParameters {
+    qint32 baud = 0;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
+// "19200,e,8,1" as the platform's device-control builder reads it: a positive baud rate,
+// parity n/e/o/m/s, 5 to 8 data bits, 1, 1.5 or 2 stop bits. None when the text is invalid.
+std::optional<LineParameters> ParseLineSettings(const QString& text);
+// The baud text with the suffix of the parity position: 1 even, 2 odd, anything else none.
+QString LineSettingsFor(const QString& baud, int parityIndex);
+// "\\.\" + name on Windows; elsewhere "/dev/" + name, or the name itself when absolute.
+QString PortPathFor(const QString& name);
+// The port names the system knows, joined by commas.
+QString ListPorts();
+bool IsPseudoTerminal(const QString& portPath);
+// Bytes a reply needs in all by its own header; 0 while that is not known.
+int CompleteReplyLength(const std::uint8_t* bytes, int count);
+
+class SerialLink : public ModbusLink {
+public:
+    TCOM com;
+    // Why the last open failed or the link was lost, in Polish with the system's reason.
+    QString failureReason;
+    // Called when a read or write error closed the port.
+    std::function<void()> onLost;
+
+    SerialLink();
+    ~SerialLink() override;
+
+    bool OpenPort(const QString& portPath, const QString& lineSettings);
+    void ClosePort();
+    bool SetPortTimeouts(std::uint16_t readInterval, std::uint16_t readMultiplier,
+                         std::uint16_t readConstant, std::uint16_t writeMultiplier,
+                         std::uint16_t writeConstant);
+
+    bool isOpen() const override { return com.Open; }
+    std::uint16_t WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
+                             ReplyBuffer& reply) override;
+    bool ReadReply(ReplyBuffer& reply) override;
+
+private:
+    void Lose(const QString& what);
+    QString Reason(const QString& what) const;
+
+    QSerialPort port_;
+    std::uint8_t transmit_[kReplySize] = {};
+    int readIntervalMs_ = 30;
+    int readTotalMs_ = 40;
+    int writeTotalMs_ = 30;
+};

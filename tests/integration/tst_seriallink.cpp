@@ -1,0 +1,234 @@
+#include "link/serial.h"
+#include "simulator.h"
+#include <QElapsedTimer>
+#include <modbus/modbus.h>
+
+namespace {
+
+QByteArray Frame(const QByteArray& head) {
+    const auto crc =
+        Crc16(reinterpret_cast<const std::uint8_t*>(head.constData()), std::uint16_t(head.size()));
+    return head + char(crc & 0xFF) + char(crc >> 8);
+}
+
+QByteArray Received(const ReplyBuffer& r) {
+    return QByteArray(reinterpret_cast<const char*>(r.Bytes), int(r.BytesRead));
+}
+
+struct Opened {
+    SerialLink link;
+    explicit Opened(const QString& port) {
+        if (link.OpenPort(port, "19200,e,8,1")) link.SetPortTimeouts(30, 0, 40, 0, 30);
+    }
+    QByteArray Ask(const QByteArray& head, ReplyBuffer& reply) {
+        const QByteArray frame = Frame(head);
+        link.WriteFrame(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                        std::uint16_t(frame.size()), reply);
+        link.ReadReply(reply);
+        return Received(reply);
+    }
+};
+
+} // namespace
+
+class TestSerialLink : public QObject {
+    Q_OBJECT
+private slots:
+    void lineSettings_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("stop");
+        QTest::newRow("start-up") << "19200,e,8,1" << true << int(QSerialPort::EvenParity) << 1;
+        QTest::newRow("none, 2 stop") << "9600,n,8,2" << true << int(QSerialPort::NoParity) << 2;
+        QTest::newRow("odd") << "9600,o,8,1" << true << int(QSerialPort::OddParity) << 1;
+        QTest::newRow("mark, 1.5 stop")
+            << "9600,m,7,1.5" << true << int(QSerialPort::MarkParity) << 3;
+        QTest::newRow("space upper case")
+            << "9600,S,5,1" << true << int(QSerialPort::SpaceParity) << 1;
+        QTest::newRow("baud text") << "szybko,e,8,1" << false << 0 << 0;
+        QTest::newRow("baud zero") << "0,e,8,1" << false << 0 << 0;
+        QTest::newRow("empty baud") << ",e,8,1" << false << 0 << 0;
+        QTest::newRow("parity x") << "9600,x,8,1" << false << 0 << 0;
+        QTest::newRow("9 data bits") << "9600,e,9,1" << false << 0 << 0;
+        QTest::newRow("3 stop bits") << "9600,e,8,3" << false << 0 << 0;
+        QTest::newRow("missing field") << "9600,e,8" << false << 0 << 0;
+    }
+    void lineSettings() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(int, parity);
+        QFETCH(int, stop);
+        const auto p = ParseLineSettings(text);
+        QCOMPARE(p.has_value(), valid);
+        if (!valid) return;
+        QCOMPARE(int(p->parity), parity);
+        QCOMPARE(int(p->stopBits), stop);
+    }
+
+    void lineSettingsFromTheWindow() {
+        QCOMPARE(LineSettingsFor("19200", 1), QStringLiteral("19200,e,8,1"));
+        QCOMPARE(LineSettingsFor("9600", 2), QStringLiteral("9600,o,8,1"));
+        QCOMPARE(LineSettingsFor("9600", 0), QStringLiteral("9600,n,8,2"));
+        QCOMPARE(LineSettingsFor("9600", -1), QStringLiteral("9600,n,8,2"));
+        QCOMPARE(PortPathFor("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(PortPathFor("/dev/serial/by-id/x"), QStringLiteral("/dev/serial/by-id/x"));
+    }
+
+    void completeReplyLength_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("length");
+        QTest::newRow("one byte") << QByteArray::fromHex("F7") << 0;
+        QTest::newRow("exception") << QByteArray::fromHex("F783") << 5;
+        QTest::newRow("read, count unknown") << QByteArray::fromHex("F703") << 0;
+        QTest::newRow("read 4 bytes") << QByteArray::fromHex("F70404") << 9;
+        QTest::newRow("write single") << QByteArray::fromHex("F706") << 8;
+        QTest::newRow("diagnostics") << QByteArray::fromHex("F708") << 8;
+        QTest::newRow("write multiple") << QByteArray::fromHex("F710") << 8;
+        QTest::newRow("other function") << QByteArray::fromHex("F711") << 0;
+    }
+    void completeReplyLength() {
+        QFETCH(QByteArray, head);
+        QFETCH(int, length);
+        QCOMPARE(CompleteReplyLength(reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                     int(head.size())),
+                 length);
+    }
+
+    void readAndWrite() {
+        Simulator sim({"--set", "500=4660,22136"});
+        QVERIFY(sim.started());
+        Opened o(sim.port());
+        QVERIFY(o.link.isOpen());
+        ReplyBuffer reply;
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 01F4 0002"), reply).toHex(),
+                 Frame(QByteArray::fromHex("F70304 1234 5678")).toHex());
+        QCOMPARE(o.Ask(QByteArray::fromHex("F706 01F4 ABCD"), reply).toHex(),
+                 Frame(QByteArray::fromHex("F706 01F4 ABCD")).toHex());
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 01F4 0001"), reply).toHex(),
+                 Frame(QByteArray::fromHex("F70302 ABCD")).toHex());
+        QCOMPARE(o.link.com.BytesRead, 7u);
+    }
+
+    void replyLongerThanTheAreaIsCut() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        Opened o(sim.port());
+        ReplyBuffer reply;
+        const QByteArray got = o.Ask(QByteArray::fromHex("F703 0000 003E"), reply); // 129 bytes
+        QCOMPARE(got.size(), 128);
+        QVERIFY(!CheckReplyCrc(reply.Bytes, 128));
+        // The rest is purged before the next write.
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), 7);
+    }
+
+    void overlongReplyIsCutAt128() {
+        Simulator sim({"--overlong"});
+        QVERIFY(sim.started());
+        Opened o(sim.port());
+        ReplyBuffer reply;
+        for (int i = 0; i < 2; ++i) { // the 72 bytes past the area never reach the next reply
+            const QByteArray got = o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply);
+            QCOMPARE(got.size(), 128);
+            QCOMPARE(got.left(7).toHex(), Frame(QByteArray::fromHex("F70302000A")).toHex());
+        }
+    }
+
+    void lateReplyIsNotReceived() {
+        Simulator sim({"--delay", "80"});
+        QVERIFY(sim.started());
+        Opened o(sim.port());
+        ReplyBuffer reply;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), 0);
+        QVERIFY2(t.elapsed() < 75, qPrintable(QString::number(t.elapsed())));
+        QTest::qWait(100); // the late reply arrives now; the next write must discard it
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), 0);
+    }
+
+    void splitReply_data() {
+        QTest::addColumn<int>("splitMs");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("within the gap") << 10 << 7;
+        QTest::newRow("beyond the gap") << 36 << 3;
+    }
+    void splitReply() {
+        QFETCH(int, splitMs);
+        QFETCH(int, bytes);
+        Simulator sim({"--split", QString::number(splitMs)});
+        QVERIFY(sim.started());
+        Opened o(sim.port());
+        ReplyBuffer reply;
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), bytes);
+    }
+
+    void openIsExclusive() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        Opened first(sim.port());
+        QVERIFY(first.link.isOpen());
+        SerialLink second;
+        QVERIFY(!second.OpenPort(sim.port(), "19200,e,8,1"));
+        QVERIFY(!second.isOpen());
+        QVERIFY(!second.failureReason.isEmpty());
+        first.link.ClosePort();
+        QVERIFY(second.OpenPort(sim.port(), "19200,e,8,1"));
+    }
+
+    void openFailures() {
+        SerialLink link;
+        QVERIFY(!link.OpenPort("/dev/nonexistent-vardel", "19200,e,8,1"));
+        QVERIFY(link.failureReason.contains(QString::fromUtf8("nie ma takiego portu")));
+        Simulator sim({});
+        QVERIFY(sim.started());
+        QVERIFY(!link.OpenPort(sim.port(), "szybko,e,8,1"));
+        QVERIFY(!link.isOpen());
+        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1")); // closed again, so free
+    }
+
+    void portThatVanishes() {
+        auto sim = std::make_unique<Simulator>(QStringList{});
+        QVERIFY(sim->started());
+        Opened o(sim->port());
+        int lost = 0;
+        o.link.onLost = [&] { ++lost; };
+        ReplyBuffer reply;
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), 7);
+        sim->Kill();
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), 0);
+        QCOMPARE(lost, 1);
+        QVERIFY(!o.link.isOpen());
+        QVERIFY(!o.link.failureReason.isEmpty());
+        QCOMPARE(int(o.link.WriteFrame(reply.Bytes, 8, reply)), 0);
+    }
+
+    // libmodbus as the reference master: the simulator itself answers correctly.
+    void referenceMaster() {
+        Simulator sim({"--set", "600=1,2,3"});
+        QVERIFY(sim.started());
+        modbus_t* ctx = modbus_new_rtu(qPrintable(sim.port()), 19200, 'E', 8, 1);
+        modbus_set_slave(ctx, 247);
+        QCOMPARE(modbus_connect(ctx), 0);
+        uint16_t regs[3] = {};
+        QCOMPARE(modbus_read_registers(ctx, 600, 3, regs), 3);
+        QCOMPARE(regs[2], uint16_t(3));
+        QCOMPARE(modbus_read_input_registers(ctx, 601, 1, regs), 1);
+        QCOMPARE(regs[0], uint16_t(2));
+        const uint16_t values[] = {0x1111, 0x2222};
+        QCOMPARE(modbus_write_registers(ctx, 600, 2, values), 2);
+        QCOMPARE(modbus_read_registers(ctx, 600, 2, regs), 2);
+        QCOMPARE(regs[1], uint16_t(0x2222));
+        // The general device's TEXT register "Nazwa" (RO, 4 registers) holds "TR100".
+        QCOMPARE(modbus_read_input_registers(ctx, 0, 3, regs), 3);
+        QCOMPARE(regs[0], uint16_t(0x5452));
+        QCOMPARE(regs[2], uint16_t(0x3020));
+        modbus_close(ctx);
+        modbus_free(ctx);
+        sim.Stop();
+        QVERIFY(sim.linkRemoved());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialLink)
+#include "tst_seriallink.moc"
