@@ -1,8 +1,10 @@
 #include "mainwindow.h"
+#include "registerview.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
 #include "tools/logfile.h"
 #include "treemodel.h"
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -17,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QThread>
 #include <QTreeView>
 
 namespace {
@@ -109,6 +112,7 @@ TForm1::TForm1(const QString& executablePath, QWidget* parent)
     setWindowTitle(QStringLiteral("vardel"));
     setFont(WindowFont());
     setFixedSize(px(982), px(695));
+    askSaveFileName = [this] { return QFileDialog::getSaveFileName(this, QString(), directory_); };
     BuildLayout();
     FormCreate();
 }
@@ -216,16 +220,12 @@ void TForm1::BuildCalibrationGroup(QWidget* column) {
 
 void TForm1::BuildLeftArea() {
     const int width = 982 - 250 - 280;
-    VT = new QTreeView(this);
+    VT = new RegisterView(this);
     VT->setObjectName(QStringLiteral("VT"));
     VT->setGeometry(0, 0, px(width), px(695 - 76));
     VT->setFont(MonospacedFont());
+    VT->header()->setFont(MonospacedFont());
     VT->setToolTip(QStringLiteral("Okno rejestrów"));
-    VT->setAnimated(false);
-    VT->setUniformRowHeights(false);
-    VT->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    VT->setBackgroundRole(QPalette::Button);
-    VT->viewport()->setBackgroundRole(QPalette::Button);
     model_ = new RegisterTreeModel(tree_, this);
     VT->setModel(model_);
     QHeaderView* header = VT->header();
@@ -237,6 +237,7 @@ void TForm1::BuildLeftArea() {
     header->resizeSection(1, px(80));
     header->resizeSection(2, px(188));
     tree_.setRepaintHandler([this] { model_->refreshAll(); });
+    WireTree();
 
     GroupBox3 = Group("GroupBox3", QStringLiteral(" modbus  "), this);
     GroupBox3->setGeometry(0, px(695 - 76), px(width), px(76));
@@ -260,24 +261,46 @@ void TForm1::FormCreate() {
     static_cast<LogEdit*>(Memo1)->SetMemoMargins();
 }
 
-template <typename F> void TForm1::Guarded(F&& action) {
-    try {
-        action();
-    } catch (const AppError& error) {
-        ShowMessage(BoxText(error.message()), true);
-    } catch (const std::exception& error) {
-        ShowMessage(BoxText(QString::fromLocal8Bit(error.what())), true);
-    }
-}
-
-void TForm1::ShowMessage(const QString& text, bool error) {
+void TForm1::ShowBox(const QString& text, bool error) {
     if (messageSink) {
         messageSink(text, error);
         return;
     }
-    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information,
-                    QStringLiteral("vardel"), text, QMessageBox::Ok, this);
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, QStringLiteral("vardel"),
+                    text, QMessageBox::Ok, this);
     box.exec();
+}
+
+void TForm1::ShowMessage(const QString& text) {
+    ShowBox(text, false);
+}
+
+void TForm1::ProcessEvents() {
+    QCoreApplication::processEvents();
+}
+
+void TForm1::SetTxText(const QString& text) {
+    lbTX->setText(text);
+}
+
+void TForm1::SetRxText(const QString& text) {
+    lbRX->setText(text);
+}
+
+bool TForm1::MonitorChecked() const {
+    return cbMonitor->isChecked();
+}
+
+void TForm1::StartRepaintTimer() {
+    RepaintTimer.start();
+}
+
+void TForm1::Pause(int milliseconds) {
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+QString TForm1::SlaveText() const {
+    return eSlave->text();
 }
 
 void TForm1::AppendLogLine(const QString& line) {
@@ -302,8 +325,16 @@ void TForm1::cbxDeviceEnter() {
 }
 
 void TForm1::cbxDeviceSelect(const QString& name) {
+    if (engine_.Busy()) { // no node may vanish under a running job
+        cbxDevice->setEditText(loadedName_);
+        return;
+    }
     Guarded([&] {
+        engine_.ForgetNodes();
+        ++loadGeneration_;
+        RepaintTimer.stop();
         model_->resetAround([&] { LoadDeviceFile(directory_ + '/' + name, tree_); });
+        loadedName_ = name;
         CollapseAll();
         if (name.contains(QLatin1String("F.dat"))) {
             gbKal->show();
@@ -368,6 +399,11 @@ void TForm1::Disconnect() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && engine_.Busy()) {
+        engine_.RequestStop(); // Esc ends the running job after its current request
+        return true;
+    }
     if (event->type() == QEvent::FocusIn &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
         if (watched == cbxDevice) Guarded([this] { cbxDeviceEnter(); });
@@ -377,6 +413,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (engine_.Busy()) { // end the job at its next step, then close
+        closeAfterJob_ = true;
+        engine_.RequestStop();
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -384,6 +426,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::FormClose() {
     if (closed_) return;
     closed_ = true;
+    RepaintTimer.stop();
+    qApp->removeEventFilter(this);
     Disconnect();
     const QString text = LogText();
     if (text.isEmpty()) return;
@@ -392,9 +436,9 @@ void TForm1::FormClose() {
         SaveLogFile(path, text);
     } catch (const AppError& error) {
         // The window is closing: report why, then let the operator put the log elsewhere.
-        ShowMessage(BoxText(error.message()), true);
+        ShowBox(BoxText(error.message()), true);
         if (messageSink) return;
-        const QString other = QFileDialog::getSaveFileName(this, QString(), directory_);
+        const QString other = askSaveFileName();
         if (!other.isEmpty()) Guarded([&] { SaveLogFile(other, text); });
     }
 }

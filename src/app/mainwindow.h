@@ -2,7 +2,10 @@
 // TForm1, the main window: the fixed layout with every control and its default, and the
 // wiring of the controls' events.
 #include "link/serial.h"
+#include "regmap/error.h"
 #include "regmap/tree.h"
+#include "txn/engine.h"
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -17,7 +20,9 @@ class QPlainTextEdit;
 class QTreeView;
 class RegisterTreeModel;
 
-class TForm1 : public QWidget {
+class QMenu;
+
+class TForm1 : public QWidget, public Frontend {
     Q_OBJECT
 public:
     // The directory of the executable holds the device files and receives the log file.
@@ -26,8 +31,39 @@ public:
 
     // Modal messages go through here so tests can capture them instead of blocking.
     std::function<void(const QString& text, bool error)> messageSink;
+    // The save dialog's answer, replaceable by tests; empty means cancelled.
+    std::function<QString()> askSaveFileName;
 
     RegisterTree& tree() { return tree_; }
+    TransactionEngine& engine() { return engine_; }
+    RegisterTreeModel* model() const { return model_; }
+
+    // What the engine asks of the window.
+    void ShowMessage(const QString& text) override;
+    void ProcessEvents() override;
+    void SetTxText(const QString& text) override;
+    void SetRxText(const QString& text) override;
+    void AppendLog(const QString& line) override { AppendLogLine(line); }
+    bool MonitorChecked() const override;
+    void StartRepaintTimer() override;
+    void Pause(int milliseconds) override;
+    QString SlaveText() const override;
+
+    // The register tree's events.
+    QVariant VTPaintText(const TreeNode* node, int column) const;
+    void VTClick();
+    void VTColumnDblClick(const QModelIndex& index);
+    void VTNewText(TreeNode* node, const QString& text);
+    void VTEdited(TreeNode* node);
+    void VTChecking(TreeNode* node, CheckState proposed);
+    void VTExpanding(const QModelIndex& index);
+    void RepaintTimerTimer();
+
+    // The log window's context menu.
+    void Wyczy1Click();
+    void Kopiuj1Click();
+    void Zapiszdopliku1Click();
+
     void AppendLogLine(const QString& line);
     QString LogText() const;
 
@@ -53,8 +89,13 @@ private:
     void BuildCalibrationGroup(QWidget* column);
     void BuildLeftArea();
     void FormCreate();
-    void ShowMessage(const QString& text, bool error);
+    void ShowBox(const QString& text, bool error);
     void CollapseAll();
+    void WireTree();
+    void BuildLogMenu();
+    void ApplyCheckState(TreeNode* node, CheckState state);
+    // Runs later from the event loop, unless a load has replaced the tree meanwhile.
+    template <typename F> void Later(F&& action);
     void SetIndicator(const QColor& colour, const QString& hint);
     template <typename F> void Guarded(F&& action);
 
@@ -63,7 +104,12 @@ private:
     RegisterTree tree_;
     SerialLink link_;
     RegisterTreeModel* model_ = nullptr;
+    TransactionEngine engine_{tree_, link_, *this};
+    QTimer RepaintTimer;
+    QString loadedName_;
+    int loadGeneration_ = 0;
     bool closed_ = false;
+    bool closeAfterJob_ = false;
 
 public:
     // Controls, named as the layout tables name them.
@@ -91,4 +137,27 @@ public:
     QLabel* lbTX = nullptr;
     QLabel* lbRX = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
 };
+
+// Every event entry point runs its action here: an error ends the action and shows its box,
+// and no exception reaches the event loop.
+template <typename F> void TForm1::Guarded(F&& action) {
+    try {
+        action();
+    } catch (const AppError& error) {
+        ShowBox(BoxText(error.message()), true);
+    } catch (const std::exception& error) {
+        ShowBox(BoxText(QString::fromLocal8Bit(error.what())), true);
+    }
+}
+
+template <typename F> void TForm1::Later(F&& action) {
+    const int generation = loadGeneration_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, action = std::forward<F>(action)]() mutable {
+            if (generation == loadGeneration_) Guarded(action);
+        },
+        Qt::QueuedConnection);
+}

@@ -63,10 +63,17 @@ QVariant RegisterTreeModel::data(const QModelIndex& index, int role) const {
         return index.column() == ColName      ? r.Name
                : index.column() == ColAddress ? r.Address
                                               : r.Value;
+    case Qt::CheckStateRole:
+        if (index.column() != ColName || node->checkKind == ckNone) return {};
+        return QtState(node->checkState);
+    case CheckKindRole:
+        return node->checkKind;
+    case MarkDisabledRole:
+        return node->has(NodeState::Disabled);
     case Qt::ForegroundRole:
         return foreground ? foreground(node, index.column()) : QVariant();
-    case Qt::SizeHintRole:
-        return index.column() == ColName ? QVariant(QSize(-1, node->height)) : QVariant();
+    case Qt::SizeHintRole: // heights in the file are at 120 pixels per inch
+        return QSize(-1, std::max(1, (node->height * 4 + 2) / 5));
     default:
         return {};
     }
@@ -78,7 +85,45 @@ QVariant RegisterTreeModel::headerData(int section, Qt::Orientation orientation,
     return section >= 0 && section < 3 ? QString::fromUtf8(captions[section]) : QVariant();
 }
 
+Qt::CheckState RegisterTreeModel::QtState(std::uint8_t checkState) {
+    switch (checkState) {
+    case csCheckedNormal:
+    case csCheckedPressed:
+        return Qt::Checked;
+    case csMixedNormal:
+    case csMixedPressed:
+        return Qt::PartiallyChecked;
+    default:
+        return Qt::Unchecked;
+    }
+}
+
 Qt::ItemFlags RegisterTreeModel::flags(const QModelIndex& index) const {
-    if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const TreeNode* node = nodeOf(index);
+    if (!node) return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const AccessCode access = AccessCodeOf(node->record.Access);
+    // Only the value column of RW and RP registers can be edited.
+    if (index.column() == ColValue && (access == acRW || access == acRP))
+        flags |= Qt::ItemIsEditable;
+    if (index.column() == ColName && node->checkKind != ckNone && !node->has(NodeState::Disabled))
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+bool RegisterTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    TreeNode* node = nodeOf(index);
+    if (!node) return false;
+    if (role == Qt::EditRole && index.column() == ColValue) {
+        if (onNewText) onNewText(node, value.toString());
+        return true;
+    }
+    if (role == Qt::CheckStateRole && index.column() == ColName && onChecking) {
+        const auto state = static_cast<Qt::CheckState>(value.toInt());
+        onChecking(node, state == Qt::Checked            ? csCheckedNormal
+                         : state == Qt::PartiallyChecked ? csMixedNormal
+                                                         : csUncheckedNormal);
+        return true;
+    }
+    return false;
 }

@@ -8,6 +8,7 @@ class RegisterTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     enum Column { ColName = 0, ColAddress = 1, ColValue = 2 };
+    enum Role { CheckKindRole = Qt::UserRole + 1, MarkDisabledRole };
 
     explicit RegisterTreeModel(RegisterTree& tree, QObject* parent = nullptr);
 
@@ -26,9 +27,16 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
     // Colours of a cell, as the window's paint rule decides; invalid keeps the view's own.
     std::function<QVariant(const TreeNode*, int column)> foreground;
+    // An accepted edit of the value column; the write follows once the editor has closed.
+    std::function<void(TreeNode*, const QString&)> onNewText;
+    // The operator proposes a check state for a node's mark.
+    std::function<void(TreeNode*, CheckState)> onChecking;
+
+    static Qt::CheckState QtState(std::uint8_t checkState);
 
 private:
     const std::vector<std::unique_ptr<TreeNode>>& childrenOf(const QModelIndex& parent) const;

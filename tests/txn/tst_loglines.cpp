@@ -1,6 +1,6 @@
 #include "regmap/error.h"
 #include "tools/logfile.h"
-#include "tools/loglines.h"
+#include "txn/loglines.h"
 #include <QtTest>
 
 class TestLogLines : public QObject {

@@ -1,0 +1,82 @@
+#include "registerview.h"
+#include "regmap/tree.h"
+#include "treemodel.h"
+#include <QHeaderView>
+#include <QPainter>
+
+RegisterView::RegisterView(QWidget* parent) : QTreeView(parent) {
+    auto* style = new RegisterStyle;
+    style->setParent(this);
+    setStyle(style);
+    setItemDelegate(new RegisterDelegate(this));
+    setRootIsDecorated(true);
+    setExpandsOnDoubleClick(false);
+    setAnimated(false);
+    setUniformRowHeights(false);
+    setAutoScroll(true);
+    setSortingEnabled(false);
+    setAcceptDrops(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    QPalette p = palette();
+    p.setColor(QPalette::Base, p.color(QPalette::Button));
+    setPalette(p);
+    header()->setStyleSheet(QStringLiteral(
+        "QHeaderView::section { background: palette(button); border: none;"
+        " border-right: 1px solid palette(mid); border-bottom: 1px solid palette(mid);"
+        " padding-left: 3px; }"));
+}
+
+void RegisterView::drawBranches(QPainter* painter, const QRect& rect,
+                                const QModelIndex& index) const {
+    const int step = indentation();
+    painter->save();
+    painter->setPen(QPen(palette().color(QPalette::Dark), 1, Qt::DotLine));
+    const int middle = rect.top() + rect.height() / 2;
+    int cell = rect.right() + 1 - step; // this node's own branch cell
+    const int centre = cell + step / 2;
+    const bool hasNext = index.sibling(index.row() + 1, 0).isValid();
+    painter->drawLine(centre, middle, cell + step - 2, middle);
+    painter->drawLine(centre, rect.top(), centre, hasNext ? rect.bottom() : middle);
+    for (QModelIndex a = index.parent(); a.isValid(); a = a.parent()) {
+        cell -= step;
+        if (a.sibling(a.row() + 1, 0).isValid())
+            painter->drawLine(cell + step / 2, rect.top(), cell + step / 2, rect.bottom());
+    }
+    painter->restore();
+    QTreeView::drawBranches(painter, rect, index);
+}
+
+void RegisterStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                  QPainter* painter, const QWidget* widget) const {
+    const auto* item = qstyleoption_cast<const QStyleOptionViewItem*>(option);
+    if (element != PE_IndicatorItemViewItemCheck || !item) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        return;
+    }
+    QStyleOptionButton mark;
+    mark.QStyleOption::operator=(*option);
+    if (item->index.data(RegisterTreeModel::MarkDisabledRole).toBool())
+        mark.state &= ~State_Enabled;
+    switch (item->index.data(RegisterTreeModel::CheckKindRole).toInt()) {
+    case ckRadioButton:
+        QProxyStyle::drawPrimitive(PE_IndicatorRadioButton, &mark, painter, widget);
+        break;
+    case ckButton:
+        mark.state |= (option->state & State_On) ? State_Sunken : State_Raised;
+        QProxyStyle::drawPrimitive(PE_PanelButtonBevel, &mark, painter, widget);
+        break;
+    default:
+        QProxyStyle::drawPrimitive(PE_IndicatorCheckBox, &mark, painter, widget);
+        break;
+    }
+}
+
+void RegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Mid)); // vertical grid lines only
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->restore();
+}

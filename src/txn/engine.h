@@ -1,0 +1,106 @@
+#pragma once
+// The transaction cycle: every register read and write from the operator's action to the
+// updated tree and the log line. It knows no widgets: the window, the console and the tests
+// reach it through Frontend, and the port through ModbusLink.
+#include "link/link.h"
+#include "state.h"
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+// The continuation messages; each is handled in order, never queued behind other events.
+enum CycleMessage : int {
+    MSG_NEXT = 1025,
+    MSG_REPLY = 1026,
+    MSG_NO_REPLY = 1027,
+    MSG_CRC_ERROR = 1029
+};
+
+class Frontend {
+public:
+    virtual ~Frontend() = default;
+    virtual void ShowMessage(const QString& text) = 0; // modal
+    virtual void ProcessEvents() = 0;                  // let waiting events run
+    virtual void SetTxText(const QString& text) = 0;
+    virtual void SetRxText(const QString& text) = 0;
+    virtual void AppendLog(const QString& line) = 0;
+    virtual bool MonitorChecked() const = 0;
+    virtual void StartRepaintTimer() = 0;
+    virtual void Pause(int milliseconds) = 0;
+    virtual QString SlaveText() const = 0;
+};
+
+// Asked first on every MSG_NEXT; takes the message when a run of its own is active.
+class Continuation {
+public:
+    virtual ~Continuation() = default;
+    virtual bool TakeNext() = 0;
+    // The operator stopped the job: the run ends without a result.
+    virtual void Abandon() = 0;
+};
+
+// Failed replies in a row after which a read walk stops at its register.
+constexpr int kWalkRetryLimit = 10;
+
+class TransactionEngine {
+public:
+    TransactionEngine(RegisterTree& tree, ModbusLink& link, Frontend& frontend);
+
+    TxnState state;
+    // The line of the transaction in progress; earlier lines are never read again.
+    QStringList PendingLines;
+
+    void setContinuation(Continuation* continuation) { continuation_ = continuation; }
+    // Called whenever the outermost job has returned.
+    std::function<void()> onIdle;
+
+    static int NodeAccess(const TreeNode* node);
+    void ReadFromNode(TreeNode* node);
+    void ReadRegister(TreeNode* node);
+    void WriteRegister(TreeNode* node);
+    void WriteCurrent();
+    void WriteIfWritable(TreeNode* node);
+    bool AdvanceToSibling();
+    void ClearTransactionTexts();
+    void Transact();
+    // Builds the diagnostics request and sends it; slave 0 sends nothing.
+    void SendDiagnostic(const QString& subFunction, const QString& data);
+
+    void OnNext();
+    void OnReply();
+    void OnNoReply();
+    void OnCrcError();
+    void Dispatch(CycleMessage message);
+
+    // A job is running (possibly waiting in a modal box or in the events it lets run).
+    bool Busy() const { return !frames_.empty(); }
+    // Ends every running job after its current request.
+    void RequestStop();
+    // Forgets every node reference; called before the tree is replaced.
+    void ForgetNodes();
+
+private:
+    // Each job entered from outside runs its continuations from this frame's loop, so the
+    // stack does not grow with the length of a walk or a calibration run.
+    struct JobFrame {
+        CycleMessage pending = CycleMessage(0);
+        bool eventsRunning = false;
+    };
+    template <typename F> void Entry(F&& body);
+    void RunPending(JobFrame& frame);
+    void Handle(CycleMessage message);
+    void LetEventsRun();
+    void ShowModal(const QString& text);
+    void ReadRegisterStep(TreeNode* node);
+    void WriteRegisterStep(TreeNode* node);
+    void WriteIfWritableStep(TreeNode* node);
+    void ContinueWalk();
+
+    RegisterTree& tree_;
+    ModbusLink& link_;
+    Frontend& frontend_;
+    Continuation* continuation_ = nullptr;
+    std::vector<JobFrame*> frames_;
+    bool stopRequested_ = false;
+    int failuresInRow_ = 0;
+};

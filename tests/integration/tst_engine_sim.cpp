@@ -1,0 +1,78 @@
+#include "link/serial.h"
+#include "regmap/devicefile.h"
+#include "simulator.h"
+#include "txn/fakes.h"
+
+// The engine and the real serial link against the simulator.
+class TestEngineSim : public QObject {
+    Q_OBJECT
+    QString bin = qEnvironmentVariable("VARDEL_BIN");
+
+private slots:
+    void walkOfTheMeasurementGroup() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        RegisterTree tree;
+        LoadDeviceFile(bin + "/TR100.dat", tree);
+        SerialLink link;
+        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
+        link.SetPortTimeouts(30, 0, 40, 0, 30);
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        engine.ReadFromNode(tree.FindNodeByName("Pomiary"));
+        QCOMPARE(ui.log, (QStringList{QString::fromUtf8("100  Temperatura23,50"),
+                                      QString::fromUtf8("102  Ciśnienie  1013,25"),
+                                      QString::fromUtf8("104  Przesunięci-12"),
+                                      QString::fromUtf8("106  Współczynni0,1000000015"),
+                                      QString::fromUtf8("108  Status     $03")}));
+        QVERIFY(!engine.state.Walking);
+    }
+
+    void writeThenReadBack() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        RegisterTree tree;
+        LoadDeviceFile(bin + "/TR100.dat", tree);
+        SerialLink link;
+        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        for (const char* name : {"Etykieta", "Próg alarmu", "Wzmocnienie", "Korekta"}) {
+            TreeNode* node = tree.FindNodeByName(QString::fromUtf8(name));
+            QVERIFY(node);
+            const QString written = node->record.Type == "TEXT" ? "Nowy 8  " : "-7,25";
+            node->record.Value = node->record.Type == "INT" ? "-70000" : written;
+            const QString expected = node->record.Type == "INT" ? "-4464" : written;
+            engine.WriteRegister(node);
+            engine.ReadFromNode(node);
+            QCOMPARE(node->record.Value, expected);
+        }
+        QCOMPARE(ui.log.size(), 8);
+    }
+
+    void faultsDoNotStopTheNextRequest_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::newRow("no reply every 2nd") << QStringList{"--drop", "2"};
+        QTest::newRow("bad CRC every 2nd") << QStringList{"--bad-crc", "2"};
+        QTest::newRow("garbage every 2nd") << QStringList{"--garbage", "2", "--seed", "1"};
+    }
+    void faultsDoNotStopTheNextRequest() {
+        QFETCH(QStringList, faults);
+        Simulator sim(faults);
+        QVERIFY(sim.started());
+        RegisterTree tree;
+        LoadDeviceFile(bin + "/TR100.dat", tree);
+        SerialLink link;
+        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        TreeNode* group = tree.FindNodeByName("Pomiary");
+        for (int i = 0; i < 10 && (i == 0 || engine.state.Walking); ++i)
+            engine.ReadFromNode(i == 0 ? group : engine.state.CurrentNode);
+        QCOMPARE(ui.log.size(), 5);
+        QVERIFY(!engine.state.Walking);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngineSim)
+#include "tst_engine_sim.moc"

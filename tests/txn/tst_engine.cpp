@@ -1,0 +1,357 @@
+#include "fakes.h"
+#include "regmap/error.h"
+#include <QtTest>
+
+namespace {
+
+TreeNode* Add(TreeNode* parent, RegisterTree& tree, const QString& name, const QString& address,
+              const QString& type = "WORD", const QString& count = "1",
+              const QString& access = "RW", const QString& value = "") {
+    TreeNode* node = parent ? parent->appendChild() : tree.appendTopLevel();
+    if (parent) parent->states |= NodeState::HasChildren;
+    node->record = {name, "", address, type, count, access, value};
+    return node;
+}
+
+// A tree with a group "G" of three registers at 10, 11, 12 and a lone register "S" at 20.
+struct Rig {
+    RegisterTree tree;
+    ScriptedLink link;
+    RecordingFrontend ui;
+    TransactionEngine engine{tree, link, ui};
+    TreeNode* group;
+    TreeNode* regs[3];
+    TreeNode* single;
+    QSet<int> silent, exceptions, badCrc;
+
+    Rig() {
+        group = Add(nullptr, tree, "G", "", "", "", "");
+        for (int i = 0; i < 3; ++i)
+            regs[i] = Add(group, tree, QString("R%1").arg(i), QString::number(10 + i));
+        single = Add(nullptr, tree, "S", "20", "INT", "1", "RO");
+        link.script = [this](const QByteArray& request) -> QByteArray {
+            const int address = AddressOf(request);
+            if (silent.contains(address)) return {};
+            if (exceptions.contains(address))
+                return WithCrc(QByteArray(request.left(1)) + char(request[1] | 0x80) + char(2));
+            QByteArray reply = Answer(request, {quint16(address * 100)});
+            if (badCrc.contains(address)) reply[reply.size() - 1] ^= 1;
+            return reply;
+        };
+    }
+    QList<int> addresses() const {
+        QList<int> list;
+        for (const QByteArray& r : link.requests)
+            list << AddressOf(r);
+        return list;
+    }
+};
+
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void walkOfThreeRegisters() {
+        Rig rig;
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+        QCOMPARE(rig.ui.log, (QStringList{"10   R0         1000", "11   R1         1100",
+                                          "12   R2         1200"}));
+        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QCOMPARE(rig.engine.state.CurrentRecord, &rig.regs[2]->record);
+        QCOMPARE(rig.regs[1]->record.Value, QStringLiteral("1100"));
+        QCOMPARE(rig.ui.repaintStarts, 3);
+        QVERIFY(!rig.engine.Busy());
+    }
+
+    void emptyGroupSendsNothing() {
+        Rig rig;
+        TreeNode* empty = Add(nullptr, rig.tree, "E", "", "", "", "");
+        rig.engine.state.CurrentNode = rig.single;
+        rig.engine.ReadFromNode(empty);
+        QVERIFY(rig.link.requests.isEmpty());
+        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QVERIFY(!rig.engine.state.Walking);
+    }
+
+    void silentRegister() {
+        Rig rig;
+        rig.silent << 20;
+        rig.single->record.Value = "7";
+        rig.engine.ReadFromNode(rig.single);
+        QCOMPARE(rig.single->record.Value, QString());
+        QCOMPARE(rig.ui.rx, QString());
+        QCOMPARE(
+            rig.ui.tx,
+            HexText(reinterpret_cast<const std::uint8_t*>(rig.link.requests[0].constData()), 8));
+        QVERIFY(rig.ui.tx.startsWith("$F7040014"));
+        QVERIFY(rig.ui.log.isEmpty());
+        QVERIFY(rig.ui.messages.isEmpty());
+        QCOMPARE(rig.engine.PendingLines, QStringList{"20   S"});
+    }
+
+    void silentSecondRegisterAndResume() {
+        Rig rig;
+        rig.silent << 11;
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
+        QVERIFY(rig.engine.state.Walking);
+        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
+        rig.silent.clear();
+        rig.engine.ReadFromNode(rig.engine.state.CurrentNode); // the double click's read
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
+        QVERIFY(!rig.engine.state.Walking);
+        QCOMPARE(rig.ui.log.size(), 3);
+    }
+
+    void failingRegisterIsRetriedUpToTheLimit_data() {
+        QTest::addColumn<bool>("crc");
+        QTest::newRow("exception") << false;
+        QTest::newRow("bad CRC") << true;
+    }
+    void failingRegisterIsRetriedUpToTheLimit() {
+        QFETCH(bool, crc);
+        Rig rig;
+        (crc ? rig.badCrc : rig.exceptions) << 11;
+        int eventRuns = 0;
+        rig.ui.events = [&] { ++eventRuns; };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses().count(11), kWalkRetryLimit);
+        QCOMPARE(rig.addresses().count(12), 0);
+        QVERIFY(rig.engine.state.Walking);
+        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
+        QCOMPARE(rig.ui.log.size(), 2);
+        QVERIFY(rig.ui.log[1].contains("R1"));
+        QVERIFY(rig.ui.log[1].contains(QString::fromUtf8("błędnych odpowiedzi")));
+        QVERIFY(eventRuns >= kWalkRetryLimit - 1); // the operator is never locked out
+        QCOMPARE(rig.regs[1]->record.Value, QString());
+    }
+
+    void malformedReplyIsReadAgain() {
+        Rig rig;
+        int calls = 0;
+        rig.link.script = [&](const QByteArray& request) {
+            // First a valid CRC around a byte count that claims more than arrived.
+            if (AddressOf(request) == 11 && calls++ == 0)
+                return WithCrc(QByteArray::fromHex("F70308"));
+            return Answer(request, {7});
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
+        QCOMPARE(rig.ui.log.size(), 3);
+    }
+
+    void readAndWriteLines() {
+        Rig rig;
+        rig.engine.ReadFromNode(rig.regs[0]);
+        rig.regs[0]->record.Value = "42";
+        rig.engine.WriteCurrent();
+        QCOMPARE(rig.ui.log, (QStringList{"10   R0         1000", "10   R0:        42"}));
+        QCOMPARE(int(quint8(rig.link.requests[1][1])), 6);
+        QCOMPARE(rig.regs[0]->record.Value, QStringLiteral("42"));
+    }
+
+    void countChoosesTheWriteFunction_data() {
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<int>("function");
+        QTest::newRow("1") << "1" << 6;
+        QTest::newRow("$01") << "$01" << 6;
+        QTest::newRow("2") << "2" << 16;
+    }
+    void countChoosesTheWriteFunction() {
+        QFETCH(QString, count);
+        QFETCH(int, function);
+        Rig rig;
+        rig.regs[0]->record.Count = count;
+        rig.regs[0]->record.Value = "5";
+        rig.engine.WriteRegister(rig.regs[0]);
+        QCOMPARE(int(quint8(rig.link.requests[0][1])), function);
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("10   R0:        5"));
+    }
+
+    void writeCurrentOfReadOnlyAndGroup() {
+        Rig rig;
+        rig.engine.state.CurrentNode = rig.single;
+        rig.engine.WriteCurrent();
+        rig.engine.state.CurrentNode = rig.group;
+        rig.engine.WriteCurrent();
+        rig.engine.state.CurrentNode = nullptr;
+        rig.engine.WriteCurrent();
+        QVERIFY(rig.link.requests.isEmpty());
+        QVERIFY(rig.ui.messages.isEmpty());
+    }
+
+    void closedPortRefuses() {
+        Rig rig;
+        rig.link.open = false;
+        rig.single->record.Value = "3";
+        rig.engine.ReadRegister(rig.single);
+        QCOMPARE(rig.ui.messages, QStringList{QString::fromUtf8("brak połączenia !")});
+        QCOMPARE(rig.single->record.Value, QString());
+        QVERIFY(rig.link.requests.isEmpty());
+        QCOMPARE(rig.ui.tx, QStringLiteral("-"));
+    }
+
+    void writeWalk() {
+        Rig rig;
+        TreeNode* ro = Add(rig.group, rig.tree, "R3", "13", "WORD", "1", "RO");
+        Add(rig.group, rig.tree, "R4", "14");
+        for (TreeNode* r : rig.regs)
+            r->record.Value = "1";
+        rig.engine.state.Walking = true; // a walk that stopped early at R0
+        rig.engine.state.CurrentNode = rig.regs[0];
+        rig.engine.WriteRegister(rig.regs[0]);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+        QVERIFY(rig.engine.state.Walking); // stopped at the RO register
+        QCOMPARE(rig.engine.state.CurrentNode, ro);
+    }
+
+    void writeWalkToTheEnd() {
+        Rig rig;
+        for (TreeNode* r : rig.regs)
+            r->record.Value = "1";
+        rig.engine.state.Walking = true;
+        rig.engine.state.CurrentNode = rig.regs[0];
+        rig.engine.WriteRegister(rig.regs[0]);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+    }
+
+    void diagnosticsNeverMoveAWalk() {
+        Rig rig;
+        rig.engine.state.Walking = true;
+        rig.engine.state.CurrentNode = rig.regs[0];
+        rig.engine.ClearTransactionTexts();
+        rig.engine.SendDiagnostic("$0001", "$FF00");
+        QCOMPARE(rig.link.requests.size(), 1);
+        QCOMPARE(rig.link.requests[0].toHex(), QByteArray("f7080001ff00e4ad"));
+        QVERIFY(rig.engine.state.Walking);
+        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[0]);
+        QCOMPARE(rig.ui.log, QStringList{QString()}); // the emptied texts make an empty line
+        rig.ui.slave = "0";
+        rig.engine.SendDiagnostic("$0001", "$FF00");
+        QCOMPARE(rig.link.requests.size(), 1);
+    }
+
+    void monitorLine() {
+        Rig rig;
+        rig.ui.monitor = true;
+        rig.engine.ReadFromNode(rig.single);
+        QCOMPARE(rig.ui.log.size(), 1);
+        QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\t2000$").match(rig.ui.log[0]).hasMatch(),
+                 qPrintable(rig.ui.log[0]));
+    }
+
+    void conversionErrorEndsTheJob() {
+        Rig rig;
+        rig.regs[1]->record.Address = "1O";
+        QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.ReadFromNode(rig.group));
+        QCOMPARE(rig.addresses(), QList<int>{10});
+        QVERIFY(rig.engine.state.Walking);
+        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
+        QVERIFY(!rig.engine.Busy());
+        rig.regs[1]->record.Address = "11";
+        rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+    }
+
+    // A write accepted while a walk lets events run: it nests, and the walk then goes on
+    // as the write's reply left the state (a write walk from the next sibling).
+    void nestedWriteFromInsideAReply() {
+        Rig rig;
+        for (TreeNode* r : rig.regs)
+            r->record.Value = "9";
+        bool done = false;
+        rig.ui.events = [&] {
+            if (done || rig.link.requests.size() != 1) return;
+            done = true;
+            rig.engine.WriteRegister(rig.regs[2]);
+        };
+        rig.engine.ReadFromNode(rig.group);
+        // Read 10; nested write of 12; then the walk sees function 6: moves to R1, writes it;
+        // then R2 is written; the end.
+        QCOMPARE(rig.addresses(), (QList<int>{10, 12, 11, 12}));
+        QCOMPARE(int(quint8(rig.link.requests[2][1])), 6);
+        QVERIFY(!rig.engine.state.Walking);
+    }
+
+    void nestedReadRunsToItsEndBeforeTheOuterGoesOn() {
+        Rig rig;
+        int depth = 0;
+        rig.ui.events = [&] {
+            if (depth++ == 0 && rig.link.requests.size() == 1) rig.engine.ReadRegister(rig.single);
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses().mid(0, 2), (QList<int>{10, 20}));
+        QCOMPARE(rig.addresses().last(), 12);
+    }
+
+    void stopEndsTheJobAfterItsRequest() {
+        Rig rig;
+        rig.ui.events = [&] {
+            if (rig.link.requests.size() == 2) rig.engine.RequestStop();
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
+        QVERIFY(rig.engine.state.Walking);
+        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
+        QCOMPARE(rig.ui.log.size(), 2);
+        rig.ui.events = nullptr;
+        rig.engine.ReadFromNode(rig.engine.state.CurrentNode); // a new job is not stopped
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
+    }
+
+    void longWalkRunsInConstantStack() {
+        RegisterTree tree;
+        ScriptedLink link;
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        link.script = [](const QByteArray& r) { return Answer(r, {1}); };
+        TreeNode* group = Add(nullptr, tree, "G", "", "", "", "");
+        for (int i = 0; i < 10000; ++i)
+            Add(group, tree, "R", QString::number(i));
+        engine.ReadFromNode(group);
+        QCOMPARE(link.requests.size(), 10000);
+        QCOMPARE(ui.log.size(), 10000);
+        QVERIFY2(link.stackUsed() < 4096, qPrintable(QString::number(link.stackUsed())));
+    }
+
+    void longContinuationChainRunsInConstantStack() {
+        struct Chain : Continuation {
+            TransactionEngine* engine;
+            TreeNode* node;
+            int left = 100000;
+            bool TakeNext() override {
+                if (left <= 0) return false;
+                if (--left > 0) engine->ReadRegister(node);
+                return true;
+            }
+            void Abandon() override { left = 0; }
+        };
+        Rig rig;
+        Chain chain;
+        chain.engine = &rig.engine;
+        chain.node = rig.single;
+        rig.engine.setContinuation(&chain);
+        rig.engine.ReadRegister(rig.single);
+        QCOMPARE(rig.link.requests.size(), 100000);
+        QVERIFY2(rig.link.stackUsed() < 4096, qPrintable(QString::number(rig.link.stackUsed())));
+    }
+
+    void idleIsReportedOnceTheOuterJobEnds() {
+        Rig rig;
+        int idle = 0;
+        bool busyInside = false;
+        rig.engine.onIdle = [&] { ++idle; };
+        rig.ui.events = [&] { busyInside = rig.engine.Busy(); };
+        rig.engine.ReadFromNode(rig.group);
+        QVERIFY(busyInside);
+        QCOMPARE(idle, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"
