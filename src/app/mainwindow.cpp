@@ -117,7 +117,13 @@ TForm1::TForm1(const QString& executablePath, QWidget* parent)
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // The view must go before the tree it shows; the base destructor still hides it.
+    qApp->removeEventFilter(this);
+    RepaintTimer.stop();
+    delete VT;
+    VT = nullptr;
+}
 
 void TForm1::BuildLayout() {
     auto* column = new QWidget(this);
@@ -258,7 +264,16 @@ void TForm1::BuildLeftArea() {
 }
 
 void TForm1::FormCreate() {
+    engine_.state.Walking = false;
     static_cast<LogEdit*>(Memo1)->SetMemoMargins();
+    BuildLogMenu();
+    RepaintTimer.setSingleShot(true);
+    RepaintTimer.setInterval(500);
+    connect(&RepaintTimer, &QTimer::timeout, this, [this] { RepaintTimerTimer(); });
+    engine_.onIdle = [this] {
+        if (closeAfterJob_) QTimer::singleShot(0, this, &QWidget::close);
+    };
+    qApp->installEventFilter(this);
 }
 
 void TForm1::ShowBox(const QString& text, bool error) {
@@ -399,7 +414,7 @@ void TForm1::Disconnect() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && engine_.Busy()) {
         engine_.RequestStop(); // Esc ends the running job after its current request
         return true;

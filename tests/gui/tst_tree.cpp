@@ -1,0 +1,353 @@
+#include "app/mainwindow.h"
+#include "app/treemodel.h"
+#include "integration/simulator.h"
+#include <QAbstractItemModelTester>
+#include <QtWidgets>
+#include <modbus/modbus.h>
+
+namespace {
+const QColor kBlack(0, 0, 0), kNavy(0, 0, 128), kMaroon(128, 0, 0), kRed(255, 0, 0);
+}
+
+// The real window with a loaded device, driven as the operator drives it.
+class TestTree : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString bin = qEnvironmentVariable("VARDEL_BIN");
+    QStringList boxes;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<TForm1> w;
+
+    TreeNode* Node(const char* name) { return w->tree().FindNodeByName(QString::fromUtf8(name)); }
+    QModelIndex Index(TreeNode* node, int column = 0) { return w->model()->indexOf(node, column); }
+    QRect Cell(TreeNode* node, int column) {
+        for (TreeNode* p = node->parent(); p; p = p->parent())
+            w->VT->expand(Index(p));
+        w->VT->scrollTo(Index(node, column));
+        return w->VT->visualRect(Index(node, column));
+    }
+    void Click(TreeNode* node, int column = 0) {
+        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
+    }
+    void DoubleClick(TreeNode* node, int column) {
+        Click(node, column);
+        QTest::mouseDClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
+    }
+    QVariant Colour(TreeNode* node, int column) {
+        return w->model()->data(Index(node, column), Qt::ForegroundRole);
+    }
+    void Settle() {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+    // The register's words as a reference master reads them from the simulator.
+    quint16 Holding(int address) {
+        w->Disconnect();
+        modbus_t* ctx = modbus_new_rtu(qPrintable(sim->port()), 19200, 'E', 8, 1);
+        modbus_set_slave(ctx, 247);
+        uint16_t value = 0xDEAD;
+        if (modbus_connect(ctx) == 0) modbus_read_registers(ctx, address, 1, &value);
+        modbus_close(ctx);
+        modbus_free(ctx);
+        Connect();
+        return value;
+    }
+    void Connect() {
+        w->ComCBox->setEditText(sim->port());
+        w->ComCBoxSelect();
+    }
+
+private slots:
+    void init() {
+        QVERIFY(QFile::copy(bin + "/TR100.dat", dir.path() + "/TR100.dat") ||
+                QFile::exists(dir.path() + "/TR100.dat"));
+        QFile::copy(bin + "/TR100F.dat", dir.path() + "/TR100F.dat");
+        boxes.clear();
+        sim = std::make_unique<Simulator>(QStringList{});
+        QVERIFY(sim->started());
+        w = std::make_unique<TForm1>(dir.path() + "/vardel");
+        w->messageSink = [this](const QString& t, bool) { boxes << t; };
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->cbxDeviceSelect("TR100.dat");
+        QVERIFY(boxes.isEmpty());
+    }
+    void cleanup() {
+        w.reset();
+        sim.reset();
+        QFile::remove(dir.path() + "/vardel.log");
+    }
+
+    void modelIsConsistent() {
+        QAbstractItemModelTester tester(w->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        w->VT->expandAll();
+        w->cbxDeviceSelect("TR100F.dat");
+    }
+
+    void colours() {
+        TreeNode* rw = Node("Okres uśredniania");
+        TreeNode* rp = Node("Licznik zdarzeń");
+        TreeNode* ro = Node("Temperatura");
+        QCOMPARE(Colour(rw, 0), QVariant(kBlack));
+        QCOMPARE(Colour(rw, 1), QVariant(kNavy));
+        QCOMPARE(Colour(rw, 2), QVariant(kBlack));
+        for (int c = 0; c < 3; ++c)
+            QCOMPARE(Colour(rp, c), QVariant(kMaroon));
+        QVERIFY(!Colour(ro, 1).isValid()); // the view's own colour
+        rw->record.Access = "rw";
+        QVERIFY(!Colour(rw, 1).isValid());
+        for (TreeNode* n : {rw, rp}) {
+            w->engine().state.HighlightNode = n;
+            QCOMPARE(Colour(n, 0), QVariant(kBlack));
+            QCOMPARE(Colour(n, 1), QVariant(kBlack));
+            QCOMPARE(Colour(n, 2), QVariant(kRed));
+        }
+        w->RepaintTimerTimer();
+        QVERIFY(w->engine().state.HighlightNode == nullptr);
+    }
+
+    void doubleClicksWithThePortClosedDoNothing() {
+        TreeNode* reg = Node("Okres uśredniania");
+        TreeNode* group = Node("Pomiary");
+        w->VT->expand(Index(group));
+        Click(reg);
+        QCOMPARE(w->lbReg->text(), QString::fromUtf8("Okres uśredniania:"));
+        DoubleClick(reg, 0);
+        DoubleClick(reg, 2);
+        DoubleClick(Node("Licznik zdarzeń"), 2);
+        DoubleClick(group, 0);
+        Settle();
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(w->lbTX->text(), QStringLiteral("-"));
+        QVERIFY(w->VT->isExpanded(Index(group)));
+        QVERIFY(!w->VT->isPersistentEditorOpen(Index(reg, 2)) &&
+                !w->VT->indexWidget(Index(reg, 2)));
+        QCOMPARE(reg->record.Value, QStringLiteral("10"));
+    }
+
+    void readAndCollapse() {
+        Connect();
+        TreeNode* tryb = Node("Tryb");
+        w->VT->expand(Index(tryb));
+        DoubleClick(tryb, 0);
+        QCOMPARE(tryb->record.Value, QStringLiteral("$01"));
+        QVERIFY(!w->VT->isExpanded(Index(tryb)));
+        QCOMPARE(w->LogText(), QStringLiteral("200  Tryb       $01\n"));
+        QVERIFY(w->lbTX->text().startsWith("$F70300C80001"));
+        QVERIFY(w->lbRX->text().startsWith("$F7030200"));
+        QCOMPARE(int(tryb->children()[0]->checkState), int(csCheckedNormal));
+        QCOMPARE(int(tryb->children()[1]->checkState), int(csUncheckedNormal));
+    }
+
+    void walkAGroup() {
+        Connect();
+        DoubleClick(Node("Pomiary"), 0);
+        QCOMPARE(w->LogText().count('\n'), 5);
+        QVERIFY(!w->engine().state.Walking);
+        QVERIFY(w->engine().state.CurrentNode == nullptr);
+        Click(Node("Temperatura"));
+        QCOMPARE(w->engine().state.CurrentNode, Node("Temperatura"));
+    }
+
+    void readOnlyRefusals() {
+        Connect();
+        for (const char* name : {"Licznik zdarzeń", "Temperatura", "Pomiary"}) {
+            boxes.clear();
+            DoubleClick(Node(name), 2);
+            QCOMPARE(boxes, QStringList{"rejestr tylko do odczytu"});
+        }
+    }
+
+    void enterWritesEvenUnchanged() {
+        Connect();
+        TreeNode* reg = Node("Okres uśredniania");
+        DoubleClick(reg, 2);
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(qobject_cast<QLineEdit*>(editor));
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        QCOMPARE(w->LogText(), QString::fromUtf8("203  Okres uśred10ania:\n"));
+        QCOMPARE(w->engine().state.HighlightNode, reg);
+    }
+
+    void editedValueIsWritten() {
+        Connect();
+        TreeNode* reg = Node("Okres uśredniania");
+        DoubleClick(reg, 2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText("321");
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        QCOMPARE(reg->record.Value, QStringLiteral("321"));
+        QCOMPARE(Holding(203), quint16(321));
+    }
+
+    void escapeWritesNothing() {
+        Connect();
+        TreeNode* reg = Node("Okres uśredniania");
+        DoubleClick(reg, 2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText("999");
+        QTest::keyClick(editor, Qt::Key_Escape);
+        Settle();
+        QCOMPARE(w->LogText(), QString());
+        QCOMPARE(reg->record.Value, QStringLiteral("10"));
+    }
+
+    void radioOptionWritesItsRegister() {
+        Connect();
+        TreeNode* tryb = Node("Tryb");
+        TreeNode* second = tryb->children()[1].get();
+        w->model()->setData(Index(second), Qt::Checked, Qt::CheckStateRole);
+        Settle();
+        QCOMPARE(tryb->record.Value, QStringLiteral("2"));
+        QCOMPARE(Holding(200), quint16(2));
+        QCOMPARE(int(second->checkState), int(csCheckedNormal));
+        QCOMPARE(int(tryb->children()[0]->checkState), int(csUncheckedNormal));
+        QCOMPARE(w->engine().state.HighlightNode, tryb);
+        QCOMPARE(w->LogText(), QStringLiteral("200  Tryb:      2\n"));
+    }
+
+    void spaceBarChecksTheFocusedOption() {
+        Connect();
+        TreeNode* tryb = Node("Tryb");
+        TreeNode* third = tryb->children()[2].get();
+        Cell(third, 0);
+        w->VT->setFocus();
+        w->VT->setCurrentIndex(Index(third));
+        QTest::keyClick(w->VT, Qt::Key_Space);
+        Settle();
+        QCOMPARE(tryb->record.Value, QStringLiteral("3"));
+    }
+
+    void byteGroupOptions_data() {
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("option");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("low byte 1") << 0 << 1 << "$1201";
+        QTest::newRow("high byte $0100") << 1 << 0 << "$01AB";
+    }
+    void byteGroupOptions() {
+        QFETCH(int, group);
+        QFETCH(int, option);
+        QFETCH(QString, value);
+        Connect();
+        TreeNode* reg = Node("Opcje");
+        reg->record.Value = "$12AB";
+        TreeNode* byteGroup = reg->children()[group].get();
+        w->model()->setData(Index(byteGroup->children()[option].get()), Qt::Checked,
+                            Qt::CheckStateRole);
+        Settle();
+        QCOMPARE(reg->record.Value, value);
+        QCOMPARE(w->engine().state.CurrentNode, byteGroup);
+        QCOMPARE(w->LogText(), QString()); // nothing written
+    }
+
+    void badByteGroupValueChangesNothing() {
+        TreeNode* reg = Node("Opcje");
+        reg->record.Value = "zły";
+        w->model()->setData(Index(reg->children()[0]->children()[1].get()), Qt::Checked,
+                            Qt::CheckStateRole);
+        Settle();
+        QCOMPARE(boxes, QStringList{QString::fromUtf8("'zły' is not a valid integer value.")});
+        QCOMPARE(reg->record.Value, QString::fromUtf8("zły"));
+    }
+
+    void uncheckingChangesNoValue() {
+        TreeNode* alarmy = Node("Alarmy");
+        TreeNode* box = alarmy->children()[0].get();
+        box->checkState = csCheckedNormal;
+        w->model()->setData(Index(box), Qt::Unchecked, Qt::CheckStateRole);
+        Settle();
+        QCOMPARE(alarmy->record.Value, QStringLiteral("$00"));
+        QCOMPARE(int(box->checkState), int(csUncheckedNormal));
+        QVERIFY(boxes.isEmpty());
+    }
+
+    void expandingAnUnreadHexClearsItsMarks() {
+        TreeNode* tryb = Node("Tryb");
+        TreeNode* opcje = Node("Opcje");
+        for (TreeNode* n : {tryb, opcje})
+            for (TreeNode* o = RegisterTree::GetNext(n); o && o->depth() > n->depth();
+                 o = RegisterTree::GetNext(o))
+                o->checkState = csCheckedNormal;
+        w->VT->expand(Index(Node("Konfiguracja")));
+        w->VT->expand(Index(opcje)); // has a Value: nothing changes
+        QCOMPARE(int(opcje->children()[0]->children()[0]->checkState), int(csCheckedNormal));
+        tryb->record.Value.clear();
+        w->VT->expand(Index(tryb));
+        for (const auto& o : tryb->children())
+            QCOMPARE(int(o->checkState), int(csUncheckedNormal));
+        QCOMPARE(int(opcje->children()[1]->children()[0]->checkState), int(csCheckedNormal));
+    }
+
+    void findNodeByNameIsCaseSensitive() {
+        w->cbxDeviceSelect("TR100F.dat");
+        QVERIFY(!w->VT->isExpanded(Index(w->tree().topLevel()[0].get())));
+        QVERIFY(w->tree().FindNodeByName("R0"));
+        QVERIFY(!w->tree().FindNodeByName("r0"));
+    }
+
+    void loadIsRefusedWhileAJobRuns() {
+        Connect();
+        QTimer::singleShot(0, w.get(), [this] { w->cbxDeviceSelect("TR100F.dat"); });
+        w->engine().ReadFromNode(Node("Pomiary"));
+        QVERIFY(Node("Temperatura") && Node("Ciśnienie"));
+        QCOMPARE(w->LogText().count('\n'), 5);
+        w->cbxDeviceSelect("TR100F.dat"); // once idle it loads, and forgets the old nodes
+        QVERIFY(w->engine().state.CurrentRecord == nullptr);
+        QVERIFY(w->tree().FindNodeByName("R0"));
+    }
+
+    void escapeStopsAWalk() {
+        Connect();
+        QTimer::singleShot(0, w.get(), [this] { QTest::keyClick(w->VT, Qt::Key_Escape); });
+        w->engine().ReadFromNode(Node("Pomiary"));
+        QCOMPARE(w->LogText().count('\n'), 1);
+        QVERIFY(w->engine().state.Walking);
+    }
+
+    void closingDuringAWalkEndsItThenCloses() {
+        Connect();
+        QTimer::singleShot(0, w.get(), [this] { w->close(); });
+        w->engine().ReadFromNode(Node("Pomiary"));
+        QVERIFY(w->isVisible()); // still open while the job unwinds
+        QTRY_VERIFY(!w->isVisible());
+        QFile log(dir.path() + "/vardel.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("100  Temperatura23,50\r\n"));
+    }
+
+    void logMenu() {
+        w->AppendLogLine("a");
+        w->AppendLogLine("");
+        w->AppendLogLine("b");
+        const QString target = dir.path() + "/zapis";
+        w->askSaveFileName = [&] { return target; };
+        QApplication::clipboard()->setText("schowek");
+        w->findChild<QAction*>("Kopiuj1")->trigger();
+        QCOMPARE(w->Memo1->textCursor().selectedText().size(), 5); // "a", two breaks, "b", a break
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("schowek"));
+        w->findChild<QAction*>("Zapiszdopliku1")->trigger();
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("a\r\n\r\nb\r\n"));
+        w->askSaveFileName = [&] { return dir.path() + "/no/such/dir/x"; };
+        w->findChild<QAction*>("Zapiszdopliku1")->trigger();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith("Cannot create file \"" + dir.path() + "/no/such/dir/x\". "));
+        QCOMPARE(w->LogText(), QStringLiteral("a\n\nb\n"));
+        w->askSaveFileName = [] { return QString(); }; // cancelled
+        w->findChild<QAction*>("Zapiszdopliku1")->trigger();
+        QCOMPARE(boxes.size(), 1);
+        w->findChild<QAction*>("Wyczy1")->trigger();
+        w->close();
+        QVERIFY(!QFile::exists(dir.path() + "/vardel.log"));
+    }
+};
+
+QTEST_MAIN(TestTree)
+#include "tst_tree.moc"
