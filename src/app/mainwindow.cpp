@@ -274,6 +274,43 @@ void TForm1::FormCreate() {
         if (closeAfterJob_) QTimer::singleShot(0, this, &QWidget::close);
     };
     qApp->installEventFilter(this);
+    WireTools();
+}
+
+void TForm1::WireTools() {
+    engine_.setContinuation(&calibration_);
+    calibration_.setResult = [this](const QString& mean) { eMed->setText(mean); };
+    auto wire = [this](QPushButton* button, void (TForm1::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    };
+    wire(btReset, &TForm1::btResetClick);
+    wire(Button1, &TForm1::Button1Click);
+    wire(btZapisz, &TForm1::btZapiszClick);
+    connect(cbMonitor, &QCheckBox::clicked, this,
+            [this] { Guarded([this] { cbMonitorClick(); }); });
+    connect(&monitor_.Timer1, &QTimer::timeout, this,
+            [this] { Guarded([this] { Timer1Timer(); }); });
+}
+
+void TForm1::cbMonitorClick() {
+    monitor_.Click(cbMonitor->isChecked(), ePeriod->text(), lbReg->text());
+}
+
+void TForm1::Timer1Timer() {
+    monitor_.Tick();
+}
+
+void TForm1::Button1Click() {
+    calibration_.Start(cbxKalibracja->currentText(), eCount->text());
+}
+
+void TForm1::btZapiszClick() {
+    calibration_.Store(cbxKalibracja->currentText(), eMed->text());
+}
+
+void TForm1::btResetClick() {
+    SendReset(engine_);
 }
 
 void TForm1::ShowBox(const QString& text, bool error) {
@@ -442,6 +479,7 @@ void TForm1::FormClose() {
     if (closed_) return;
     closed_ = true;
     RepaintTimer.stop();
+    monitor_.Timer1.stop();
     qApp->removeEventFilter(this);
     Disconnect();
     const QString text = LogText();

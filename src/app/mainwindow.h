@@ -4,6 +4,7 @@
 #include "link/serial.h"
 #include "regmap/error.h"
 #include "regmap/tree.h"
+#include "tools/operator.h"
 #include "txn/engine.h"
 #include <QTimer>
 #include <QWidget>
@@ -59,6 +60,15 @@ public:
     void VTExpanding(const QModelIndex& index);
     void RepaintTimerTimer();
 
+    // Monitoring, calibration and reset.
+    void cbMonitorClick();
+    void Timer1Timer();
+    void Button1Click();
+    void btZapiszClick();
+    void btResetClick();
+    Calibration& calibration() { return calibration_; }
+    Monitor& monitor() { return monitor_; }
+
     // The log window's context menu.
     void Wyczy1Click();
     void Kopiuj1Click();
@@ -93,6 +103,7 @@ private:
     void CollapseAll();
     void WireTree();
     void BuildLogMenu();
+    void WireTools();
     void ApplyCheckState(TreeNode* node, CheckState state);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
@@ -105,6 +116,8 @@ private:
     SerialLink link_;
     RegisterTreeModel* model_ = nullptr;
     TransactionEngine engine_{tree_, link_, *this};
+    Calibration calibration_{engine_, tree_, *this};
+    Monitor monitor_{engine_, *this};
     QTimer RepaintTimer;
     QString loadedName_;
     int loadGeneration_ = 0;

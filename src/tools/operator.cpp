@@ -1,0 +1,124 @@
+#include "operator.h"
+#include "txn/logformat.h"
+#include "txn/loglines.h"
+#include "txn/numbers.h"
+#include <cmath>
+
+CalibrationResult ComputeCalibration(const QStringList& samples) {
+    CalibrationResult result;
+    const auto n = static_cast<std::int32_t>(samples.size());
+    if (n == 0) return result;
+    QList<std::int32_t> values;
+    // A signed 32-bit sum that starts at n div 2, so the division rounds halves upward.
+    std::uint32_t sum = static_cast<std::uint32_t>(n / 2);
+    for (const QString& s : samples) {
+        values << ParseInteger(s);
+        sum += static_cast<std::uint32_t>(values.last());
+    }
+    result.mean = static_cast<std::int32_t>(sum) / n;
+    float squares = 0; // single precision, as the device's own tools compute it
+    for (std::int32_t v : values) {
+        const auto d = static_cast<std::int32_t>(static_cast<std::uint32_t>(v) -
+                                                 static_cast<std::uint32_t>(result.mean));
+        squares += static_cast<float>(static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(static_cast<std::int64_t>(d) * d)));
+    }
+    result.error = std::sqrt(squares) / static_cast<float>(n);
+    return result;
+}
+
+QString FormatCalibrationError(float error) {
+    const double value = error;
+    if (std::fabs(value) >= 1e8) // too large for 8 significant digits in fixed point
+        return QString::number(value, 'E', 7).replace('.', ',');
+    const int integerDigits =
+        std::fabs(value) < 1 ? 1 : static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1;
+    const int decimals = std::clamp(8 - integerDigits, 0, 3);
+    QString text = FormatFixed(value, decimals);
+    if (decimals < 3)
+        text += (decimals == 0 ? QStringLiteral(",") : QString()) + QString(3 - decimals, '0');
+    return text;
+}
+
+Calibration::Calibration(TransactionEngine& engine, RegisterTree& tree, Frontend& frontend)
+    : engine_(engine), tree_(tree), frontend_(frontend) {}
+
+void Calibration::Start(const QString& range, const QString& countText) {
+    frontend_.AppendLog(QString());
+    frontend_.AppendLog(QStringLiteral("kalibracja ") + range + QStringLiteral(" ... "));
+    SampleList.clear();
+    Calibrating = true;
+    SamplesLeft = ParseInteger(countText);
+    engine_.state.CurrentNode = tree_.FindNodeByName(QStringLiteral("R0"));
+    engine_.ReadRegister(engine_.state.CurrentNode);
+}
+
+bool Calibration::TakeNext() {
+    if (SamplesLeft <= 0 || !Calibrating) return false;
+    const RegisterNode* record = engine_.state.CurrentRecord;
+    SampleList << (record ? record->Value : QString());
+    --SamplesLeft;
+    if (SamplesLeft == 0) {
+        Calibrating = false; // before the result, so a failure there leaves the tool idle
+        ShowCalibrationResult();
+    } else {
+        frontend_.Pause(kSamplePauseMs);
+        engine_.ReadRegister(engine_.state.CurrentNode);
+    }
+    return true;
+}
+
+void Calibration::Abandon() {
+    Calibrating = false;
+    SamplesLeft = 0;
+}
+
+void Calibration::ShowCalibrationResult() {
+    if (SampleList.isEmpty()) return;
+    const CalibrationResult result = ComputeCalibration(SampleList);
+    const QString mean = QString::number(result.mean);
+    if (setResult) setResult(mean);
+    frontend_.AppendLog(OverlayText(mean, QStringLiteral("========"), 17));
+    frontend_.AppendLog(
+        OverlayText(FormatCalibrationError(result.error), QStringLiteral("err: "), 17));
+    frontend_.AppendLog(QString());
+}
+
+void Calibration::Store(const QString& range, const QString& valueText) {
+    QString name;
+    if (range == QLatin1String("100R")) name = QStringLiteral("N100");
+    if (range == QLatin1String("400R")) name = QStringLiteral("N400");
+    TreeNode* node = name.isEmpty() ? nullptr : tree_.FindNodeByName(name);
+    if (!node) return;
+    node->record.Value = valueText;
+    engine_.WriteIfWritable(node);
+}
+
+Monitor::Monitor(TransactionEngine& engine, Frontend& frontend)
+    : engine_(engine), frontend_(frontend) {}
+
+void Monitor::Click(bool ticked, const QString& periodText, const QString& registerLabel) {
+    if (ParseInteger(periodText) < kMinimumPeriodMs) return;
+    if (registerLabel.isEmpty()) return;
+    if (ticked)
+        Timer1.start(ParseInteger(periodText));
+    else
+        Timer1.stop();
+    frontend_.AppendLog(QString());
+    if (!ticked) return;
+    const RegisterNode* r = engine_.state.CurrentRecord;
+    frontend_.AppendLog(LogDateText(QDate::currentDate()) + '\t' + (r ? r->Address : QString()) +
+                        '(' + (r ? r->Name : QString()) + ')');
+    engine_.ReadRegister(engine_.state.CurrentNode);
+}
+
+void Monitor::Tick() {
+    engine_.ReadRegister(engine_.state.CurrentNode);
+}
+
+void SendReset(TransactionEngine& engine) {
+    // The reset sets its own log texts, so its line never repeats the last register's.
+    engine.ClearTransactionTexts();
+    engine.state.LogNameText = QStringLiteral("Reset");
+    engine.SendDiagnostic(QStringLiteral("$0001"), QStringLiteral("$FF00"));
+}

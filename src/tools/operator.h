@@ -1,0 +1,63 @@
+#pragma once
+// The operator's tools over the transaction engine: monitoring a register, the calibration
+// run, and the communications reset.
+#include "txn/engine.h"
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+// Mean and standard error of integer sample texts, as the calibration logs them. Throws
+// AppError for a sample that is not an integer.
+struct CalibrationResult {
+    std::int32_t mean = 0;
+    float error = 0;
+};
+CalibrationResult ComputeCalibration(const QStringList& samples);
+// Fixed point with 3 decimals and the decimal comma, at most 8 significant digits.
+QString FormatCalibrationError(float error);
+
+class Calibration : public Continuation {
+public:
+    Calibration(TransactionEngine& engine, RegisterTree& tree, Frontend& frontend);
+
+    QStringList SampleList;
+    bool Calibrating = false;
+    std::int32_t SamplesLeft = 0;
+    // Receives the mean for the result field.
+    std::function<void(const QString&)> setResult;
+
+    void Start(const QString& range, const QString& countText);
+    // Stores the value text into the range's register, exactly as given.
+    void Store(const QString& range, const QString& valueText);
+    void ShowCalibrationResult();
+
+    bool TakeNext() override;
+    void Abandon() override;
+
+private:
+    TransactionEngine& engine_;
+    RegisterTree& tree_;
+    Frontend& frontend_;
+};
+
+constexpr int kMinimumPeriodMs = 100;
+constexpr int kSamplePauseMs = 200;
+
+class Monitor {
+public:
+    Monitor(TransactionEngine& engine, Frontend& frontend);
+
+    // Its ticks call Tick; the owner connects them inside its error handling.
+    QTimer Timer1;
+
+    // After the check box changed its state.
+    void Click(bool ticked, const QString& periodText, const QString& registerLabel);
+    void Tick();
+
+private:
+    TransactionEngine& engine_;
+    Frontend& frontend_;
+};
+
+// One diagnostics request: restart communications, clear the event log.
+void SendReset(TransactionEngine& engine);

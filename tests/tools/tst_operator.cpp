@@ -1,0 +1,274 @@
+#include "regmap/error.h"
+#include "tools/operator.h"
+#include "txn/fakes.h"
+#include <QtTest>
+
+namespace {
+
+// A calibratable device: R0 answers the scripted samples in turn.
+struct Rig {
+    RegisterTree tree;
+    ScriptedLink link;
+    RecordingFrontend ui;
+    TransactionEngine engine{tree, link, ui};
+    Calibration calibration{engine, tree, ui};
+    QList<int> samples; // -1000000: a bad CRC
+    int next = 0;
+    QString result = "8";
+    TreeNode* r0;
+    TreeNode* n100;
+
+    Rig() {
+        TreeNode* group = tree.appendTopLevel();
+        group->record.Name = "Pomiar";
+        group->states |= NodeState::HasChildren;
+        r0 = group->appendChild();
+        r0->record = {"R0", "", "0", "INT", "1", "RO", ""};
+        n100 = tree.appendTopLevel();
+        n100->record = {"N100", "", "300", "WORD", "1", "RW", "1"};
+        engine.setContinuation(&calibration);
+        calibration.setResult = [this](const QString& mean) { result = mean; };
+        link.script = [this](const QByteArray& request) {
+            if (request[1] != 4) return Answer(request, {});
+            const int value = samples.value(next++ % std::max<int>(1, samples.size()));
+            QByteArray reply = Answer(request, {quint16(value)});
+            if (value == -1000000) reply[reply.size() - 1] ^= 1;
+            return reply;
+        };
+    }
+};
+
+} // namespace
+
+class TestOperator : public QObject {
+    Q_OBJECT
+private slots:
+    void calibrationResults_data() {
+        QTest::addColumn<QList<int>>("samples");
+        QTest::addColumn<QString>("mean");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("worked example") << QList<int>{100, 101, 102, 103} << "102"
+                                        << "0,612";
+        QTest::newRow("one sample") << QList<int>{1234} << "1234"
+                                    << "0,000";
+        QList<int> alternating;
+        for (int i = 0; i < 16; ++i)
+            alternating << 1000 + i % 2;
+        QTest::newRow("alternating 1000 1001") << alternating << "1001"
+                                               << "0,177";
+        QTest::newRow("-1 -2") << QList<int>{-1, -2} << "-1"
+                               << "0,500";
+        QTest::newRow("-5 0 0 truncates toward zero") << QList<int>{-5, 0, 0} << "-1"
+                                                      << "1,414";
+    }
+    void calibrationResults() {
+        QFETCH(QList<int>, samples);
+        QFETCH(QString, mean);
+        QFETCH(QString, error);
+        Rig rig;
+        rig.samples = samples;
+        rig.calibration.Start("100R", QString::number(samples.size()));
+        QCOMPARE(rig.link.requests.size(), samples.size());
+        QCOMPARE(rig.ui.pausedMs, 200 * (samples.size() - 1));
+        QCOMPARE(rig.result, mean);
+        QVERIFY(!rig.calibration.Calibrating);
+        // The start lines, one ordinary line per sample read, then the result.
+        QCOMPARE(rig.ui.log.size(), 2 + samples.size() + 3);
+        QCOMPARE(rig.ui.log[0], QString());
+        QCOMPARE(rig.ui.log[1], QStringLiteral("kalibracja 100R ... "));
+        QCOMPARE(rig.ui.log[2], "0    R0         " + QString::number(samples[0]));
+        const QStringList result = rig.ui.log.mid(rig.ui.log.size() - 3);
+        QCOMPARE(result[0], "========" + QString(8, ' ') + mean + ' ');
+        QCOMPARE(result[1], "err: " + QString(11, ' ') + error + ' ');
+        QCOMPARE(result[2], QString());
+    }
+
+    void failedSampleReportsAndWritesNoResult() {
+        Rig rig;
+        rig.samples = {100, -1000000, 100};
+        try {
+            rig.calibration.Start("400R", "3");
+            QFAIL("no error");
+        } catch (const AppError& e) {
+            QCOMPARE(e.message(), QStringLiteral("'' is not a valid integer value"));
+        }
+        QCOMPARE(rig.ui.log.size(), 2 + 2); // the two valid samples' lines, no result
+        QCOMPARE(rig.result, QStringLiteral("8"));
+        QVERIFY(!rig.calibration.Calibrating);
+    }
+
+    void counterOfZeroTakesNoSample() {
+        Rig rig;
+        rig.samples = {5};
+        rig.calibration.Start("100R", "0");
+        QVERIFY(rig.calibration.Calibrating);
+        QCOMPARE(rig.link.requests.size(), 1);
+        QCOMPARE(rig.ui.log.size(), 3); // start lines and the read's own line
+    }
+
+    void badCounterAfterTheStartLines() {
+        Rig rig;
+        QVERIFY_THROWS_EXCEPTION(AppError, rig.calibration.Start("100R", "x"));
+        QCOMPARE(rig.ui.log.size(), 2);
+        QVERIFY(rig.calibration.Calibrating);
+        QVERIFY(rig.link.requests.isEmpty());
+    }
+
+    void noR0WaitsWithoutReading() {
+        Rig rig;
+        rig.r0->record.Name = "r0";
+        rig.calibration.Start("100R", "4");
+        QVERIFY(rig.link.requests.isEmpty());
+        QVERIFY(rig.calibration.Calibrating);
+        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+    }
+
+    void stopEndsARunWithoutResult() {
+        Rig rig;
+        rig.samples = {1, 2, 3};
+        rig.ui.events = [&] {
+            if (rig.link.requests.size() == 2) rig.engine.RequestStop();
+        };
+        rig.calibration.Start("100R", "1000");
+        QCOMPARE(rig.link.requests.size(), 2);
+        QVERIFY(!rig.calibration.Calibrating);
+        QCOMPARE(rig.result, QStringLiteral("8"));
+    }
+
+    void store_data() {
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("100R") << "100R"
+                              << "1234" << 1;
+        QTest::newRow("100r lower case") << "100r"
+                                         << "1234" << 0;
+        QTest::newRow("no range") << ""
+                                  << "1234" << 0;
+        QTest::newRow("400R, no N400") << "400R"
+                                       << "1234" << 0;
+    }
+    void store() {
+        QFETCH(QString, range);
+        QFETCH(QString, value);
+        QFETCH(int, requests);
+        Rig rig;
+        rig.calibration.Store(range, value);
+        QCOMPARE(rig.link.requests.size(), requests);
+        if (requests) {
+            QCOMPARE(rig.link.requests[0].toHex(),
+                     WithCrc(QByteArray::fromHex("F706012C04D2")).toHex());
+            QCOMPARE(rig.ui.log, QStringList{"300  N100:      1234"});
+        }
+    }
+
+    void storeWritesTheTextAsTyped() {
+        Rig rig;
+        // Not an integer: stored as typed, then the single-register write refuses it.
+        QVERIFY_THROWS_EXCEPTION(AppError, rig.calibration.Store("100R", "1,5"));
+        QCOMPARE(rig.n100->record.Value, QStringLiteral("1,5"));
+        QVERIFY(rig.link.requests.isEmpty());
+    }
+
+    void errorFormat_data() {
+        QTest::addColumn<float>("error");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("small") << 0.6124f << "0,612";
+        QTest::newRow("zero") << 0.0f << "0,000";
+        QTest::newRow("12345,678") << 12345.678f << "12345,678";
+        QTest::newRow("123456,78") << 123456.78f << "123456,780";
+        QTest::newRow("eight digits") << 12345678.0f << "12345678,000";
+    }
+    void errorFormat() {
+        QFETCH(float, error);
+        QFETCH(QString, text);
+        QCOMPARE(FormatCalibrationError(error), text);
+    }
+
+    void monitorStates_data() {
+        QTest::addColumn<QString>("period");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("100 starts") << "100"
+                                    << "R0:" << true << 3;
+        QTest::newRow("$64 starts") << "$64"
+                                    << "R0:" << true << 3;
+        QTest::newRow("99 does nothing") << "99"
+                                         << "R0:" << false << 0;
+        QTest::newRow("no register clicked") << "2000"
+                                             << "" << false << 0;
+    }
+    void monitorStates() {
+        QFETCH(QString, period);
+        QFETCH(QString, label);
+        QFETCH(bool, running);
+        QFETCH(int, lines);
+        Rig rig;
+        rig.samples = {42};
+        rig.ui.monitor = true;
+        Monitor monitor(rig.engine, rig.ui);
+        QObject::connect(&monitor.Timer1, &QTimer::timeout, [&] { monitor.Tick(); });
+        rig.engine.state.CurrentNode = rig.r0;
+        rig.engine.state.CurrentRecord = &rig.r0->record;
+        monitor.Click(true, period, label);
+        QCOMPARE(monitor.Timer1.isActive(), running);
+        QCOMPARE(rig.ui.log.size(), lines);
+        if (!lines) return;
+        QCOMPARE(monitor.Timer1.interval(), 100);
+        QCOMPARE(rig.ui.log[0], QString());
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d\t0\\(R0\\)$")
+                    .match(rig.ui.log[1])
+                    .hasMatch());
+        QVERIFY(rig.ui.log[2].endsWith("\t42"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ui.log.size(), 5, 1000); // ticks go on reading
+        monitor.Click(false, period, label);
+        QVERIFY(!monitor.Timer1.isActive());
+        QCOMPARE(rig.ui.log.last(), QString());
+    }
+
+    void untickingWithABadPeriodKeepsTheTimer() {
+        Rig rig;
+        Monitor monitor(rig.engine, rig.ui);
+        rig.engine.state.CurrentRecord = &rig.r0->record;
+        monitor.Click(true, "2000", "R0:");
+        QVERIFY(monitor.Timer1.isActive());
+        const int lines = rig.ui.log.size();
+        monitor.Click(false, "50", "R0:");
+        QVERIFY(monitor.Timer1.isActive());
+        QCOMPARE(rig.ui.log.size(), lines);
+        QVERIFY_THROWS_EXCEPTION(AppError, monitor.Click(false, "dwa", "R0:"));
+        QVERIFY(monitor.Timer1.isActive());
+    }
+
+    void reset_data() {
+        QTest::addColumn<QString>("slave");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("247") << "247" << QByteArray::fromHex("F7080001FF00E4AD");
+        QTest::newRow("0") << "0" << QByteArray();
+        QTest::newRow("256") << "256" << QByteArray();
+    }
+    void reset() {
+        QFETCH(QString, slave);
+        QFETCH(QByteArray, sent);
+        Rig rig;
+        rig.ui.slave = slave;
+        rig.engine.ReadRegister(rig.n100);
+        const QString tx = rig.ui.tx;
+        SendReset(rig.engine);
+        SendReset(rig.engine);
+        if (sent.isEmpty()) {
+            QCOMPARE(rig.link.requests.size(), 1);
+            QCOMPARE(rig.ui.tx, tx);
+            QVERIFY(rig.ui.messages.isEmpty());
+            return;
+        }
+        QCOMPARE(rig.link.requests.mid(1), (QList<QByteArray>{sent, sent}));
+        QCOMPARE(rig.ui.tx, QStringLiteral("$F7080001FF00E4AD"));
+        QCOMPARE(rig.ui.rx, QStringLiteral("$F7080001FF00E4AD"));
+        QCOMPARE(rig.ui.log, (QStringList{"     Reset", "     Reset"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOperator)
+#include "tst_operator.moc"
