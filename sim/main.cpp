@@ -56,7 +56,7 @@ void Log(const char* direction, const QByteArray& bytes) {
 class Server {
 public:
     Server(int slave, RegisterTables& tables, Faults faults)
-        : tables_(tables), faults_(std::move(faults)) {
+        : slave_(slave), tables_(tables), faults_(std::move(faults)) {
         socketpair(AF_UNIX, SOCK_STREAM, 0, pair_);
         fcntl(pair_[0], F_SETFL, O_NONBLOCK);
         ctx_ = modbus_new_rtu("/dev/null", 19200, 'E', 8, 1);
@@ -71,6 +71,7 @@ public:
     }
 
     QByteArray Answer(const QByteArray& request) {
+        if (IsRestartCommunications(request)) return request; // its reply is the echo
         write(pair_[0], request.constData(), request.size());
         std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
         const int length = modbus_receive(ctx_, query);
@@ -78,7 +79,6 @@ public:
         if (length <= 0) return {};
         const int function = query[1];
         const int address = query[2] << 8 | query[3];
-        if (function == 8 && address == 1) return request; // restart communications: echo
         if (faults_.exceptions.contains(address))
             modbus_reply_exception(ctx_, query, faults_.exceptions[address]);
         else {
@@ -105,6 +105,13 @@ public:
     }
 
 private:
+    // Diagnostics sub-function 1; libmodbus does not serve function 8 itself.
+    bool IsRestartCommunications(const QByteArray& r) const {
+        const auto* b = reinterpret_cast<const std::uint8_t*>(r.constData());
+        return r.size() == 8 && b[0] == slave_ && b[1] == 8 && b[2] == 0 && b[3] == 1 &&
+               CheckReplyCrc(b, 8);
+    }
+
     static void Discard(int fd) {
         const int flags = fcntl(fd, F_GETFL);
         fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -114,6 +121,7 @@ private:
         fcntl(fd, F_SETFL, flags);
     }
 
+    int slave_;
     RegisterTables& tables_;
     Faults faults_;
     modbus_t* ctx_;
