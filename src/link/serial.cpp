@@ -229,8 +229,11 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
                 break;
             }
         }
-        const qint64 n =
-            port_.read(reinterpret_cast<char*>(reply.Bytes) + received, kReplySize - received);
+        // Take no more than the frame its header announces: bytes after it are never ours.
+        const int want = std::min(kReplySize - received, complete > 0   ? complete - received
+                                                         : received < 3 ? 3 - received
+                                                                        : kReplySize);
+        const qint64 n = port_.read(reinterpret_cast<char*>(reply.Bytes) + received, want);
         if (n < 0) {
             Lose(com.PortPath);
             return false;

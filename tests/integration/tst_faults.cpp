@@ -1,0 +1,145 @@
+#include "link/serial.h"
+#include "regmap/devicefile.h"
+#include "regmap/error.h"
+#include "simulator.h"
+#include "tools/operator.h"
+#include "txn/fakes.h"
+#include <QElapsedTimer>
+
+namespace {
+
+// The engine, its tools and the real link on one simulator; reconnects to another.
+struct Bench {
+    RegisterTree tree;
+    SerialLink link;
+    RecordingFrontend ui;
+    TransactionEngine engine{tree, link, ui};
+    Calibration calibration{engine, tree, ui};
+    Monitor monitor{engine, ui};
+
+    explicit Bench(const QString& device) {
+        LoadDeviceFile(qEnvironmentVariable("VARDEL_BIN") + '/' + device, tree);
+        engine.setContinuation(&calibration);
+        QObject::connect(&monitor.Timer1, &QTimer::timeout, [this] { monitor.Tick(); });
+    }
+    bool Connect(const Simulator& sim) {
+        return link.OpenPort(sim.port(), "19200,e,8,1") && link.SetPortTimeouts(30, 0, 40, 0, 30);
+    }
+    TreeNode* Node(const char* name) { return tree.FindNodeByName(QString::fromUtf8(name)); }
+};
+
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void faultyReplies_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("no reply") << QStringList{"--drop", "1"} << 0;
+        QTest::newRow("bad CRC") << QStringList{"--bad-crc", "1"} << 0;
+        QTest::newRow("exception") << QStringList{"--exception", "203:4"} << 0;
+        QTest::newRow("garbage") << QStringList{"--garbage", "1", "--seed", "3"} << 0;
+        QTest::newRow("200-byte reply") << QStringList{"--overlong"} << 1; // its frame, then junk
+        QTest::newRow("late reply") << QStringList{"--delay", "60"} << 0;
+        QTest::newRow("split within the gap") << QStringList{"--split", "8"} << 1;
+        QTest::newRow("split beyond the gap") << QStringList{"--split", "45"} << 0;
+    }
+    void faultyReplies() {
+        QFETCH(QStringList, faults);
+        QFETCH(int, lines);
+        Simulator sim(faults);
+        QVERIFY(sim.started());
+        Bench b("TR100.dat");
+        QVERIFY(b.Connect(sim));
+        TreeNode* reg = b.Node("Okres uśredniania");
+        QElapsedTimer t;
+        t.start();
+        b.engine.ReadFromNode(reg);
+        QVERIFY(t.elapsed() < 200);
+        QCOMPARE(b.ui.log.size(), lines);
+        QVERIFY(b.ui.messages.isEmpty());
+        QVERIFY(b.link.isOpen());
+        // The next request, to another register, is answered or fails the same clean way.
+        b.engine.ReadFromNode(b.Node("Wersja"));
+        QVERIFY(b.ui.log.size() <= lines + 1);
+        QVERIFY(!b.engine.Busy());
+    }
+
+    void simulatorKilled_data() {
+        QTest::addColumn<QString>("job");
+        QTest::newRow("walk") << "walk";
+        QTest::newRow("monitoring") << "monitor";
+        QTest::newRow("calibration") << "calibration";
+    }
+    void simulatorKilled() {
+        QFETCH(QString, job);
+        auto sim = std::make_unique<Simulator>(QStringList{}, "TR100F.dat");
+        QVERIFY(sim->started());
+        Bench b("TR100F.dat");
+        QVERIFY(b.Connect(*sim));
+        int lost = 0;
+        b.link.onLost = [&] { ++lost; };
+        // The simulator dies while the job lets events run after its first reply.
+        b.ui.events = [&] {
+            if (sim->started() && b.ui.log.size() >= (job == "walk" ? 1 : 3)) sim->Kill();
+        };
+        QElapsedTimer t;
+        t.start();
+        if (job == "walk") {
+            b.engine.ReadFromNode(b.Node("Pomiar"));
+            QVERIFY(b.engine.state.Walking); // stopped early, as with a silent register
+        } else if (job == "monitor") {
+            b.engine.state.CurrentNode = b.Node("R0");
+            b.engine.state.CurrentRecord = &b.Node("R0")->record;
+            b.ui.monitor = true;
+            b.monitor.Click(true, "100", "R0:");
+            QTest::qWait(400); // ticks go on; their reads meet the closed port
+            b.monitor.Click(false, "100", "R0:");
+            QVERIFY(!b.ui.messages.isEmpty());
+            QVERIFY(b.ui.messages.first().contains(QString::fromUtf8("brak połączenia")));
+        } else {
+            b.calibration.Start("100R", "50");
+            QVERIFY(b.calibration.Calibrating); // waiting for a reply that cannot come
+        }
+        QVERIFY(t.elapsed() < 3000);
+        QCOMPARE(lost, 1);
+        QVERIFY(!b.link.isOpen());
+        const QStringList logBefore = b.ui.log;
+        QVERIFY(!logBefore.isEmpty());
+        // Reconnecting to a new simulator, the next request works.
+        b.ui.events = nullptr;
+        b.ui.monitor = false;
+        Simulator again({}, "TR100F.dat");
+        QVERIFY(again.started());
+        QVERIFY(b.Connect(again));
+        b.calibration.Abandon();
+        b.engine.ForgetNodes();
+        b.engine.ReadFromNode(b.Node("N100"));
+        QCOMPARE(b.ui.log.mid(0, logBefore.size()), logBefore);
+        QCOMPARE(b.ui.log.last(), QStringLiteral("300  N100       1000"));
+    }
+
+    // Every prefix of a valid device file ends in a clean error or a smaller tree.
+    void everyPrefixOfADeviceFile() {
+        QFile f(qEnvironmentVariable("VARDEL_BIN") + "/TR100.dat");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray whole = f.readAll();
+        QElapsedTimer t;
+        t.start();
+        int errors = 0;
+        for (qsizetype n = 0; n < whole.size(); ++n) {
+            RegisterTree tree;
+            try {
+                ReadDeviceFile(whole.left(n), tree);
+            } catch (const AppError&) {
+                ++errors;
+            }
+        }
+        QVERIFY(errors > whole.size() / 2);
+        QVERIFY(t.elapsed() < 20000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFaults)
+#include "tst_faults.moc"
