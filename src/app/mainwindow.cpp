@@ -275,6 +275,16 @@ void TForm1::FormCreate() {
     };
     qApp->installEventFilter(this);
     WireTools();
+    StartJournal();
+}
+
+void TForm1::StartJournal() {
+    const QString log = LogPathFor(executablePath_);
+    const QString recovered = LogJournal::Recover(log, QDateTime::currentDateTime());
+    journal_.Open(log);
+    if (!recovered.isEmpty())
+        AppendLogLine(
+            QStringLiteral("Odzyskano dziennik poprzedniego uruchomienia: %1").arg(recovered));
 }
 
 void TForm1::WireTools() {
@@ -356,6 +366,7 @@ QString TForm1::SlaveText() const {
 }
 
 void TForm1::AppendLogLine(const QString& line) {
+    journal_.Append(line);
     QTextCursor cursor(Memo1->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(line + '\n');
@@ -483,10 +494,14 @@ void TForm1::FormClose() {
     qApp->removeEventFilter(this);
     Disconnect();
     const QString text = LogText();
-    if (text.isEmpty()) return;
+    if (text.isEmpty()) {
+        journal_.Remove();
+        return;
+    }
     const QString path = LogPathFor(executablePath_);
     try {
         SaveLogFile(path, text);
+        journal_.Remove(); // the log is safe; a failed save keeps the journal
     } catch (const AppError& error) {
         // The window is closing: report why, then let the operator put the log elsewhere.
         ShowBox(BoxText(error.message()), true);

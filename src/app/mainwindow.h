@@ -4,6 +4,7 @@
 #include "link/serial.h"
 #include "regmap/error.h"
 #include "regmap/tree.h"
+#include "tools/journal.h"
 #include "tools/operator.h"
 #include "txn/engine.h"
 #include <QTimer>
@@ -104,6 +105,7 @@ private:
     void WireTree();
     void BuildLogMenu();
     void WireTools();
+    void StartJournal();
     void ApplyCheckState(TreeNode* node, CheckState state);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
@@ -118,6 +120,7 @@ private:
     TransactionEngine engine_{tree_, link_, *this};
     Calibration calibration_{engine_, tree_, *this};
     Monitor monitor_{engine_, *this};
+    LogJournal journal_;
     QTimer RepaintTimer;
     QString loadedName_;
     int loadGeneration_ = 0;

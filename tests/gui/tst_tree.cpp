@@ -73,6 +73,7 @@ private slots:
         QVERIFY(boxes.isEmpty());
     }
     void cleanup() {
+        w->close(); // a clean close leaves no journal for the next test's window
         w.reset();
         sim.reset();
         QFile::remove(dir.path() + "/vardel.log");

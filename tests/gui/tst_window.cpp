@@ -20,8 +20,14 @@ class TestWindow : public QObject {
     QTemporaryDir dir;
     QString bin = qEnvironmentVariable("VARDEL_BIN");
 
-    std::unique_ptr<TForm1> NewWindow(QList<Message>* messages) {
-        auto w = std::make_unique<TForm1>(dir.path() + "/vardel");
+    struct Closing {
+        void operator()(TForm1* w) const {
+            w->close();
+            delete w;
+        }
+    };
+    std::unique_ptr<TForm1, Closing> NewWindow(QList<Message>* messages) {
+        std::unique_ptr<TForm1, Closing> w(new TForm1(dir.path() + "/vardel"));
         w->messageSink = [messages](const QString& t, bool e) { messages->append({t, e}); };
         return w;
     }
@@ -129,6 +135,29 @@ private slots:
         QCOMPARE(messages.size(), 2);
         QVERIFY(messages[1].text.startsWith("Cannot open file \"" + dir.path() + "/brak.dat\". "));
         QVERIFY(messages[1].text.endsWith('.'));
+    }
+
+    // A run that ends without a clean close leaves its journal; the next start recovers it.
+    void journalRecoversTheLinesOfACrashedRun() {
+        QTemporaryDir own;
+        const QString exe = own.path() + "/vardel";
+        {
+            auto w = std::make_unique<TForm1>(exe);
+            w->AppendLogLine(QString::fromUtf8("przed awarią"));
+            w->AppendLogLine("");
+            QVERIFY(QFile::exists(exe + ".log.journal"));
+        } // destroyed without closing, as by a crash
+        TForm1 next(exe);
+        const QStringList recovered = QDir(own.path()).entryList({"vardel.*.recovered.log"});
+        QCOMPARE(recovered.size(), 1);
+        QFile f(own.path() + '/' + recovered[0]);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("przed awari\xB9\r\n\r\n"));
+        QVERIFY(next.LogText().startsWith(QString::fromUtf8("Odzyskano dziennik")));
+        QVERIFY(next.LogText().contains(recovered[0]));
+        next.close();
+        QVERIFY(!QFile::exists(exe + ".log.journal"));
+        QVERIFY(QFile::exists(exe + ".log"));
     }
 
     void closeSavesTheLogOnlyWhenItHoldsLines() {
