@@ -52,8 +52,8 @@ QStringList RegisterTables::LoadDevice(const QString& path) {
     return warnings;
 }
 
-void RegisterTables::SetWords(const QString& spec) {
-    const QStringList parts = spec.split('=');
+void RegisterTables::SetWords(const QString& text) {
+    const QStringList parts = text.split('=');
     if (parts.size() != 2) throw AppError(QStringLiteral("--set wants ADDR=WORD[,WORD...]"));
     std::vector<std::uint16_t> words;
     for (const QString& w : parts[1].split(','))
@@ -63,18 +63,18 @@ void RegisterTables::SetWords(const QString& spec) {
     Store(address, false, words);
 }
 
-void RegisterTables::AddJitter(const QString& spec) {
-    const qsizetype colon = spec.lastIndexOf(':');
+void RegisterTables::AddJitter(const QString& text) {
+    const qsizetype colon = text.lastIndexOf(':');
     if (colon < 0) throw AppError(QStringLiteral("--jitter wants NAME:AMPLITUDE"));
     RegisterTree tree;
     LoadDeviceFile(devicePath_, tree);
-    const TreeNode* node = tree.FindNodeByName(spec.left(colon));
-    if (!node) throw AppError(QStringLiteral("--jitter: no register %1").arg(spec.left(colon)));
+    const TreeNode* node = tree.FindNodeByName(text.left(colon));
+    if (!node) throw AppError(QStringLiteral("--jitter: no register %1").arg(text.left(colon)));
     Jitter j;
     j.address = ParseInteger(node->record.Address) & 0xFFFF;
     j.input = AccessCodeOf(node->record.Access) == acRO;
     j.base = (j.input ? mapping_->tab_input_registers : mapping_->tab_registers)[j.address];
-    j.amplitude = ParseInteger(spec.mid(colon + 1));
+    j.amplitude = ParseInteger(text.mid(colon + 1));
     jitters_.push_back(j);
 }
 

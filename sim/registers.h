@@ -24,9 +24,9 @@ public:
     // Returns warnings about values that could not be encoded.
     QStringList LoadDevice(const QString& path);
     // Raw words at an address of both tables, "ADDR=WORD[,WORD...]".
-    void SetWords(const QString& spec);
+    void SetWords(const QString& text);
     // "NAME:AMPLITUDE": the register named in the device file gets noise on every read.
-    void AddJitter(const QString& spec);
+    void AddJitter(const QString& text);
     void ApplyJitter(std::uint32_t (*random)());
 
 private:

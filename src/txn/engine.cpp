@@ -73,7 +73,8 @@ void TransactionEngine::Dispatch(CycleMessage message) {
     frames_.back()->pending = message;
 }
 
-void TransactionEngine::LetEventsRun() {
+template <typename F> void TransactionEngine::WithEventsRunning(F&& call) {
+    // Events let through here may start jobs of their own: they get frames of their own.
     JobFrame* frame = frames_.empty() ? nullptr : frames_.back();
     if (frame) frame->eventsRunning = true;
     struct Close {
@@ -82,19 +83,15 @@ void TransactionEngine::LetEventsRun() {
             if (frame) frame->eventsRunning = false;
         }
     } close{frame};
-    frontend_.ProcessEvents();
+    call();
+}
+
+void TransactionEngine::LetEventsRun() {
+    WithEventsRunning([this] { frontend_.ProcessEvents(); });
 }
 
 void TransactionEngine::ShowModal(const QString& text) {
-    JobFrame* frame = frames_.empty() ? nullptr : frames_.back();
-    if (frame) frame->eventsRunning = true;
-    struct Close {
-        JobFrame* frame;
-        ~Close() {
-            if (frame) frame->eventsRunning = false;
-        }
-    } close{frame};
-    frontend_.ShowMessage(text);
+    WithEventsRunning([&] { frontend_.ShowMessage(text); });
 }
 
 void TransactionEngine::RequestStop() {

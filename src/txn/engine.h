@@ -89,6 +89,7 @@ private:
     template <typename F> void Entry(F&& body);
     void RunPending(JobFrame& frame);
     void Handle(CycleMessage message);
+    template <typename F> void WithEventsRunning(F&& call);
     void LetEventsRun();
     void ShowModal(const QString& text);
     void ReadRegisterStep(TreeNode* node);
