@@ -43,7 +43,7 @@ private slots:
         QTest::newRow("200-byte reply") << QStringList{"--overlong"} << 1; // its frame, then junk
         QTest::newRow("late reply") << QStringList{"--delay", "60"} << 0;
         QTest::newRow("split within the gap") << QStringList{"--split", "8"} << 1;
-        QTest::newRow("split beyond the gap") << QStringList{"--split", "45"} << 0;
+        QTest::newRow("split beyond the read window") << QStringList{"--split", "45"} << 0;
     }
     void faultyReplies() {
         QFETCH(QStringList, faults);

@@ -150,7 +150,7 @@ private slots:
         QTest::addColumn<int>("splitMs");
         QTest::addColumn<int>("bytes");
         QTest::newRow("within the gap") << 10 << 7;
-        QTest::newRow("beyond the gap") << 36 << 3;
+        QTest::newRow("beyond the read window") << 45 << 3; // a margin that survives a loaded machine
     }
     void splitReply() {
         QFETCH(int, splitMs);
