@@ -62,14 +62,18 @@ QString PortPathFor(const QString& name) {
 #endif
 }
 
-QString ListPorts() {
+QStringList PortNames() {
     QStringList names;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        QString name = info.portName();
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        names << info.portName();
+    return names;
+}
+
+QString ListPorts() {
+    QStringList names = PortNames();
+    for (QString& name : names)
         if (name.contains(' ') || name.contains(',') || name.contains('"'))
             name = '"' + name.replace('"', QLatin1String("\"\"")) + '"';
-        names << name;
-    }
     return names.join(',');
 }
 

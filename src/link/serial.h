@@ -29,7 +29,8 @@ std::optional<LineParameters> ParseLineSettings(const QString& text);
 QString LineSettingsFor(const QString& baud, int parityIndex);
 // "\\.\" + name on Windows; elsewhere "/dev/" + name, or the name itself when absolute.
 QString PortPathFor(const QString& name);
-// The port names the system knows, joined by commas.
+// The port names the system knows; ListPorts joins them by commas, quoting where needed.
+QStringList PortNames();
 QString ListPorts();
 bool IsPseudoTerminal(const QString& portPath);
 // Bytes a reply needs in all by its own header; 0 while that is not known.
