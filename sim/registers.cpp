@@ -35,11 +35,9 @@ void RegisterTables::Store(int address, bool input, const std::vector<std::uint1
 }
 
 QStringList RegisterTables::LoadDevice(const QString& path) {
-    devicePath_ = path;
-    RegisterTree tree;
-    LoadDeviceFile(path, tree);
+    LoadDeviceFile(path, device_);
     QStringList warnings;
-    for (TreeNode* node = tree.First(); node; node = RegisterTree::GetNext(node)) {
+    for (TreeNode* node = device_.First(); node; node = RegisterTree::GetNext(node)) {
         const RegisterNode& r = node->record;
         const AccessCode access = AccessCodeOf(r.Access);
         if (access == acNone || r.Value.isEmpty()) continue;
@@ -66,9 +64,7 @@ void RegisterTables::SetWords(const QString& text) {
 void RegisterTables::AddJitter(const QString& text) {
     const qsizetype colon = text.lastIndexOf(':');
     if (colon < 0) throw AppError(QStringLiteral("--jitter wants NAME:AMPLITUDE"));
-    RegisterTree tree;
-    LoadDeviceFile(devicePath_, tree);
-    const TreeNode* node = tree.FindNodeByName(text.left(colon));
+    const TreeNode* node = device_.FindNodeByName(text.left(colon));
     if (!node) throw AppError(QStringLiteral("--jitter: no register %1").arg(text.left(colon)));
     Jitter j;
     j.address = ParseInteger(node->record.Address) & 0xFFFF;

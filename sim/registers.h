@@ -1,5 +1,6 @@
 #pragma once
 // The simulated device's register tables, filled from a device file.
+#include "regmap/tree.h"
 #include <QString>
 #include <cstdint>
 #include <modbus/modbus.h>
@@ -34,5 +35,5 @@ private:
 
     modbus_mapping_t* mapping_;
     std::vector<Jitter> jitters_;
-    QString devicePath_;
+    RegisterTree device_;
 };

@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QThread>
 #include <QTreeView>
 
@@ -95,6 +94,17 @@ QGroupBox* Group(const char* name, const QString& caption, QWidget* parent) {
     auto* group = new QGroupBox(caption, parent);
     group->setObjectName(QLatin1String(name));
     return group;
+}
+
+// A sorted list's items replaced, as the box gets the focus; the typed text stays.
+void RefillSorted(QComboBox* box, QStringList items) {
+    items.sort(Qt::CaseInsensitive);
+    const QString text = box->currentText();
+    const QSignalBlocker blocker(box);
+    box->clear();
+    box->addItems(items);
+    box->setCurrentIndex(box->findText(text));
+    box->setEditText(text);
 }
 
 void SetFill(QFrame* shape, const QColor& colour) {
@@ -377,14 +387,7 @@ QString TForm1::LogText() const {
 }
 
 void TForm1::cbxDeviceEnter() {
-    QStringList names = ListDeviceFiles(directory_);
-    names.sort(Qt::CaseInsensitive);
-    const QString text = cbxDevice->currentText();
-    const QSignalBlocker blocker(cbxDevice);
-    cbxDevice->clear();
-    cbxDevice->addItems(names);
-    cbxDevice->setCurrentIndex(cbxDevice->findText(text));
-    cbxDevice->setEditText(text);
+    RefillSorted(cbxDevice, ListDeviceFiles(directory_));
 }
 
 void TForm1::cbxDeviceSelect(const QString& name) {
@@ -420,16 +423,7 @@ void TForm1::SetIndicator(const QColor& colour, const QString& hint) {
 }
 
 void TForm1::ComCBoxEnter() {
-    QStringList names{QStringLiteral("None")};
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        names << info.portName();
-    names.sort(Qt::CaseInsensitive);
-    const QString text = ComCBox->currentText();
-    const QSignalBlocker blocker(ComCBox);
-    ComCBox->clear();
-    ComCBox->addItems(names);
-    ComCBox->setCurrentIndex(ComCBox->findText(text));
-    ComCBox->setEditText(text);
+    RefillSorted(ComCBox, QStringList{QStringLiteral("None")} + PortNames());
 }
 
 void TForm1::ComCBoxSelect() {
