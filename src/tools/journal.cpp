@@ -1,6 +1,9 @@
 #include "journal.h"
 #include "regmap/cp1250.h"
 #include <QFileInfo>
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 QString LogJournal::Recover(const QString& logPath, const QDateTime& now) {
     const QString journal = PathFor(logPath);
@@ -26,6 +29,9 @@ void LogJournal::Append(const QString& line) {
     // The log file's own format, so a recovered journal is a log file.
     file_.write(StringToCp1250(line) + "\r\n");
     file_.flush();
+#ifndef Q_OS_WIN
+    ::fdatasync(file_.handle()); // on the disk, not only in the page cache: a power cut too
+#endif
 }
 
 void LogJournal::Remove() {

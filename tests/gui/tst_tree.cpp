@@ -322,6 +322,26 @@ private slots:
         QCOMPARE(log.readAll(), QByteArray("100  Temperatura23,50\r\n"));
     }
 
+    // The simulator dies in the middle of a walk: the window stays responsive, the log keeps
+    // its lines, and after reconnecting the next read works.
+    void simulatorKilledDuringAWalk() {
+        Connect();
+        QTimer::singleShot(0, w.get(), [this] { sim->Kill(); });
+        w->engine().ReadFromNode(Node("Pomiary"));
+        QCOMPARE(w->LogText(), QStringLiteral("100  Temperatura23,50\n"));
+        QCOMPARE(w->shConnect->palette().color(QPalette::Window), QColor(255, 0, 0));
+        Click(Node("Status")); // the walk stopped early: clicks do not move the current register
+        QVERIFY(w->engine().state.Walking);
+        DoubleClick(Node("Status"), 0); // port closed: nothing happens
+        QVERIFY(boxes.isEmpty());
+        sim = std::make_unique<Simulator>(QStringList{});
+        QVERIFY(sim->started());
+        Connect();
+        w->engine().ReadFromNode(w->engine().state.CurrentNode); // the walk resumes
+        QCOMPARE(w->LogText().count('\n'), 5);
+        QVERIFY(!w->engine().state.Walking);
+    }
+
     void logMenu() {
         w->AppendLogLine("a");
         w->AppendLogLine("");

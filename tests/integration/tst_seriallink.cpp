@@ -150,7 +150,8 @@ private slots:
         QTest::addColumn<int>("splitMs");
         QTest::addColumn<int>("bytes");
         QTest::newRow("within the gap") << 10 << 7;
-        QTest::newRow("beyond the read window") << 45 << 3; // a margin that survives a loaded machine
+        QTest::newRow("beyond the read window")
+            << 45 << 3; // a margin that survives a loaded machine
     }
     void splitReply() {
         QFETCH(int, splitMs);

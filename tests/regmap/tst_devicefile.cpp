@@ -322,6 +322,17 @@ private slots:
         }
     }
 
+    // A file that opens but cannot be read: the kernel refuses reads of this one.
+    void unreadableFile() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/mem.dat";
+        QVERIFY(QFile::link("/proc/self/mem", path));
+        RegisterTree tree;
+        tree.appendTopLevel()->record.Name = "old";
+        QVERIFY_THROWS_EXCEPTION(AppError, LoadDeviceFile(path, tree));
+        QVERIFY(tree.isEmpty() || tree.topLevel()[0]->record.Name == "old");
+    }
+
     void listDeviceFiles() {
         QTemporaryDir dir;
         for (const char* name : {"a.dat", "B.DAT", ".hidden.dat", "other.txt", "a.dat.bak"}) {

@@ -82,6 +82,34 @@ private slots:
         QCOMPARE(LogPathFor("/opt/v/vardel.exe"), QStringLiteral("/opt/v/vardel.log"));
     }
 
+    // A full disk must not replace a good log with a truncated one.
+    void fullDiskKeepsTheEarlierLog() {
+        QTemporaryDir dir;
+        QProcess mount;
+        mount.start("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", dir.path()});
+        if (!mount.waitForFinished(5000) || mount.exitCode() != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        struct Unmount {
+            QString path;
+            ~Unmount() { QProcess::execute("umount", {path}); }
+        } unmount{dir.path()};
+        const QString path = dir.path() + "/vardel.log";
+        SaveLogFile(path, "dobry\n");
+        try {
+            SaveLogFile(path, QString(100000, 'x') + '\n'); // larger than the whole disk
+            QFAIL("no error");
+        } catch (const AppError& e) {
+            QVERIFY(
+                e.message().startsWith(QStringLiteral("Cannot create file \"%1\". ").arg(path)));
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("dobry\r\n"));
+        f.close();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 QStringList{"vardel.log"}); // no leftovers
+    }
+
     void saveReplacesAndFailsCleanly() {
         QTemporaryDir dir;
         const QString path = dir.path() + "/x.log";
