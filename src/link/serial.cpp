@@ -7,6 +7,10 @@
 #ifndef Q_OS_WIN
 #include <termios.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 std::optional<LineParameters> ParseLineSettings(const QString& text) {
     const QStringList fields = text.split(',');
@@ -94,6 +98,19 @@ int CompleteReplyLength(const std::uint8_t* bytes, int count) {
     }
 }
 
+// USB serial adapters hold received bytes for their latency timer (16 ms on FTDI) unless
+// asked not to; ports and drivers without the flag simply keep their setting.
+static void SetLowLatency(int handle) {
+#ifdef Q_OS_LINUX
+    serial_struct info{};
+    if (ioctl(handle, TIOCGSERIAL, &info) != 0) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    ioctl(handle, TIOCSSERIAL, &info);
+#else
+    Q_UNUSED(handle);
+#endif
+}
+
 bool IsPseudoTerminal(const QString& portPath) {
 #ifdef Q_OS_LINUX
     return QFileInfo(portPath).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
@@ -156,6 +173,7 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     }
     // Whatever waited in the input queue was meant for someone else.
     port_.setFlowControl(QSerialPort::NoFlowControl);
+    SetLowLatency(static_cast<int>(port_.handle()));
     port_.clear(QSerialPort::AllDirections);
     port_.readAll();
     com.Open = true;
