@@ -1,22 +1,13 @@
 // Log growth: 100,000 transaction lines appended to the real log window, offscreen. Reports
 // the time per line of the first and the last 10,000 and the memory per line.
 #include "app/mainwindow.h"
+#include "resident.h"
 #include "txn/loglines.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-long ResidentKilobytes() {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-} // namespace
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

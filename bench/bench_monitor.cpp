@@ -2,6 +2,7 @@
 // and SerialLink against vardel-sim; resident memory at the start and at the end.
 #include "link/serial.h"
 #include "regmap/devicefile.h"
+#include "resident.h"
 #include "txn/engine.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,13 +12,6 @@
 #include <cstdio>
 
 namespace {
-long ResidentKilobytes() {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // Counts the monitor lines' bytes instead of keeping them: the log's own growth is not
 // what is measured here.

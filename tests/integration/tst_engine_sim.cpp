@@ -1,24 +1,18 @@
-#include "link/serial.h"
-#include "regmap/devicefile.h"
-#include "simulator.h"
-#include "txn/fakes.h"
+#include "rig.h"
 
 // The engine and the real serial link against the simulator.
 class TestEngineSim : public QObject {
     Q_OBJECT
-    QString bin = qEnvironmentVariable("VARDEL_BIN");
 
 private slots:
     void walkOfTheMeasurementGroup() {
         Simulator sim({});
         QVERIFY(sim.started());
-        RegisterTree tree;
-        LoadDeviceFile(bin + "/TR100.dat", tree);
-        SerialLink link;
-        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
-        link.SetPortTimeouts(30, 0, 40, 0, 30);
-        RecordingFrontend ui;
-        TransactionEngine engine(tree, link, ui);
+        Bench b("TR100.dat");
+        QVERIFY(b.Connect(sim));
+        RegisterTree& tree = b.tree;
+        RecordingFrontend& ui = b.ui;
+        TransactionEngine& engine = b.engine;
         engine.ReadFromNode(tree.FindNodeByName("Pomiary"));
         QCOMPARE(ui.log, (QStringList{QString::fromUtf8("100  Temperatura23,50"),
                                       QString::fromUtf8("102  Ciśnienie  1013,25"),
@@ -31,12 +25,11 @@ private slots:
     void writeThenReadBack() {
         Simulator sim({});
         QVERIFY(sim.started());
-        RegisterTree tree;
-        LoadDeviceFile(bin + "/TR100.dat", tree);
-        SerialLink link;
-        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
-        RecordingFrontend ui;
-        TransactionEngine engine(tree, link, ui);
+        Bench b("TR100.dat");
+        QVERIFY(b.Connect(sim));
+        RegisterTree& tree = b.tree;
+        RecordingFrontend& ui = b.ui;
+        TransactionEngine& engine = b.engine;
         for (const char* name : {"Etykieta", "Próg alarmu", "Wzmocnienie", "Korekta"}) {
             TreeNode* node = tree.FindNodeByName(QString::fromUtf8(name));
             QVERIFY(node);
@@ -60,12 +53,11 @@ private slots:
         QFETCH(QStringList, faults);
         Simulator sim(faults);
         QVERIFY(sim.started());
-        RegisterTree tree;
-        LoadDeviceFile(bin + "/TR100.dat", tree);
-        SerialLink link;
-        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
-        RecordingFrontend ui;
-        TransactionEngine engine(tree, link, ui);
+        Bench b("TR100.dat");
+        QVERIFY(b.Connect(sim));
+        RegisterTree& tree = b.tree;
+        RecordingFrontend& ui = b.ui;
+        TransactionEngine& engine = b.engine;
         TreeNode* group = tree.FindNodeByName("Pomiary");
         for (int i = 0; i < 10 && (i == 0 || engine.state.Walking); ++i)
             engine.ReadFromNode(i == 0 ? group : engine.state.CurrentNode);

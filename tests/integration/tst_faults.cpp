@@ -1,34 +1,10 @@
 #include "link/serial.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
-#include "simulator.h"
+#include "rig.h"
 #include "tools/operator.h"
 #include "txn/fakes.h"
 #include <QElapsedTimer>
-
-namespace {
-
-// The engine, its tools and the real link on one simulator; reconnects to another.
-struct Bench {
-    RegisterTree tree;
-    SerialLink link;
-    RecordingFrontend ui;
-    TransactionEngine engine{tree, link, ui};
-    Calibration calibration{engine, tree, ui};
-    Monitor monitor{engine, ui};
-
-    explicit Bench(const QString& device) {
-        LoadDeviceFile(qEnvironmentVariable("VARDEL_BIN") + '/' + device, tree);
-        engine.setContinuation(&calibration);
-        QObject::connect(&monitor.Timer1, &QTimer::timeout, [this] { monitor.Tick(); });
-    }
-    bool Connect(const Simulator& sim) {
-        return link.OpenPort(sim.port(), "19200,e,8,1") && link.SetPortTimeouts(30, 0, 40, 0, 30);
-    }
-    TreeNode* Node(const char* name) { return tree.FindNodeByName(QString::fromUtf8(name)); }
-};
-
-} // namespace
 
 class TestFaults : public QObject {
     Q_OBJECT

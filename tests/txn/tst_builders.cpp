@@ -1,3 +1,4 @@
+#include "fakes.h"
 #include "regmap/error.h"
 #include "txn/builders.h"
 #include <QtTest>
@@ -5,11 +6,6 @@
 namespace {
 QByteArray Sent(const TxnState& s) {
     return QByteArray(reinterpret_cast<const char*>(s.frame.Frame), s.frame.Length);
-}
-QByteArray WithCrc(const QByteArray& head) {
-    const auto crc =
-        Crc16(reinterpret_cast<const std::uint8_t*>(head.constData()), std::uint16_t(head.size()));
-    return head + char(crc & 0xFF) + char(crc >> 8);
 }
 RegisterNode Reg(const char* address, const char* count, const char* access,
                  const char* type = "WORD", const char* value = "") {
