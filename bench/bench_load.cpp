@@ -1,6 +1,7 @@
 // Device file load: a generated file of 100,000 nodes (groups, registers, options; depth 4)
 // loaded into RegisterTree, against a plain sequential read of the same file in the same run.
 #include "regmap/devicefile.h"
+#include "report.h"
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -103,5 +104,14 @@ int main() {
     std::printf("  heap per node %.0f bytes: texts' characters %.0f, the rest (QString headers,\n"
                 "  node, child lists) %.0f\n",
                 double(heap) / nodes, double(texts) / nodes, double(heap - texts) / nodes);
+    char what[96], ours[96], peer[96], ratio[128];
+    std::snprintf(what, sizeof what, "load of a %d-node device file, %.1f MB (bench_load)", nodes,
+                  megabytes);
+    std::snprintf(ours, sizeof ours, "%.1f ms, %.0f MB/s", loadMs, megabytes * 1000 / loadMs);
+    std::snprintf(peer, sizeof peer, "plain read %.1f ms", floorMs);
+    std::snprintf(ratio, sizeof ratio,
+                  "%.1f times the plain read; %.0f bytes per node beyond texts", loadMs / floorMs,
+                  double(heap - texts) / nodes);
+    TableRow(what, ours, peer, ratio);
     return 0;
 }

@@ -2,7 +2,7 @@
 // and SerialLink against vardel-sim; resident memory at the start and at the end.
 #include "link/serial.h"
 #include "regmap/devicefile.h"
-#include "resident.h"
+#include "report.h"
 #include "txn/engine.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -62,6 +62,11 @@ int main(int argc, char* argv[]) {
                 kReads, t.elapsed() / 1000.0, static_cast<long long>(ui.lines));
     std::printf("  resident memory after 1,000 reads %ld kB, after %d reads %ld kB (%+ld kB)\n",
                 start, kReads, end, end - start);
+    char ours[128];
+    std::snprintf(ours, sizeof ours, "resident memory %+ld kB from read 1,000 to %d", end - start,
+                  kReads);
+    TableRow("100,000 monitor reads (bench_monitor)", ours, "-",
+             end - start < 1024 ? "flat" : "grows");
     sim.terminate();
     sim.waitForFinished(3000);
     return 0;

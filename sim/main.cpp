@@ -39,10 +39,17 @@ struct Timing {
     int baud = 19200;
     double turnaroundMs = 2;
     // 11 bits a character: start, 8 data, parity or a second stop bit, stop.
-    std::chrono::microseconds Of(qsizetype request, qsizetype reply) const {
-        const double seconds = double(request + reply) * 11 / baud;
-        return std::chrono::microseconds(std::int64_t(seconds * 1e6 + turnaroundMs * 1000));
+    std::chrono::microseconds Characters(double count) const {
+        return std::chrono::microseconds(std::int64_t(count * 11 * 1e6 / baud));
     }
+    // From the first request byte to the last reply byte: the request, the 3.5 silent
+    // characters that end it, the turnaround, the reply.
+    std::chrono::microseconds ReplyDue(qsizetype request, qsizetype reply) const {
+        return Characters(double(request) + 3.5 + double(reply)) +
+               std::chrono::microseconds(std::int64_t(turnaroundMs * 1000));
+    }
+    // The silence after a reply before the line carries the next frame.
+    std::chrono::microseconds FrameGap() const { return Characters(3.5); }
 };
 
 void Log(const char* direction, const QByteArray& bytes) {
@@ -151,10 +158,12 @@ void Serve(const Line& line, Server& server, const Faults& faults, const Timing&
         if (reply.isEmpty() || (faults.drop && number % faults.drop == 0)) continue;
         reply = server.Spoil(reply, number);
         auto due = started + std::chrono::milliseconds(faults.delayMs);
-        if (timing.wireTime) due += timing.Of(request.size(), reply.size());
+        if (timing.wireTime) due += timing.ReplyDue(request.size(), reply.size());
         std::this_thread::sleep_until(due);
         if (verbose) Log("->", reply);
         Send(line.fd, reply, faults.splitMs);
+        // A request sent into the gap waits in the pty until the gap is over.
+        if (timing.wireTime) std::this_thread::sleep_for(timing.FrameGap());
     }
 }
 
@@ -212,7 +221,8 @@ int main(int argc, char* argv[]) {
         {"set", "Raw 16-bit words at an address.", "ADDR=WORD[,WORD...]"},
         {"jitter", "Uniform noise on a register at every read.", "NAME:AMPLITUDE"},
         {"seed", "Seed of the noise and garbage.", "N"},
-        {"wire-time", "Delay replies by the line's transmission time."},
+        {"wire-time",
+         "Time replies as the line would: transmission, 3.5-character gaps, turnaround."},
         {"turnaround", "Turnaround added by --wire-time, ms.", "MS", "2"},
         {"drop", "No reply to every Nth request.", "N", "0"},
         {"bad-crc", "Bad CRC in every Nth reply.", "N", "0"},
