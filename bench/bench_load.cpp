@@ -55,10 +55,8 @@ int Generate(RegisterTree& tree) {
 qint64 TextBytes(const RegisterTree& tree) {
     qint64 bytes = 0;
     for (TreeNode* n = tree.First(); n; n = RegisterTree::GetNext(n))
-        for (const QString* t :
-             {&n->record.Name, &n->record.Note, &n->record.Address, &n->record.Type,
-              &n->record.Count, &n->record.Access, &n->record.Value})
-            bytes += 2 * t->size();
+        for (int f = 0; f < RegisterNode::kFields; ++f)
+            bytes += 2 * n->record.text(RegisterNode::Field(f)).size();
     return bytes;
 }
 

@@ -57,7 +57,7 @@ void Print(const char* who, const Stats& s) {
 Stats Ours(const QString& port, const QString& settings, int& valid, int& lost) {
     RegisterTree tree;
     TreeNode* group = tree.appendTopLevel();
-    group->record.Name = "G";
+    group->record.setName("G");
     group->states |= NodeState::HasChildren;
     for (int i = 0; i < kReads; ++i) {
         TreeNode* r = group->appendChild();

@@ -11,11 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          tcText, tcHex,  tcPrec, tcFloat};
     RegisterTree tree;
     TreeNode* reg = tree.appendTopLevel();
-    reg->record.Type = (data[1] & 0x80) ? "HEX" : "WORD";
+    reg->record.setType((data[1] & 0x80) ? "HEX" : "WORD");
     reg->states |= NodeState::HasChildren;
     TreeNode* option = reg->appendChild();
-    option->record.Type = "BIT";
-    option->record.Value = "1";
+    option->record.setType("BIT");
+    option->record.setValue("1");
     TxnState state;
     state.CurrentNode = reg;
     state.CurrentRecord = &reg->record;

@@ -35,8 +35,8 @@ void TForm1::WireTree() {
 
 QVariant TForm1::VTPaintText(const TreeNode* node, int column) const {
     QColor colour;
-    if (node->record.Access == QLatin1String("RW")) colour = column == 1 ? kNavy : kBlack;
-    if (node->record.Access == QLatin1String("RP")) colour = kMaroon;
+    if (node->record.Access() == QLatin1String("RW")) colour = column == 1 ? kNavy : kBlack;
+    if (node->record.Access() == QLatin1String("RP")) colour = kMaroon;
     if (node == engine_.state.HighlightNode) colour = column == 2 ? kRed : kBlack;
     return colour.isValid() ? QVariant(colour) : QVariant();
 }
@@ -46,7 +46,7 @@ void TForm1::VTClick() {
     if (engine_.state.Walking || !focused) return;
     engine_.state.CurrentNode = focused;
     engine_.state.CurrentRecord = &focused->record;
-    lbReg->setText(focused->record.Name + ':');
+    lbReg->setText(focused->record.Name().toString() + ':');
 }
 
 void TForm1::VTColumnDblClick(const QModelIndex& index) {
@@ -60,7 +60,7 @@ void TForm1::VTColumnDblClick(const QModelIndex& index) {
     } else if (index.column() == RegisterTreeModel::ColValue) {
         TreeNode* node = model_->nodeOf(index);
         if (!node || node != model_->nodeOf(VT->currentIndex())) return;
-        if (AccessCodeOf(node->record.Access) == acRW) {
+        if (AccessCodeOf(node->record.Access()) == acRW) {
             tree_.BeginUpdate();
             tree_.EndUpdate();
             VT->edit(model_->indexOf(node, RegisterTreeModel::ColValue));
@@ -71,7 +71,7 @@ void TForm1::VTColumnDblClick(const QModelIndex& index) {
 }
 
 void TForm1::VTNewText(TreeNode* node, const QString& text) {
-    node->record.Value = text;
+    node->record.setValue(text);
 }
 
 void TForm1::VTEdited(TreeNode* node) {
@@ -85,26 +85,26 @@ void TForm1::VTChecking(TreeNode* node, CheckState proposed) {
     VT->setCurrentIndex(model_->indexOf(node));
     if (IsRadioLike(node)) proposed = csCheckedNormal; // a click never unchecks these
     if (proposed == csCheckedNormal) {
-        const QString value = node->record.Value;
+        const QString value = node->record.Value().toString();
         TreeNode* parent = node->parent();
         if (!parent) {
             ApplyCheckState(node, proposed);
             return;
         }
         engine_.state.CurrentNode = parent;
-        if (!parent->record.Type.isEmpty()) {
-            parent->record.Value = value;
+        if (!parent->record.Type().isEmpty()) {
+            parent->record.setValue(value);
             engine_.state.HighlightNode = parent;
             RepaintTimer.start();
             engine_.WriteCurrent();
         } else if (TreeNode* reg = parent->parent()) {
             // A byte group: the option sets one byte of the register two levels up.
-            const std::int32_t current = ParseInteger(reg->record.Value);
+            const std::int32_t current = ParseInteger(reg->record.Value());
             const std::int32_t v = ParseInteger(value);
             const std::int32_t n = v > 255 ? (v | (current & 0x00FF)) : (v | (current & 0xFF00));
-            reg->record.Value =
-                '$' +
-                QString::number(static_cast<std::uint32_t>(n), 16).toUpper().rightJustified(4, '0');
+            reg->record.setValue('$' + QString::number(static_cast<std::uint32_t>(n), 16)
+                                           .toUpper()
+                                           .rightJustified(4, '0'));
         }
     }
     ApplyCheckState(node, proposed);
@@ -114,8 +114,8 @@ void TForm1::ApplyCheckState(TreeNode* node, CheckState state) {
     if (node->checkKind == ckButton) state = csUncheckedNormal; // a button springs back
     node->checkState = state;
     if (node->checkKind == ckRadioButton && state == csCheckedNormal && node->parent()) {
-        for (const auto& sibling : node->parent()->children())
-            if (sibling.get() != node && sibling->checkKind == ckRadioButton)
+        for (TreeNode* sibling : node->parent()->children())
+            if (sibling != node && sibling->checkKind == ckRadioButton)
                 sibling->checkState = csUncheckedNormal;
     }
     if (node->checkKind == ckTriStateCheckBox) // children follow the box, then it follows them
@@ -138,7 +138,8 @@ void TForm1::ApplyCheckState(TreeNode* node, CheckState state) {
 
 void TForm1::VTExpanding(const QModelIndex& index) {
     TreeNode* node = model_->nodeOf(index);
-    if (!node || node->record.Type != QLatin1String("HEX") || !node->record.Value.isEmpty()) return;
+    if (!node || node->record.Type() != QLatin1String("HEX") || !node->record.Value().isEmpty())
+        return;
     // An unread HEX register shows no option as set.
     for (TreeNode* n = RegisterTree::GetNext(node); n && n->depth() > node->depth();
          n = RegisterTree::GetNext(n))

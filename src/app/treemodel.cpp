@@ -27,14 +27,13 @@ QModelIndex RegisterTreeModel::indexOf(const TreeNode* node, int column) const {
     return node ? createIndex(node->row(), column, const_cast<TreeNode*>(node)) : QModelIndex();
 }
 
-const std::vector<std::unique_ptr<TreeNode>>&
-RegisterTreeModel::childrenOf(const QModelIndex& parent) const {
+std::span<TreeNode* const> RegisterTreeModel::childrenOf(const QModelIndex& parent) const {
     return parent.isValid() ? nodeOf(parent)->children() : tree_.topLevel();
 }
 
 QModelIndex RegisterTreeModel::index(int row, int column, const QModelIndex& parent) const {
     if (column < 0 || column > ColValue || row < 0 || row >= rowCount(parent)) return {};
-    return createIndex(row, column, childrenOf(parent)[row].get());
+    return createIndex(row, column, childrenOf(parent)[row]);
 }
 
 QModelIndex RegisterTreeModel::parent(const QModelIndex& child) const {
@@ -60,9 +59,9 @@ QVariant RegisterTreeModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return index.column() == ColName      ? r.Name
-               : index.column() == ColAddress ? r.Address
-                                              : r.Value;
+        return index.column() == ColName      ? r.Name().toString()
+               : index.column() == ColAddress ? r.Address().toString()
+                                              : r.Value().toString();
     case Qt::CheckStateRole:
         if (index.column() != ColName || node->checkKind == ckNone) return {};
         return QtState(node->checkState);
@@ -102,7 +101,7 @@ Qt::ItemFlags RegisterTreeModel::flags(const QModelIndex& index) const {
     const TreeNode* node = nodeOf(index);
     if (!node) return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    const AccessCode access = AccessCodeOf(node->record.Access);
+    const AccessCode access = AccessCodeOf(node->record.Access());
     // Only the value column of RW and RP registers can be edited.
     if (index.column() == ColValue && (access == acRW || access == acRP))
         flags |= Qt::ItemIsEditable;

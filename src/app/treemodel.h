@@ -39,6 +39,6 @@ public:
     static Qt::CheckState QtState(std::uint8_t checkState);
 
 private:
-    const std::vector<std::unique_ptr<TreeNode>>& childrenOf(const QModelIndex& parent) const;
+    std::span<TreeNode* const> childrenOf(const QModelIndex& parent) const;
     RegisterTree& tree_;
 };

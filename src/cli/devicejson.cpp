@@ -5,26 +5,21 @@
 
 namespace {
 
-struct TextKey {
-    const char* key;
-    QString RegisterNode::*field;
-};
-const TextKey kTexts[] = {{"name", &RegisterNode::Name},       {"note", &RegisterNode::Note},
-                          {"address", &RegisterNode::Address}, {"type", &RegisterNode::Type},
-                          {"count", &RegisterNode::Count},     {"access", &RegisterNode::Access},
-                          {"value", &RegisterNode::Value}};
+// JSON keys of the record's texts, in the record's field order.
+const char* const kTextKeys[RegisterNode::kFields] = {"name",  "note",   "address", "type",
+                                                      "count", "access", "value"};
 
 QJsonObject NodeToJson(const TreeNode& node) {
     QJsonObject object;
-    for (const auto& text : kTexts)
-        object[text.key] = node.record.*text.field;
+    for (int f = 0; f < RegisterNode::kFields; ++f)
+        object[kTextKeys[f]] = node.record.text(RegisterNode::Field(f)).toString();
     object["states"] = node.states;
     object["height"] = node.height;
     object["alignment"] = node.alignment;
     object["checkState"] = node.checkState;
     object["checkKind"] = node.checkKind;
     QJsonArray children;
-    for (const auto& child : node.children())
+    for (const TreeNode* child : node.children())
         children.append(NodeToJson(*child));
     object["children"] = children;
     return object;
@@ -45,8 +40,8 @@ void NodeFromJson(const QJsonValue& value, TreeNode& node, int depth) {
     if (!value.isObject()) throw AppError(QStringLiteral("a node must be a JSON object"));
     if (depth > kMaxTreeDepth) throw AppError(QStringLiteral("the tree is nested too deeply"));
     const QJsonObject object = value.toObject();
-    for (const auto& text : kTexts)
-        node.record.*text.field = object.value(text.key).toString();
+    for (int f = 0; f < RegisterNode::kFields; ++f)
+        node.record.setText(RegisterNode::Field(f), object.value(kTextKeys[f]).toString());
     const QJsonArray children = object.value("children").toArray();
     const int defaultStates = NodeState::Initialized | NodeState::Visible |
                               (children.isEmpty() ? 0 : NodeState::HasChildren);

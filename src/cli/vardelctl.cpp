@@ -185,13 +185,13 @@ private:
 
     void Write(const QString& name, const QString& value) {
         TreeNode* node = Find(name);
-        const AccessCode access = AccessCodeOf(node->record.Access);
-        if ((access != acRW && access != acRP) || TypeCodeOf(node->record.Type) == tcNone)
+        const AccessCode access = AccessCodeOf(node->record.Access());
+        if ((access != acRW && access != acRP) || TypeCodeOf(node->record.Type()) == tcNone)
             throw AppError(QStringLiteral("Rejestru \"%1\" nie można zapisać (dostęp \"%2\", typ "
                                           "\"%3\")")
-                               .arg(name, node->record.Access, node->record.Type));
+                               .arg(name, node->record.Access(), node->record.Type()));
         OpenOnce();
-        node->record.Value = value;
+        node->record.setValue(value);
         engine_.WriteIfWritable(node);
     }
 
@@ -204,7 +204,7 @@ private:
         OpenOnce();
         engine_.state.CurrentNode = node;
         engine_.state.CurrentRecord = &node->record;
-        const QString label = node->record.Name + ':';
+        const QString label = node->record.Name().toString() + ':';
         const int validBefore = console_.validReplies, requestsBefore = console_.requests;
         console_.monitoring = true;
         monitor_.Click(true, period, label);
@@ -241,7 +241,9 @@ private:
             const RegisterNode& r = n->record;
             const QString line =
                 QString(2 * n->depth(), ' ') +
-                QStringList{r.Name, r.Address, r.Type, r.Count, r.Access}.join('\t');
+                QStringList{r.Name().toString(), r.Address().toString(), r.Type().toString(),
+                            r.Count().toString(), r.Access().toString()}
+                    .join('\t');
             const QByteArray utf8 = (line + '\n').toUtf8();
             std::fwrite(utf8.constData(), 1, utf8.size(), stdout);
         }

@@ -1,10 +1,7 @@
 #include "cp1250.h"
 #include <array>
 
-namespace {
-
-// Bytes 0x80-0xFF; the five bytes the code page leaves undefined keep their own value.
-constexpr std::array<char16_t, 128> kHighHalf = {
+const std::array<char16_t, 128> kCp1250HighHalf = {
     0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, 0x0088, 0x2030, 0x0160, 0x2039,
     0x015A, 0x0164, 0x017D, 0x0179, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141,
@@ -16,6 +13,10 @@ constexpr std::array<char16_t, 128> kHighHalf = {
     0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, 0x010D, 0x00E9, 0x0119, 0x00EB,
     0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9};
+
+namespace {
+
+const std::array<char16_t, 128>& kHighHalf = kCp1250HighHalf;
 
 char ByteOf(char16_t unit) {
     if (unit < 0x80) return static_cast<char>(unit);
@@ -32,8 +33,7 @@ QChar Cp1250ToChar(unsigned char byte) {
 
 QString Cp1250ToString(const char* bytes, qsizetype count) {
     QString text(count, Qt::Uninitialized);
-    for (qsizetype i = 0; i < count; ++i)
-        text[i] = Cp1250ToChar(static_cast<unsigned char>(bytes[i]));
+    Cp1250ToUtf16(bytes, count, reinterpret_cast<char16_t*>(text.data()));
     return text;
 }
 

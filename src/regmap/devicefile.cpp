@@ -4,8 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -20,17 +22,18 @@ enum ChunkType : std::int32_t { kNodeChunk = 1, kBaseChunk = 2, kCaptionChunk = 
 // what remains, so no length field can make it read or allocate past the end.
 class Cursor {
 public:
-    explicit Cursor(const QByteArray& bytes) : data_(bytes) {}
+    explicit Cursor(const QByteArray& bytes)
+        : begin_(bytes.constData()), p_(begin_), end_(begin_ + bytes.size()) {}
 
-    qint64 pos() const { return pos_; }
-    void seek(qint64 pos) { pos_ = pos; }
-    qint64 remaining() const { return pos_ < data_.size() ? data_.size() - pos_ : 0; }
+    qint64 pos() const { return p_ - begin_; }
+    void seek(qint64 pos) { p_ = begin_ + pos; }
+    qint64 remaining() const { return p_ < end_ ? end_ - p_ : 0; }
     bool atEnd() const { return remaining() == 0; }
 
     const char* take(qint64 count) {
         if (count < 0 || count > remaining()) throw AppError(kReadError);
-        const char* p = data_.constData() + pos_;
-        pos_ += count;
+        const char* p = p_;
+        p_ += count;
         return p;
     }
     std::uint8_t u8() { return static_cast<std::uint8_t>(*take(1)); }
@@ -46,47 +49,138 @@ public:
     std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
 
 private:
-    const QByteArray& data_;
-    qint64 pos_ = 0;
+    const char* begin_;
+    const char* p_;
+    const char* end_;
 };
 
-QString ReadTaggedText(Cursor& in) {
-    const std::uint8_t tag = in.u8();
-    switch (tag) {
-    case 0x06: {
-        const int length = in.u8();
-        return Cp1250ToString(in.take(length), length);
-    }
-    case 0x0C: {
-        const qint64 length = std::max(in.i32(), 0);
-        return Cp1250ToString(in.take(length), length);
-    }
-    case 0x12: {
-        const qint64 length = std::max(in.i32(), 0);
-        const char* p = in.take(2 * length);
-        QString text(length, Qt::Uninitialized);
-        for (qint64 i = 0; i < length; ++i)
-            text[i] = QChar(static_cast<char16_t>(static_cast<unsigned char>(p[2 * i]) |
-                                                  static_cast<unsigned char>(p[2 * i + 1]) << 8));
-        return text;
-    }
-    case 0x14: {
-        const qint64 length = std::max(in.i32(), 0);
-        return QString::fromUtf8(in.take(length), length);
-    }
+// One tagged text located in the file, before it is decoded.
+// Trivial on purpose: seven of them per record, left uninitialised until located.
+struct TaggedText {
+    std::uint8_t tag;
+    const char* bytes;
+    qint64 length;        // bytes, or UTF-16 units for tag 0x12
+    std::size_t capacity; // characters to reserve for it
+};
+
+TaggedText LocateTaggedText(Cursor& in) {
+    TaggedText t{};
+    t.tag = in.u8();
+    switch (t.tag) {
+    case 0x06:
+        t.length = in.u8();
+        t.bytes = in.take(t.length);
+        break;
+    case 0x0C:
+    case 0x14:
+        t.length = std::max(in.i32(), 0);
+        t.bytes = in.take(t.length);
+        break;
+    case 0x12:
+        t.length = std::max(in.i32(), 0);
+        t.bytes = in.take(2 * t.length);
+        break;
     default:
         throw AppError("Invalid property value");
     }
+    t.capacity =
+        t.tag == 0x14
+            ? static_cast<std::size_t>(QStringDecoder(QStringDecoder::Utf8).requiredSpace(t.length))
+            : static_cast<std::size_t>(t.length);
+    return t;
 }
 
-void VTLoadNode(Cursor& in, RegisterNode& r) {
-    for (QString* field : {&r.Name, &r.Note, &r.Address, &r.Type, &r.Count, &r.Access, &r.Value})
-        *field = ReadTaggedText(in);
+// Decodes the text into out; returns the characters written.
+std::size_t DecodeTaggedText(const TaggedText& t, char16_t* out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(t.bytes);
+    switch (t.tag) {
+    case 0x06:
+    case 0x0C:
+        Cp1250ToUtf16(t.bytes, t.length, out);
+        return static_cast<std::size_t>(t.length);
+    case 0x12:
+        for (qint64 i = 0; i < t.length; ++i)
+            out[i] = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
+        return static_cast<std::size_t>(t.length);
+    default: {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QChar* begin = reinterpret_cast<QChar*>(out);
+        return static_cast<std::size_t>(
+            utf8.appendToBuffer(begin, QByteArrayView(t.bytes, t.length)) - begin);
+    }
+    }
+}
+
+} // namespace
+
+// Builds a tree in place for the reader: nodes from the tree's pool, record blocks and child
+// arrays from its arena.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(RegisterTree& tree) : tree_(tree) {}
+    TreeNode* root() { return &tree_.root_; }
+
+    TreeNode* AppendChild(TreeNode& parent) {
+        TreeNode* child = tree_.NewNode();
+        parent.Push(child);
+        return child;
+    }
+    // Room for the children a file announces, as far as the bytes left can hold them.
+    void ReserveChildren(TreeNode& parent, std::uint32_t count) {
+        if (count == 0 || parent.count_ > 0) return;
+        parent.children_ =
+            static_cast<TreeNode**>(tree_.Allocate(count * sizeof(TreeNode*), alignof(TreeNode*)));
+        parent.capacity_ = count;
+        parent.ownsChildren_ = false;
+    }
+    RegisterNode::Block* NewBlock(std::size_t characters) {
+        return static_cast<RegisterNode::Block*>(
+            tree_.Allocate(RegisterNode::BlockBytes(characters), alignof(RegisterNode::Block)));
+    }
+
+private:
+    RegisterTree& tree_;
+};
+
+namespace {
+
+// The seven texts go straight into one block of the tree's arena: the first pass locates
+// them (checking every length against the bytes that remain), the second decodes. A read
+// that fails keeps the texts located before it, as a field-by-field reader would.
+void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r) {
+    TaggedText texts[RegisterNode::kFields]; // only the first `located` are set
+    int located = 0;
+    std::size_t capacity = 0;
+    std::optional<AppError> failure;
+    try {
+        for (; located < RegisterNode::kFields; ++located) {
+            texts[located] = LocateTaggedText(in);
+            capacity += texts[located].capacity;
+        }
+    } catch (const AppError& e) {
+        failure = e;
+    }
+    if (capacity > RegisterNode::kMaxCharacters) throw AppError(kReadError);
+    if (capacity == 0) {
+        r = RegisterNode();
+    } else {
+        RegisterNode::Block* block = builder.NewBlock(capacity);
+        std::uint32_t end = 0;
+        for (int f = 0; f < RegisterNode::kFields; ++f) {
+            if (f < located)
+                end += static_cast<std::uint32_t>(DecodeTaggedText(texts[f], block->chars() + end));
+            block->end[f] = end;
+        }
+        r.Borrow(block);
+    }
+    if (failure) throw *failure;
 }
 
 class TreeReader {
 public:
-    TreeReader(const QByteArray& bytes, int version) : in_(bytes), version_(version) {}
+    TreeReader(const QByteArray& bytes, int version, RegisterTree& tree)
+        : in_(bytes), version_(version), builder_(tree) {}
+    TreeBuilder& builder() { return builder_; }
     Cursor& cursor() { return in_; }
 
     void readNode(TreeNode& node, int depth) {
@@ -136,13 +230,16 @@ private:
         if (version_ >= 2) in_.take(4);
         // Each child needs at least its chunk header, so a count the file cannot hold ends
         // in a read error at the first missing child.
+        // An empty node chunk takes 8 bytes, so no more children than that can follow.
+        builder_.ReserveChildren(
+            node, static_cast<std::uint32_t>(std::min<qint64>(childCount, in_.remaining() / 8)));
         for (std::uint32_t i = 0; i < childCount; ++i)
-            readNode(*node.appendChild(), depth + 1);
+            readNode(*builder_.AppendChild(node), depth + 1);
     }
 
     void readUserData(TreeNode& node, std::int32_t size) {
         const qint64 start = in_.pos();
-        VTLoadNode(in_, node.record);
+        VTLoadNode(in_, builder_, node.record);
         if (in_.pos() == start + size) return;
         if (start + size > in_.pos() + in_.remaining()) throw AppError(kReadError);
         in_.seek(start + size);
@@ -150,6 +247,7 @@ private:
 
     Cursor in_;
     int version_;
+    TreeBuilder builder_;
 };
 
 void CheckHeader(Cursor& in) {
@@ -188,7 +286,7 @@ public:
     }
 };
 
-void WriteTaggedText(Writer& out, const QString& text) {
+void WriteTaggedText(Writer& out, QStringView text) {
     if (text.isEmpty()) {
         out.u8(0x12);
         out.u32(0);
@@ -232,7 +330,7 @@ void WriteNode(Writer& out, TreeNode& node) {
     out.u8(node.checkState);
     out.u8(node.checkKind);
     out.u32(0);
-    for (const auto& child : node.children())
+    for (TreeNode* child : node.children())
         WriteNode(out, *child);
     out.endChunk(baseStart);
 
@@ -240,9 +338,9 @@ void WriteNode(Writer& out, TreeNode& node) {
     out.bytes.append(VTSaveNode(node.record));
     out.endChunk(userStart);
 
-    if (!node.record.Name.isEmpty()) {
+    if (!node.record.Name().isEmpty()) {
         const qsizetype captionStart = out.beginChunk(kCaptionChunk);
-        for (QChar c : node.record.Name)
+        for (QChar c : node.record.Name())
             out.u16(c.unicode());
         out.endChunk(captionStart);
     }
@@ -262,13 +360,14 @@ int ReadDeviceFile(const QByteArray& bytes, RegisterTree& tree) {
     Cursor header(bytes);
     CheckHeader(header);
     const int version = bytes[6];
-    TreeReader reader(bytes, version);
+    TreeReader reader(bytes, version, tree);
     Cursor& in = reader.cursor();
     in.seek(12);
     std::uint32_t count = version == 2 ? in.u32() : 2147483647u;
+    TreeNode& root = *reader.builder().root();
     while (!in.atEnd() && count > 0) {
         --count;
-        reader.readNode(*tree.appendTopLevel(), 0);
+        reader.readNode(*reader.builder().AppendChild(root), 0);
     }
     return version;
 }
@@ -293,9 +392,8 @@ int LoadDeviceFile(const QString& path, RegisterTree& tree) {
 
 QByteArray VTSaveNode(const RegisterNode& r) {
     Writer out;
-    for (const QString* field :
-         {&r.Name, &r.Note, &r.Address, &r.Type, &r.Count, &r.Access, &r.Value})
-        WriteTaggedText(out, *field);
+    for (int field = 0; field < RegisterNode::kFields; ++field)
+        WriteTaggedText(out, r.text(RegisterNode::Field(field)));
     return out.bytes;
 }
 
@@ -304,7 +402,7 @@ QByteArray WriteDeviceFile(RegisterTree& tree) {
     for (std::uint16_t word : {0x2045, 0x0056, 0x0054, 0x0002, 0x0020, 0x2046})
         out.u16(word);
     out.u32(static_cast<std::uint32_t>(tree.topLevel().size()));
-    for (const auto& node : tree.topLevel())
+    for (TreeNode* node : tree.topLevel())
         WriteNode(out, *node);
     return out.bytes;
 }

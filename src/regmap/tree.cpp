@@ -1,4 +1,55 @@
 #include "tree.h"
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+// Nodes come from chunks of a pool, so a tree of 100,000 nodes costs a hundred allocations,
+// not 100,000. The arena holds what the device file reader fills once and never frees on
+// its own: record blocks and child arrays.
+struct RegisterTree::Storage {
+    static constexpr std::size_t kNodesPerChunk = 1024;
+    static constexpr std::size_t kArenaChunk = 256 * 1024;
+
+    std::vector<std::unique_ptr<TreeNode[]>> nodes;
+    std::size_t usedInLastChunk = kNodesPerChunk;
+    std::vector<std::unique_ptr<std::max_align_t[]>> arena;
+    char* next = nullptr;
+    std::size_t left = 0;
+
+    TreeNode* NewNode() {
+        if (usedInLastChunk == kNodesPerChunk) {
+            nodes.push_back(std::make_unique<TreeNode[]>(kNodesPerChunk));
+            usedInLastChunk = 0;
+        }
+        return &nodes.back()[usedInLastChunk++];
+    }
+
+    void* Allocate(std::size_t bytes, std::size_t alignment) {
+        // alignment is a power of two
+        const std::size_t pad = (0 - reinterpret_cast<std::uintptr_t>(next)) & (alignment - 1);
+        if (pad + bytes > left) {
+            // Large blocks get a chunk of their own, so the current one is not abandoned.
+            const std::size_t size = std::max(bytes, kArenaChunk);
+            auto chunk = std::make_unique_for_overwrite<std::max_align_t[]>(
+                (size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+            char* start = reinterpret_cast<char*>(chunk.get());
+            arena.push_back(std::move(chunk));
+            if (bytes > kArenaChunk / 2) return start;
+            next = start;
+            left = size;
+            return Allocate(bytes, alignment);
+        }
+        char* p = next + pad;
+        next = p + bytes;
+        left -= pad + bytes;
+        return p;
+    }
+};
+
+TreeNode::~TreeNode() {
+    if (ownsChildren_) std::free(children_);
+}
 
 int TreeNode::depth() const {
     int d = 0;
@@ -7,39 +58,75 @@ int TreeNode::depth() const {
     return d;
 }
 
-TreeNode* TreeNode::appendChild() {
-    auto child = std::make_unique<TreeNode>();
+void TreeNode::Push(TreeNode* child) {
+    if (count_ == capacity_) {
+        const std::uint32_t capacity = capacity_ < 4 ? 4 : 2 * capacity_;
+        auto* grown = static_cast<TreeNode**>(std::malloc(capacity * sizeof(TreeNode*)));
+        if (!grown) throw std::bad_alloc();
+        if (count_) std::memcpy(grown, children_, count_ * sizeof(TreeNode*));
+        if (ownsChildren_) std::free(children_);
+        children_ = grown;
+        capacity_ = capacity;
+        ownsChildren_ = true;
+    }
     child->parent_ = this;
-    child->row_ = static_cast<int>(children_.size());
-    children_.push_back(std::move(child));
-    return children_.back().get();
+    child->row_ = count_;
+    children_[count_++] = child;
 }
 
-RegisterTree::RegisterTree() = default;
+TreeNode* TreeNode::appendChild() {
+    TreeNode* child = RegisterTree::TreeOf(this).NewNode();
+    Push(child);
+    return child;
+}
+
+RegisterTree::RegisterTree() : storage_(std::make_unique<Storage>()) {
+    root_.tree = this;
+}
+
+RegisterTree::~RegisterTree() = default;
+
+RegisterTree& RegisterTree::TreeOf(TreeNode* node) {
+    while (node->parent_)
+        node = node->parent_;
+    return *static_cast<Root*>(node)->tree;
+}
+
+TreeNode* RegisterTree::NewNode() {
+    return storage_->NewNode();
+}
+
+void* RegisterTree::Allocate(std::size_t bytes, std::size_t alignment) {
+    return storage_->Allocate(bytes, alignment);
+}
 
 void RegisterTree::clear() {
-    root_.children_.clear();
+    if (root_.ownsChildren_) std::free(root_.children_);
+    root_.children_ = nullptr;
+    root_.count_ = root_.capacity_ = 0;
+    root_.ownsChildren_ = false;
+    storage_ = std::make_unique<Storage>();
 }
 
 TreeNode* RegisterTree::FirstChild(const TreeNode* node) {
-    if (!node || !node->has(NodeState::HasChildren) || node->children_.empty()) return nullptr;
-    return node->children_.front().get();
+    if (!node || !node->has(NodeState::HasChildren) || node->count_ == 0) return nullptr;
+    return node->children_[0];
 }
 
 TreeNode* RegisterTree::NextSibling(const TreeNode* node) {
     if (!node || !node->parent_) return nullptr;
-    const auto& siblings = node->parent_->children_;
-    const auto next = static_cast<std::size_t>(node->row_) + 1;
-    return next < siblings.size() ? siblings[next].get() : nullptr;
+    const TreeNode* parent = node->parent_;
+    const std::uint32_t next = node->row_ + 1;
+    return next < parent->count_ ? parent->children_[next] : nullptr;
 }
 
 TreeNode* RegisterTree::First() const {
-    return root_.children_.empty() ? nullptr : root_.children_.front().get();
+    return root_.count_ ? root_.children_[0] : nullptr;
 }
 
 TreeNode* RegisterTree::GetNext(const TreeNode* node) {
     if (!node) return nullptr;
-    if (!node->children_.empty()) return node->children_.front().get();
+    if (node->count_) return node->children_[0];
     for (const TreeNode* n = node; n && n->parent_; n = n->parent_)
         if (TreeNode* sibling = NextSibling(n)) return sibling;
     return nullptr;
@@ -47,7 +134,7 @@ TreeNode* RegisterTree::GetNext(const TreeNode* node) {
 
 TreeNode* RegisterTree::FindNodeByName(const QString& name) const {
     for (TreeNode* node = First(); node; node = GetNext(node))
-        if (node->record.Name == name) return node;
+        if (node->record.Name() == name) return node;
     return nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 enum CheckState : std::uint8_t {
@@ -36,6 +37,10 @@ constexpr std::uint16_t Selected = 1 << 8;
 constexpr std::uint16_t Transient = (1 << 1) | (1 << 2) | (1 << 4) | (1 << 9) | (1 << 13);
 } // namespace NodeState
 
+class RegisterTree;
+
+// One node of the register tree. Nodes live in their tree's pool: their addresses stay valid
+// until the tree is cleared, and they are never copied.
 class TreeNode {
 public:
     RegisterNode record;
@@ -45,29 +50,43 @@ public:
     std::uint8_t checkState = csUncheckedNormal;
     std::uint8_t checkKind = ckNone;
 
+    TreeNode() = default;
+    TreeNode(const TreeNode&) = delete;
+    TreeNode& operator=(const TreeNode&) = delete;
+    ~TreeNode();
+
     // None for a top-level node.
     TreeNode* parent() const { return parent_ && parent_->parent_ ? parent_ : nullptr; }
-    int row() const { return row_; }
+    int row() const { return static_cast<int>(row_); }
     int depth() const;
-    const std::vector<std::unique_ptr<TreeNode>>& children() const { return children_; }
+    std::span<TreeNode* const> children() const { return {children_, count_}; }
     TreeNode* appendChild();
     bool has(std::uint16_t flag) const { return (states & flag) != 0; }
 
 private:
     friend class RegisterTree;
+    friend class TreeBuilder;
+    void Push(TreeNode* child);
+
     TreeNode* parent_ = nullptr;
-    int row_ = 0;
-    std::vector<std::unique_ptr<TreeNode>> children_;
+    TreeNode** children_ = nullptr;
+    std::uint32_t count_ = 0;
+    std::uint32_t capacity_ = 0;
+    std::uint32_t row_ = 0;
+    bool ownsChildren_ = false; // a heap array; otherwise the tree's arena holds it
 };
 
 class RegisterTree {
 public:
     RegisterTree();
+    ~RegisterTree();
+    RegisterTree(const RegisterTree&) = delete;
+    RegisterTree& operator=(const RegisterTree&) = delete;
 
-    const std::vector<std::unique_ptr<TreeNode>>& topLevel() const { return root_.children_; }
+    std::span<TreeNode* const> topLevel() const { return root_.children(); }
     TreeNode* appendTopLevel() { return root_.appendChild(); }
     void clear();
-    bool isEmpty() const { return root_.children_.empty(); }
+    bool isEmpty() const { return root_.count_ == 0; }
 
     // None when the node's has-children flag is clear, even if it holds children.
     static TreeNode* FirstChild(const TreeNode* node);
@@ -84,7 +103,18 @@ public:
     void setRepaintHandler(std::function<void()> handler) { repaint_ = std::move(handler); }
 
 private:
-    TreeNode root_;
+    friend class TreeNode;
+    friend class TreeBuilder;
+    struct Root : TreeNode {
+        RegisterTree* tree = nullptr;
+    };
+    struct Storage; // the node pool and the arena
+    static RegisterTree& TreeOf(TreeNode* node);
+    TreeNode* NewNode();
+    void* Allocate(std::size_t bytes, std::size_t alignment);
+
+    Root root_;
+    std::unique_ptr<Storage> storage_;
     int updateDepth_ = 0;
     std::function<void()> repaint_;
 };

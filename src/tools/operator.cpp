@@ -56,7 +56,7 @@ void Calibration::Start(const QString& range, const QString& countText) {
 bool Calibration::TakeNext() {
     if (SamplesLeft <= 0 || !Calibrating) return false;
     const RegisterNode* record = engine_.state.CurrentRecord;
-    SampleList << (record ? record->Value : QString());
+    SampleList << (record ? record->Value().toString() : QString());
     --SamplesLeft;
     if (SamplesLeft == 0) {
         Calibrating = false; // before the result, so a failure there leaves the tool idle
@@ -90,7 +90,7 @@ void Calibration::Store(const QString& range, const QString& valueText) {
     if (range == QLatin1String("400R")) name = QStringLiteral("N400");
     TreeNode* node = name.isEmpty() ? nullptr : tree_.FindNodeByName(name);
     if (!node) return;
-    node->record.Value = valueText;
+    node->record.setValue(valueText);
     engine_.WriteIfWritable(node);
 }
 
@@ -107,8 +107,9 @@ void Monitor::Click(bool ticked, const QString& periodText, const QString& regis
     frontend_.AppendLog(QString());
     if (!ticked) return;
     const RegisterNode* r = engine_.state.CurrentRecord;
-    frontend_.AppendLog(LogDateText(QDate::currentDate()) + '\t' + (r ? r->Address : QString()) +
-                        '(' + (r ? r->Name : QString()) + ')');
+    frontend_.AppendLog(LogDateText(QDate::currentDate()) + '\t' +
+                        (r ? r->Address().toString() : QString()) + '(' +
+                        (r ? r->Name().toString() : QString()) + ')');
     engine_.ReadRegister(engine_.state.CurrentNode);
 }
 

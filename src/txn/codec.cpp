@@ -95,17 +95,17 @@ bool DecodeReply(TxnState& state, RegisterTree& tree) {
 void StoreValue(TxnState& state, RegisterTree& tree) {
     if (IsWrite(state.frame.FunctionCode()) || !state.CurrentRecord) return;
     UpdateBracket bracket(tree);
-    state.CurrentRecord->Value = state.DecodedText;
-    if (state.CurrentRecord->Type == QLatin1String("HEX") &&
+    state.CurrentRecord->setValue(state.DecodedText);
+    if (state.CurrentRecord->Type() == QLatin1String("HEX") &&
         RegisterTree::FirstChild(state.CurrentNode))
         MarkOptions(state, ParseInteger(state.DecodedText));
 }
 
 void MarkOptions(TxnState& state, std::int32_t value) {
     for (TreeNode* node = RegisterTree::FirstChild(state.CurrentNode);
-         node && node->record.Type == QLatin1String("BIT"); node = RegisterTree::GetNext(node))
+         node && node->record.Type() == QLatin1String("BIT"); node = RegisterTree::GetNext(node))
         node->checkState =
-            ParseInteger(node->record.Value) == value ? csCheckedNormal : csUncheckedNormal;
+            ParseInteger(node->record.Value()) == value ? csCheckedNormal : csUncheckedNormal;
 }
 
 QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
@@ -116,7 +116,7 @@ QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
 }
 
 void EncodeWriteData(TxnState& state, const RegisterNode& node) {
-    const std::int32_t registers = ParseInteger(node.Count);
+    const std::int32_t registers = ParseInteger(node.Count());
     std::uint8_t* data = state.frame.Frame + fpData;
     const int dataBytes = std::clamp(2 * registers, 0, 2 * kMaxWriteRegisters);
     state.SwapWriteData = true;
@@ -125,12 +125,12 @@ void EncodeWriteData(TxnState& state, const RegisterNode& node) {
     case tcInt:
     case tcHex:
         std::memset(data, 0, std::max(dataBytes, 4));
-        PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value)));
+        PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value())));
         break;
     case tcReal:
     case tcPrec:
     case tcFloat: {
-        const float value = ParseReal(node.Value);
+        const float value = ParseReal(node.Value().toString());
         std::memset(data, 0, std::max(dataBytes, 4));
         PutLittleEndian(data, std::bit_cast<std::uint32_t>(value));
         if (state.frame.ValueType == tcFloat) {
@@ -140,9 +140,9 @@ void EncodeWriteData(TxnState& state, const RegisterNode& node) {
         break;
     }
     case tcText: {
-        const int used = std::min<qsizetype>(dataBytes, node.Value.size());
+        const int used = std::min<qsizetype>(dataBytes, node.Value().size());
         for (int i = 0; i < used; ++i)
-            data[i] = node.Value[i].unicode() & 0xFF;
+            data[i] = node.Value()[i].unicode() & 0xFF;
         std::memset(data + used, ' ', dataBytes - used);
         if (used > 0) state.SwapWriteData = false;
         break;

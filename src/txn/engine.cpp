@@ -107,7 +107,7 @@ void TransactionEngine::ForgetNodes() {
 }
 
 int TransactionEngine::NodeAccess(const TreeNode* node) {
-    return node ? AccessCodeOf(node->record.Access) : -1;
+    return node ? AccessCodeOf(node->record.Access()) : -1;
 }
 
 void TransactionEngine::ClearTransactionTexts() {
@@ -143,10 +143,10 @@ void TransactionEngine::ReadRegister(TreeNode* node) {
 void TransactionEngine::ReadRegisterStep(TreeNode* node) {
     if (!node) return;
     state.CurrentRecord = &node->record;
-    state.CurrentRecord->Value.clear();
+    state.CurrentRecord->setValue({});
     ClearTransactionTexts();
-    state.LogNameText = node->record.Name;
-    state.LogAddressText = node->record.Address;
+    state.LogNameText = node->record.Name().toString();
+    state.LogAddressText = node->record.Address().toString();
     BuildReadRequest(state, node->record, frontend_.SlaveText());
     Transact();
 }
@@ -159,15 +159,15 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     const int access = NodeAccess(node);
     if (access != acRW && access != acRP) return;
     const RegisterNode& r = node->record;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type));
-    state.PendingWriteText = r.Value;
-    if (ParseInteger(r.Count) == 1)
+    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type()));
+    state.PendingWriteText = r.Value().toString();
+    if (ParseInteger(r.Count()) == 1)
         BuildWriteSingleRequest(state, r, frontend_.SlaveText());
     else
         BuildWriteMultipleRequest(state, r, frontend_.SlaveText());
-    state.LogAddressText = r.Address;
-    state.LogNameText = r.Name + ':';
-    state.LogValueText = r.Value;
+    state.LogAddressText = r.Address().toString();
+    state.LogNameText = r.Name().toString() + ':';
+    state.LogValueText = r.Value().toString();
     Transact();
 }
 
@@ -185,7 +185,7 @@ void TransactionEngine::WriteIfWritable(TreeNode* node) {
 void TransactionEngine::WriteIfWritableStep(TreeNode* node) {
     const int access = NodeAccess(node);
     if (access != acRW && access != acRP) return;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node->record.Type));
+    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node->record.Type()));
     if (state.frame.ValueType != tcNone) WriteRegisterStep(node);
 }
 
@@ -225,7 +225,8 @@ void TransactionEngine::OnReply() {
             TrimTrailingSpaces(OverlayText(state.LogValueText, PendingLines.last(), 17));
         PendingLines.last() = line;
         if (frontend_.MonitorChecked()) {
-            const QString value = state.CurrentRecord ? state.CurrentRecord->Value : QString();
+            const QString value =
+                state.CurrentRecord ? state.CurrentRecord->Value().toString() : QString();
             frontend_.AppendLog(LogTimeText(QTime::currentTime()) + '\t' + value);
         } else {
             frontend_.AppendLog(line);
@@ -263,7 +264,7 @@ void TransactionEngine::ContinueWalk() {
             const RegisterNode* r = state.CurrentNode ? &state.CurrentNode->record : nullptr;
             frontend_.AppendLog(QStringLiteral("Odczyt zatrzymany na rejestrze %1 (%2): %3 "
                                                "błędnych odpowiedzi z rzędu")
-                                    .arg(r ? r->Address : QString(), r ? r->Name : QString())
+                                    .arg(r ? r->Address() : QString(), r ? r->Name() : QString())
                                     .arg(kWalkRetryLimit));
             return;
         } else {

@@ -96,7 +96,7 @@ private slots:
         for (int c = 0; c < 3; ++c)
             QCOMPARE(Colour(rp, c), QVariant(kMaroon));
         QVERIFY(!Colour(ro, 1).isValid()); // the view's own colour
-        rw->record.Access = "rw";
+        rw->record.setAccess("rw");
         QVERIFY(!Colour(rw, 1).isValid());
         for (TreeNode* n : {rw, rp}) {
             w->engine().state.HighlightNode = n;
@@ -124,7 +124,7 @@ private slots:
         QVERIFY(w->VT->isExpanded(Index(group)));
         QVERIFY(!w->VT->isPersistentEditorOpen(Index(reg, 2)) &&
                 !w->VT->indexWidget(Index(reg, 2)));
-        QCOMPARE(reg->record.Value, QStringLiteral("10"));
+        QCOMPARE(reg->record.Value(), QStringLiteral("10"));
     }
 
     void readAndCollapse() {
@@ -132,7 +132,7 @@ private slots:
         TreeNode* tryb = Node("Tryb");
         w->VT->expand(Index(tryb));
         DoubleClick(tryb, 0);
-        QCOMPARE(tryb->record.Value, QStringLiteral("$01"));
+        QCOMPARE(tryb->record.Value(), QStringLiteral("$01"));
         QVERIFY(!w->VT->isExpanded(Index(tryb)));
         QCOMPARE(w->LogText(), QStringLiteral("200  Tryb       $01\n"));
         QVERIFY(w->lbTX->text().startsWith("$F70300C80001"));
@@ -181,7 +181,7 @@ private slots:
         editor->setText("321");
         QTest::keyClick(editor, Qt::Key_Return);
         Settle();
-        QCOMPARE(reg->record.Value, QStringLiteral("321"));
+        QCOMPARE(reg->record.Value(), QStringLiteral("321"));
         QCOMPARE(Holding(203), quint16(321));
     }
 
@@ -195,16 +195,16 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Escape);
         Settle();
         QCOMPARE(w->LogText(), QString());
-        QCOMPARE(reg->record.Value, QStringLiteral("10"));
+        QCOMPARE(reg->record.Value(), QStringLiteral("10"));
     }
 
     void radioOptionWritesItsRegister() {
         Connect();
         TreeNode* tryb = Node("Tryb");
-        TreeNode* second = tryb->children()[1].get();
+        TreeNode* second = tryb->children()[1];
         w->model()->setData(Index(second), Qt::Checked, Qt::CheckStateRole);
         Settle();
-        QCOMPARE(tryb->record.Value, QStringLiteral("2"));
+        QCOMPARE(tryb->record.Value(), QStringLiteral("2"));
         QCOMPARE(Holding(200), quint16(2));
         QCOMPARE(int(second->checkState), int(csCheckedNormal));
         QCOMPARE(int(tryb->children()[0]->checkState), int(csUncheckedNormal));
@@ -215,13 +215,13 @@ private slots:
     void spaceBarChecksTheFocusedOption() {
         Connect();
         TreeNode* tryb = Node("Tryb");
-        TreeNode* third = tryb->children()[2].get();
+        TreeNode* third = tryb->children()[2];
         Cell(third, 0);
         w->VT->setFocus();
         w->VT->setCurrentIndex(Index(third));
         QTest::keyClick(w->VT, Qt::Key_Space);
         Settle();
-        QCOMPARE(tryb->record.Value, QStringLiteral("3"));
+        QCOMPARE(tryb->record.Value(), QStringLiteral("3"));
     }
 
     void byteGroupOptions_data() {
@@ -237,33 +237,32 @@ private slots:
         QFETCH(QString, value);
         Connect();
         TreeNode* reg = Node("Opcje");
-        reg->record.Value = "$12AB";
-        TreeNode* byteGroup = reg->children()[group].get();
-        w->model()->setData(Index(byteGroup->children()[option].get()), Qt::Checked,
-                            Qt::CheckStateRole);
+        reg->record.setValue("$12AB");
+        TreeNode* byteGroup = reg->children()[group];
+        w->model()->setData(Index(byteGroup->children()[option]), Qt::Checked, Qt::CheckStateRole);
         Settle();
-        QCOMPARE(reg->record.Value, value);
+        QCOMPARE(reg->record.Value(), value);
         QCOMPARE(w->engine().state.CurrentNode, byteGroup);
         QCOMPARE(w->LogText(), QString()); // nothing written
     }
 
     void badByteGroupValueChangesNothing() {
         TreeNode* reg = Node("Opcje");
-        reg->record.Value = "zły";
-        w->model()->setData(Index(reg->children()[0]->children()[1].get()), Qt::Checked,
+        reg->record.setValue("zły");
+        w->model()->setData(Index(reg->children()[0]->children()[1]), Qt::Checked,
                             Qt::CheckStateRole);
         Settle();
         QCOMPARE(boxes, QStringList{QString::fromUtf8("'zły' is not a valid integer value.")});
-        QCOMPARE(reg->record.Value, QString::fromUtf8("zły"));
+        QCOMPARE(reg->record.Value(), QString::fromUtf8("zły"));
     }
 
     void uncheckingChangesNoValue() {
         TreeNode* alarmy = Node("Alarmy");
-        TreeNode* box = alarmy->children()[0].get();
+        TreeNode* box = alarmy->children()[0];
         box->checkState = csCheckedNormal;
         w->model()->setData(Index(box), Qt::Unchecked, Qt::CheckStateRole);
         Settle();
-        QCOMPARE(alarmy->record.Value, QStringLiteral("$00"));
+        QCOMPARE(alarmy->record.Value(), QStringLiteral("$00"));
         QCOMPARE(int(box->checkState), int(csUncheckedNormal));
         QVERIFY(boxes.isEmpty());
     }
@@ -278,7 +277,7 @@ private slots:
         w->VT->expand(Index(Node("Konfiguracja")));
         w->VT->expand(Index(opcje)); // has a Value: nothing changes
         QCOMPARE(int(opcje->children()[0]->children()[0]->checkState), int(csCheckedNormal));
-        tryb->record.Value.clear();
+        tryb->record.setValue({});
         w->VT->expand(Index(tryb));
         for (const auto& o : tryb->children())
             QCOMPARE(int(o->checkState), int(csUncheckedNormal));
@@ -287,7 +286,7 @@ private slots:
 
     void findNodeByNameIsCaseSensitive() {
         w->cbxDeviceSelect("TR100F.dat");
-        QVERIFY(!w->VT->isExpanded(Index(w->tree().topLevel()[0].get())));
+        QVERIFY(!w->VT->isExpanded(Index(w->tree().topLevel()[0])));
         QVERIFY(w->tree().FindNodeByName("R0"));
         QVERIFY(!w->tree().FindNodeByName("r0"));
     }

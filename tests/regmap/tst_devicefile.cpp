@@ -71,7 +71,7 @@ QString LoadError(const QByteArray& file, RegisterTree& tree) {
 QStringList TopNames(const RegisterTree& tree) {
     QStringList names;
     for (const auto& n : tree.topLevel())
-        names << n->record.Name;
+        names << n->record.Name().toString();
     return names;
 }
 
@@ -150,7 +150,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, nodesLeft);
         RegisterTree tree;
-        tree.appendTopLevel()->record.Name = "old";
+        tree.appendTopLevel()->record.setName("old");
         QCOMPARE(LoadError(file, tree), message);
         QCOMPARE(int(tree.topLevel().size()), nodesLeft);
     }
@@ -216,7 +216,7 @@ private slots:
         RegisterTree tree;
         QCOMPARE(LoadError(Header(2) + Bytes().u32(1).b + node, tree), QString());
         const TreeNode& n = *tree.topLevel()[0];
-        QCOMPARE(n.record.Name, QStringLiteral("A")); // the caption is not the Name
+        QCOMPARE(n.record.Name(), QStringLiteral("A")); // the caption is not the Name
         QCOMPARE(int(n.checkState), 2);
         QCOMPARE(int(n.checkKind), 3);
     }
@@ -246,13 +246,13 @@ private slots:
                       tree),
             QString());
         const RegisterNode& r = tree.topLevel()[0]->record;
-        QCOMPARE(r.Name, QString(QChar(0x0105)));
-        QCOMPARE(r.Note, QStringLiteral("abc"));
-        QCOMPARE(r.Address, QString::fromUtf8("ąć"));
-        QCOMPARE(r.Type, QString::fromUtf8("śx"));
-        QCOMPARE(r.Count, QStringLiteral("RW"));
-        QCOMPARE(r.Access, QString());
-        QCOMPARE(r.Value, QString());
+        QCOMPARE(r.Name(), QString(QChar(0x0105)));
+        QCOMPARE(r.Note(), QStringLiteral("abc"));
+        QCOMPARE(r.Address(), QString::fromUtf8("ąć"));
+        QCOMPARE(r.Type(), QString::fromUtf8("śx"));
+        QCOMPARE(r.Count(), QStringLiteral("RW"));
+        QCOMPARE(r.Access(), QString());
+        QCOMPARE(r.Value(), QString());
     }
 
     void childrenAndHasChildrenFlag() {
@@ -261,13 +261,13 @@ private slots:
                           Node2("Q", Node2("q1"), 1, 0xC1);
         RegisterTree tree;
         QCOMPARE(LoadError(file, tree), QString());
-        const TreeNode* p = tree.topLevel()[0].get();
+        const TreeNode* p = tree.topLevel()[0];
         QCOMPARE(int(p->children().size()), 2);
-        QCOMPARE(p->children()[1]->record.Name, QStringLiteral("c2"));
+        QCOMPARE(p->children()[1]->record.Name(), QStringLiteral("c2"));
         QVERIFY(RegisterTree::FirstChild(p) == nullptr);
-        const TreeNode* q = tree.topLevel()[1].get();
-        QCOMPARE(RegisterTree::FirstChild(q)->record.Name, QStringLiteral("q1"));
-        QCOMPARE(tree.FindNodeByName("q1"), q->children()[0].get());
+        const TreeNode* q = tree.topLevel()[1];
+        QCOMPARE(RegisterTree::FirstChild(q)->record.Name(), QStringLiteral("q1"));
+        QCOMPARE(tree.FindNodeByName("q1"), q->children()[0]);
     }
 
     void nestingIsBounded() {
@@ -307,7 +307,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("x.dat"));
         for (const QString& name : {QStringLiteral("x.dat"), QStringLiteral("missing.dat")}) {
             RegisterTree tree;
-            tree.appendTopLevel()->record.Name = "old";
+            tree.appendTopLevel()->record.setName("old");
             const QString path = dir.path() + '/' + name;
             try {
                 LoadDeviceFile(path, tree);
@@ -328,9 +328,9 @@ private slots:
         const QString path = dir.path() + "/mem.dat";
         QVERIFY(QFile::link("/proc/self/mem", path));
         RegisterTree tree;
-        tree.appendTopLevel()->record.Name = "old";
+        tree.appendTopLevel()->record.setName("old");
         QVERIFY_THROWS_EXCEPTION(AppError, LoadDeviceFile(path, tree));
-        QVERIFY(tree.isEmpty() || tree.topLevel()[0]->record.Name == "old");
+        QVERIFY(tree.isEmpty() || tree.topLevel()[0]->record.Name().toString() == "old");
     }
 
     void listDeviceFiles() {
@@ -363,7 +363,7 @@ private slots:
         QFETCH(QByteArray, prefix);
         QFETCH(int, bytes);
         RegisterNode r;
-        r.Name = text;
+        r.setName(text);
         const QByteArray saved = VTSaveNode(r);
         QCOMPARE(saved.size(), bytes + 6 * 5);
         QVERIFY(saved.startsWith(prefix));
@@ -373,7 +373,7 @@ private slots:
     void writerLayout() {
         RegisterTree tree;
         TreeNode* node = tree.appendTopLevel();
-        node->record.Name = "A";
+        node->record.setName("A");
         node->states = 0x81 | 0x2 | 0x10 | 0x2000; // transient bits are not stored
         node->height = 20;
         node->checkKind = 3;
@@ -395,11 +395,11 @@ private slots:
         c->states = 0x81;
         RegisterTree back;
         QCOMPARE(ReadDeviceFile(WriteDeviceFile(tree), back), 2);
-        QCOMPARE(back.topLevel()[0]->record.Note, QStringLiteral("uwaga"));
-        const TreeNode* child = RegisterTree::FirstChild(back.topLevel()[0].get());
+        QCOMPARE(back.topLevel()[0]->record.Note(), QStringLiteral("uwaga"));
+        const TreeNode* child = RegisterTree::FirstChild(back.topLevel()[0]);
         QVERIFY(child);
-        QCOMPARE(child->record.Name, QString::fromUtf8("Wartość"));
-        QCOMPARE(child->record.Value, QStringLiteral("1,5"));
+        QCOMPARE(child->record.Name(), QString::fromUtf8("Wartość"));
+        QCOMPARE(child->record.Value(), QStringLiteral("1,5"));
     }
 };
 

@@ -61,14 +61,14 @@ private slots:
             R"({"nodes":[{"name":"G","children":[{"name":"R","access":"RW"}]}]})";
         RegisterTree tree;
         TreeFromJson(QJsonDocument::fromJson(json).object(), tree);
-        const TreeNode* g = tree.topLevel()[0].get();
+        const TreeNode* g = tree.topLevel()[0];
         QCOMPARE(int(g->states),
                  NodeState::Initialized | NodeState::Visible | NodeState::HasChildren);
-        const TreeNode* r = g->children()[0].get();
+        const TreeNode* r = g->children()[0];
         QCOMPARE(int(r->states), NodeState::Initialized | NodeState::Visible);
         QCOMPARE(int(r->height), 18);
-        QCOMPARE(r->record.Access, QStringLiteral("RW"));
-        QCOMPARE(r->record.Value, QString());
+        QCOMPARE(r->record.Access(), QStringLiteral("RW"));
+        QCOMPARE(r->record.Value(), QString());
     }
 
     void buildRejectsBadNumbers() {

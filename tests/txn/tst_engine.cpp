@@ -61,7 +61,7 @@ private slots:
         QVERIFY(!rig.engine.state.Walking);
         QVERIFY(rig.engine.state.CurrentNode == nullptr);
         QCOMPARE(rig.engine.state.CurrentRecord, &rig.regs[2]->record);
-        QCOMPARE(rig.regs[1]->record.Value, QStringLiteral("1100"));
+        QCOMPARE(rig.regs[1]->record.Value(), QStringLiteral("1100"));
         QCOMPARE(rig.ui.repaintStarts, 3);
         QVERIFY(!rig.engine.Busy());
     }
@@ -79,9 +79,9 @@ private slots:
     void silentRegister() {
         Rig rig;
         rig.silent << 20;
-        rig.single->record.Value = "7";
+        rig.single->record.setValue("7");
         rig.engine.ReadFromNode(rig.single);
-        QCOMPARE(rig.single->record.Value, QString());
+        QCOMPARE(rig.single->record.Value(), QString());
         QCOMPARE(rig.ui.rx, QString());
         QCOMPARE(
             rig.ui.tx,
@@ -126,7 +126,7 @@ private slots:
         QVERIFY(rig.ui.log[1].contains("R1"));
         QVERIFY(rig.ui.log[1].contains(QString::fromUtf8("błędnych odpowiedzi")));
         QVERIFY(eventRuns >= kWalkRetryLimit - 1); // the operator is never locked out
-        QCOMPARE(rig.regs[1]->record.Value, QString());
+        QCOMPARE(rig.regs[1]->record.Value(), QString());
     }
 
     void malformedReplyIsReadAgain() {
@@ -146,11 +146,11 @@ private slots:
     void readAndWriteLines() {
         Rig rig;
         rig.engine.ReadFromNode(rig.regs[0]);
-        rig.regs[0]->record.Value = "42";
+        rig.regs[0]->record.setValue("42");
         rig.engine.WriteCurrent();
         QCOMPARE(rig.ui.log, (QStringList{"10   R0         1000", "10   R0:        42"}));
         QCOMPARE(int(quint8(rig.link.requests[1][1])), 6);
-        QCOMPARE(rig.regs[0]->record.Value, QStringLiteral("42"));
+        QCOMPARE(rig.regs[0]->record.Value(), QStringLiteral("42"));
     }
 
     void countChoosesTheWriteFunction_data() {
@@ -164,8 +164,8 @@ private slots:
         QFETCH(QString, count);
         QFETCH(int, function);
         Rig rig;
-        rig.regs[0]->record.Count = count;
-        rig.regs[0]->record.Value = "5";
+        rig.regs[0]->record.setCount(count);
+        rig.regs[0]->record.setValue("5");
         rig.engine.WriteRegister(rig.regs[0]);
         QCOMPARE(int(quint8(rig.link.requests[0][1])), function);
         QCOMPARE(rig.ui.log.last(), QStringLiteral("10   R0:        5"));
@@ -186,10 +186,10 @@ private slots:
     void closedPortRefuses() {
         Rig rig;
         rig.link.open = false;
-        rig.single->record.Value = "3";
+        rig.single->record.setValue("3");
         rig.engine.ReadRegister(rig.single);
         QCOMPARE(rig.ui.messages, QStringList{QString::fromUtf8("brak połączenia !")});
-        QCOMPARE(rig.single->record.Value, QString());
+        QCOMPARE(rig.single->record.Value(), QString());
         QVERIFY(rig.link.requests.isEmpty());
         QCOMPARE(rig.ui.tx, QStringLiteral("-"));
     }
@@ -199,7 +199,7 @@ private slots:
         TreeNode* ro = Add(rig.group, rig.tree, "R3", "13", "WORD", "1", "RO");
         Add(rig.group, rig.tree, "R4", "14");
         for (TreeNode* r : rig.regs)
-            r->record.Value = "1";
+            r->record.setValue("1");
         rig.engine.state.Walking = true; // a walk that stopped early at R0
         rig.engine.state.CurrentNode = rig.regs[0];
         rig.engine.WriteRegister(rig.regs[0]);
@@ -211,7 +211,7 @@ private slots:
     void writeWalkToTheEnd() {
         Rig rig;
         for (TreeNode* r : rig.regs)
-            r->record.Value = "1";
+            r->record.setValue("1");
         rig.engine.state.Walking = true;
         rig.engine.state.CurrentNode = rig.regs[0];
         rig.engine.WriteRegister(rig.regs[0]);
@@ -247,13 +247,13 @@ private slots:
 
     void conversionErrorEndsTheJob() {
         Rig rig;
-        rig.regs[1]->record.Address = "1O";
+        rig.regs[1]->record.setAddress("1O");
         QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.ReadFromNode(rig.group));
         QCOMPARE(rig.addresses(), QList<int>{10});
         QVERIFY(rig.engine.state.Walking);
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
         QVERIFY(!rig.engine.Busy());
-        rig.regs[1]->record.Address = "11";
+        rig.regs[1]->record.setAddress("11");
         rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
     }
@@ -263,7 +263,7 @@ private slots:
     void nestedWriteFromInsideAReply() {
         Rig rig;
         for (TreeNode* r : rig.regs)
-            r->record.Value = "9";
+            r->record.setValue("9");
         bool done = false;
         rig.ui.events = [&] {
             if (done || rig.link.requests.size() != 1) return;
