@@ -1,6 +1,8 @@
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
 #include <QtTest>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -268,6 +270,60 @@ private slots:
         const TreeNode* q = tree.topLevel()[1];
         QCOMPARE(RegisterTree::FirstChild(q)->record.Name(), QStringLiteral("q1"));
         QCOMPARE(tree.FindNodeByName("q1"), q->children()[0]);
+    }
+
+    // A loaded node's children sit in an array sized for the file; appending more moves them
+    // to a growing array and keeps order, rows and parents.
+    void loadedTreeGrows() {
+        const QByteArray kids = Node2("c1") + Node2("c2");
+        RegisterTree tree;
+        QCOMPARE(LoadError(Header(2) + Bytes().u32(1).b + Node2("P", kids, 2, 0xC1), tree),
+                 QString());
+        TreeNode* p = tree.topLevel()[0];
+        for (int i = 3; i <= 40; ++i)
+            p->appendChild()->record.setName(QStringLiteral("c%1").arg(i));
+        QCOMPARE(int(p->children().size()), 40);
+        for (int i = 0; i < 40; ++i) {
+            const TreeNode* c = p->children()[i];
+            QCOMPARE(c->record.Name().toString(), QStringLiteral("c%1").arg(i + 1));
+            QCOMPARE(c->row(), i);
+            QCOMPARE(c->parent(), p);
+        }
+        p->children()[0]->record.setValue("5"); // a loaded record takes a new text
+        QCOMPARE(p->children()[0]->record.Value().toString(), QStringLiteral("5"));
+        QCOMPARE(p->children()[0]->record.Name().toString(), QStringLiteral("c1"));
+        QCOMPARE(p->children()[1]->record.Name().toString(), QStringLiteral("c2"));
+    }
+
+    // Nodes stay where they are while the tree grows past many pool chunks.
+    void nodesDoNotMove() {
+        RegisterTree tree;
+        std::vector<TreeNode*> nodes;
+        for (int i = 0; i < 5000; ++i) {
+            nodes.push_back(tree.appendTopLevel());
+            nodes.back()->record.setName(QString::number(i));
+        }
+        for (int i = 0; i < 5000; i += 499) {
+            QCOMPARE(tree.topLevel()[i], nodes[i]);
+            QCOMPARE(nodes[i]->record.Name().toString(), QString::number(i));
+        }
+        tree.clear();
+        QVERIFY(tree.isEmpty());
+        QCOMPARE(tree.appendTopLevel()->row(), 0);
+    }
+
+    // A record cut off by the end of the file keeps the texts read before the cut.
+    void recordCutShortKeepsItsFirstTexts() {
+        const QByteArray record = Text06("Temp") + Empty12() + Text06("$10") + Bytes().u8(0x06).b;
+        RegisterTree tree;
+        QCOMPARE(
+            LoadError(Header(2) + Bytes().u32(1).b + Chunk(1, Base2(0, 0x81) + Chunk(4, record)),
+                      tree),
+            QString(kReadError));
+        const RegisterNode& r = tree.topLevel()[0]->record;
+        QCOMPARE(r.Name().toString(), QStringLiteral("Temp"));
+        QCOMPARE(r.Address().toString(), QStringLiteral("$10"));
+        QVERIFY(r.Type().isEmpty() && r.Value().isEmpty());
     }
 
     void nestingIsBounded() {
