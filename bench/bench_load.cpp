@@ -99,8 +99,8 @@ int main() {
     std::printf("  LoadDeviceFile         %8.2f ms  %7.1f MB/s\n", loadMs,
                 megabytes * 1000 / loadMs);
     std::printf("  load / plain read: %.2f\n", loadMs / floorMs);
-    std::printf("  heap per node %.0f bytes: texts' characters %.0f, the rest (QString headers,\n"
-                "  node, child lists) %.0f\n",
+    std::printf("  heap per node %.0f bytes: texts' characters (UTF-16) %.0f, the rest (node,\n"
+                "  record block header, child arrays) %.0f\n",
                 double(heap) / nodes, double(texts) / nodes, double(heap - texts) / nodes);
     char what[96], ours[96], peer[96], ratio[128];
     std::snprintf(what, sizeof what, "load of a %d-node device file, %.1f MB (bench_load)", nodes,

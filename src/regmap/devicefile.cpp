@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -55,7 +56,6 @@ private:
 };
 
 // One tagged text located in the file, before it is decoded.
-// Trivial on purpose: seven of them per record, left uninitialised until located.
 struct TaggedText {
     std::uint8_t tag;
     const char* bytes;
@@ -144,33 +144,35 @@ private:
 
 namespace {
 
-// The seven texts go straight into one block of the tree's arena: the first pass locates
-// them (checking every length against the bytes that remain), the second decodes. A read
-// that fails keeps the texts located before it, as a field-by-field reader would.
-void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r) {
-    TaggedText texts[RegisterNode::kFields]; // only the first `located` are set
-    int located = 0;
-    std::size_t capacity = 0;
+// The seven texts are decoded one after another into a scratch buffer that the reader
+// reuses, then copied to one block of the tree's arena, exactly as large as they are. A read
+// that fails keeps the texts decoded before it, as a field-by-field reader would.
+void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r,
+                std::vector<char16_t>& scratch) {
+    std::uint32_t ends[RegisterNode::kFields];
+    std::size_t used = 0;
+    int field = 0;
     std::optional<AppError> failure;
     try {
-        for (; located < RegisterNode::kFields; ++located) {
-            texts[located] = LocateTaggedText(in);
-            capacity += texts[located].capacity;
+        for (; field < RegisterNode::kFields; ++field) {
+            const TaggedText t = LocateTaggedText(in);
+            if (used + t.capacity > RegisterNode::kMaxCharacters) throw AppError(kReadError);
+            if (scratch.size() < used + t.capacity)
+                scratch.resize(std::max(2 * scratch.size(), used + t.capacity));
+            used += DecodeTaggedText(t, scratch.data() + used);
+            ends[field] = static_cast<std::uint32_t>(used);
         }
     } catch (const AppError& e) {
         failure = e;
     }
-    if (capacity > RegisterNode::kMaxCharacters) throw AppError(kReadError);
-    if (capacity == 0) {
+    for (; field < RegisterNode::kFields; ++field)
+        ends[field] = static_cast<std::uint32_t>(used);
+    if (used == 0) {
         r = RegisterNode();
     } else {
-        RegisterNode::Block* block = builder.NewBlock(capacity);
-        std::uint32_t end = 0;
-        for (int f = 0; f < RegisterNode::kFields; ++f) {
-            if (f < located)
-                end += static_cast<std::uint32_t>(DecodeTaggedText(texts[f], block->chars() + end));
-            block->end[f] = end;
-        }
+        RegisterNode::Block* block = builder.NewBlock(used);
+        std::memcpy(block->end, ends, sizeof ends);
+        std::memcpy(block->chars(), scratch.data(), used * sizeof(char16_t));
         r.Borrow(block);
     }
     if (failure) throw *failure;
@@ -239,7 +241,7 @@ private:
 
     void readUserData(TreeNode& node, std::int32_t size) {
         const qint64 start = in_.pos();
-        VTLoadNode(in_, builder_, node.record);
+        VTLoadNode(in_, builder_, node.record, scratch_);
         if (in_.pos() == start + size) return;
         if (start + size > in_.pos() + in_.remaining()) throw AppError(kReadError);
         in_.seek(start + size);
@@ -248,6 +250,7 @@ private:
     Cursor in_;
     int version_;
     TreeBuilder builder_;
+    std::vector<char16_t> scratch_ = std::vector<char16_t>(256);
 };
 
 void CheckHeader(Cursor& in) {
