@@ -17,6 +17,9 @@
 namespace {
 
 constexpr int kReads = 500;
+// The two masters take turns, a round of kPerRound reads each, so a change in the machine's
+// load during the run falls on both.
+constexpr int kRounds = 5, kPerRound = kReads / kRounds;
 constexpr int kFirstAddress = 1000;
 
 // Records when each request starts; nothing else costs time.
@@ -54,67 +57,84 @@ void Print(const char* who, const Stats& s) {
                 s.medianMs, s.p99Ms);
 }
 
-Stats Ours(const QString& port, const QString& settings, int& valid, int& lost) {
-    RegisterTree tree;
-    TreeNode* group = tree.appendTopLevel();
-    group->record.setName("G");
-    group->states |= NodeState::HasChildren;
-    for (int i = 0; i < kReads; ++i) {
-        TreeNode* r = group->appendChild();
-        r->record = {QStringLiteral("R%1").arg(i),
-                     "",
-                     QString::number(kFirstAddress + i),
-                     "WORD",
-                     "1",
-                     "RW",
-                     ""};
+// The engine and SerialLink reading one group of kPerRound registers, one walk per round.
+class OurMaster {
+public:
+    OurMaster(const QString& port, const QString& settings) : engine_(tree_, link_, ui_) {
+        group_ = tree_.appendTopLevel();
+        group_->record.setName("G");
+        group_->states |= NodeState::HasChildren;
+        for (int i = 0; i < kPerRound; ++i)
+            group_->appendChild()->record = {QStringLiteral("R%1").arg(i),
+                                             "",
+                                             QString::number(kFirstAddress + i),
+                                             "WORD",
+                                             "1",
+                                             "RW",
+                                             ""};
+        if (!link_.OpenPort(port, settings) || !link_.SetPortTimeouts(30, 0, 40, 0, 30)) {
+            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(port),
+                         qPrintable(link_.failureReason));
+            std::exit(1);
+        }
+        ui_.clock.start();
     }
-    SerialLink link;
-    if (!link.OpenPort(port, settings) || !link.SetPortTimeouts(30, 0, 40, 0, 30)) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(port),
-                     qPrintable(link.failureReason));
-        std::exit(1);
-    }
-    TimingFrontend ui;
-    TransactionEngine engine(tree, link, ui);
-    ui.clock.start();
-    engine.ReadFromNode(group);
-    // A request without a reply ends a walk where it stands; resume from that register, as an
-    // operator would with a click, and count it.
-    while (engine.state.Walking && lost < kReads) {
-        ++lost;
-        engine.ReadRegister(engine.state.CurrentNode);
-    }
-    ui.starts.push_back(ui.clock.nsecsElapsed());
-    std::vector<double> ms;
-    for (std::size_t i = 1; i < ui.starts.size(); ++i)
-        ms.push_back((ui.starts[i] - ui.starts[i - 1]) / 1e6);
-    valid = ui.valid;
-    if (!link.isOpen())
-        std::fprintf(stderr, "vardel: the link closed: %s\n", qPrintable(link.failureReason));
-    return Summarise(ms);
-}
 
-Stats Libmodbus(const QString& port, int baud, char parity, int& valid) {
-    modbus_t* ctx = modbus_new_rtu(qPrintable(port), baud, parity, 8, parity == 'N' ? 2 : 1);
-    modbus_set_slave(ctx, 247);
-    if (modbus_connect(ctx) != 0) {
-        std::fprintf(stderr, "libmodbus cannot open %s\n", qPrintable(port));
-        std::exit(1);
+    // Adds the time of every request of one walk to ms.
+    void Round(std::vector<double>& ms) {
+        ui_.starts.clear();
+        engine_.ReadFromNode(group_);
+        // A request without a reply ends a walk where it stands; resume from that register,
+        // as an operator would with a click, and count it.
+        while (engine_.state.Walking && lost < kReads) {
+            ++lost;
+            engine_.ReadRegister(engine_.state.CurrentNode);
+        }
+        ui_.starts.push_back(ui_.clock.nsecsElapsed());
+        for (std::size_t i = 1; i < ui_.starts.size(); ++i)
+            ms.push_back((ui_.starts[i] - ui_.starts[i - 1]) / 1e6);
+        if (!link_.isOpen())
+            std::fprintf(stderr, "vardel: the link closed: %s\n", qPrintable(link_.failureReason));
     }
-    std::vector<double> ms;
-    QElapsedTimer t;
-    valid = 0;
-    for (int i = 0; i < kReads; ++i) {
-        uint16_t value;
-        t.start();
-        valid += modbus_read_registers(ctx, kFirstAddress + i, 1, &value) == 1;
-        ms.push_back(t.nsecsElapsed() / 1e6);
+    int valid() const { return ui_.valid; }
+    int lost = 0;
+
+private:
+    RegisterTree tree_;
+    TreeNode* group_ = nullptr;
+    SerialLink link_;
+    TimingFrontend ui_;
+    TransactionEngine engine_;
+};
+
+class TheirMaster {
+public:
+    TheirMaster(const QString& port, int baud, char parity)
+        : ctx_(modbus_new_rtu(qPrintable(port), baud, parity, 8, parity == 'N' ? 2 : 1)) {
+        modbus_set_slave(ctx_, 247);
+        if (modbus_connect(ctx_) != 0) {
+            std::fprintf(stderr, "libmodbus cannot open %s\n", qPrintable(port));
+            std::exit(1);
+        }
     }
-    modbus_close(ctx);
-    modbus_free(ctx);
-    return Summarise(ms);
-}
+    ~TheirMaster() {
+        modbus_close(ctx_);
+        modbus_free(ctx_);
+    }
+    void Round(std::vector<double>& ms) {
+        QElapsedTimer t;
+        for (int i = 0; i < kPerRound; ++i) {
+            uint16_t value;
+            t.start();
+            valid += modbus_read_registers(ctx_, kFirstAddress + i, 1, &value) == 1;
+            ms.push_back(t.nsecsElapsed() / 1e6);
+        }
+    }
+    int valid = 0;
+
+private:
+    modbus_t* ctx_;
+};
 
 // Request 8 and reply 7 characters of 11 bits, two 3.5-character gaps, 1 ms turnaround.
 double LineLimitMs(int baud) {
@@ -170,12 +190,18 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const QString port = dir.path() + "/tty";
-    std::printf("%d single-register reads (function 3) against vardel-sim on a pseudo-terminal, %d "
-                "baud 8E1%s\n",
-                kReads, baud, wireBaud ? ", --wire-time, 1 ms turnaround" : "");
-    int oursValid = 0, theirsValid = 0, oursLost = 0;
-    const Stats ours = Ours(port, QStringLiteral("%1,e,8,1").arg(baud), oursValid, oursLost);
-    const Stats theirs = Libmodbus(port, baud, 'E', theirsValid);
+    std::printf("%d single-register reads (function 3) each, in %d alternating rounds, against "
+                "vardel-sim on a pseudo-terminal, %d baud 8E1%s\n",
+                kReads, kRounds, baud, wireBaud ? ", --wire-time, 1 ms turnaround" : "");
+    OurMaster vardel(port, QStringLiteral("%1,e,8,1").arg(baud));
+    TheirMaster libmodbus(port, baud, 'E');
+    std::vector<double> oursMs, theirsMs;
+    for (int round = 0; round < kRounds; ++round) {
+        vardel.Round(oursMs);
+        libmodbus.Round(theirsMs);
+    }
+    const Stats ours = Summarise(oursMs), theirs = Summarise(theirsMs);
+    const int oursValid = vardel.valid(), theirsValid = libmodbus.valid, oursLost = vardel.lost;
     Print("vardel", ours);
     Print("libmodbus", theirs);
     std::printf("  valid replies: vardel %d/%d, libmodbus %d/%d\n", oursValid, kReads + oursLost,
