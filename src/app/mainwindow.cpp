@@ -150,6 +150,8 @@ void TForm1::BuildLayout() {
     Memo1->setFont(MonospacedFont());
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setTabChangesFocus(false);
+    // Undo would take back lines the program appended, and its history grows with every line.
+    Memo1->setUndoRedoEnabled(false);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setToolTip(QStringLiteral("Okno logów"));

@@ -181,6 +181,23 @@ private slots:
         QCOMPARE(f.readAll(), QByteArray("a\r\n\r\nb\xB9\r\n"));
         QVERIFY(messages.isEmpty());
     }
+
+    // Undo in the log window must not take back lines the program appended; typed text stays.
+    void undoKeepsTheAppendedLines() {
+        QList<Message> messages;
+        auto w = NewWindow(&messages);
+        auto* memo = w->findChild<QPlainTextEdit*>("Memo1");
+        w->AppendLogLine("1000  Temp       23,50");
+        w->AppendLogLine("1001  Wilg       40");
+        memo->moveCursor(QTextCursor::End);
+        QTest::keyClicks(memo, "uwaga");
+        const QString before = w->LogText();
+        QVERIFY(before.endsWith("40\nuwaga"));
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->LogText(), before);
+        w->Wyczy1Click();
+    }
 };
 
 QTEST_MAIN(TestWindow)
