@@ -1,7 +1,10 @@
 #include "cp1250.h"
 #include <array>
 
-const std::array<char16_t, 128> kCp1250HighHalf = {
+namespace {
+
+// Bytes 0x80-0xFF.
+constexpr std::array<char16_t, 128> kHighHalf = {
     0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, 0x0088, 0x2030, 0x0160, 0x2039,
     0x015A, 0x0164, 0x017D, 0x0179, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141,
@@ -14,9 +17,12 @@ const std::array<char16_t, 128> kCp1250HighHalf = {
     0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9};
 
-namespace {
-
-const std::array<char16_t, 128>& kHighHalf = kCp1250HighHalf;
+constexpr std::array<char16_t, 256> WholeTable() {
+    std::array<char16_t, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        table[b] = b < 0x80 ? char16_t(b) : kHighHalf[b - 0x80];
+    return table;
+}
 
 char ByteOf(char16_t unit) {
     if (unit < 0x80) return static_cast<char>(unit);
@@ -26,6 +32,8 @@ char ByteOf(char16_t unit) {
 }
 
 } // namespace
+
+constinit const std::array<char16_t, 256> kCp1250ToUtf16 = WholeTable();
 
 QChar Cp1250ToChar(unsigned char byte) {
     return byte < 0x80 ? QChar(byte) : QChar(kHighHalf[byte - 0x80]);

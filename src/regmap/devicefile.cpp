@@ -26,13 +26,19 @@ public:
     explicit Cursor(const QByteArray& bytes)
         : begin_(bytes.constData()), p_(begin_), end_(begin_ + bytes.size()) {}
 
+    // The position never leaves the file: begin_ <= p_ <= end_.
     qint64 pos() const { return p_ - begin_; }
-    void seek(qint64 pos) { p_ = begin_ + pos; }
-    qint64 remaining() const { return p_ < end_ ? end_ - p_ : 0; }
-    bool atEnd() const { return remaining() == 0; }
+    void seek(qint64 pos) {
+        if (pos < 0 || pos > end_ - begin_) throw AppError(kReadError);
+        p_ = begin_ + pos;
+    }
+    qint64 remaining() const { return end_ - p_; }
+    bool atEnd() const { return p_ == end_; }
 
     const char* take(qint64 count) {
-        if (count < 0 || count > remaining()) throw AppError(kReadError);
+        // One unsigned comparison refuses a negative count as well as one past the end.
+        if (static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(end_ - p_))
+            throw AppError(kReadError);
         const char* p = p_;
         p_ += count;
         return p;
@@ -55,60 +61,50 @@ private:
     const char* end_;
 };
 
-// One tagged text located in the file, before it is decoded.
-struct TaggedText {
-    std::uint8_t tag;
-    const char* bytes;
-    qint64 length;        // bytes, or UTF-16 units for tag 0x12
-    std::size_t capacity; // characters to reserve for it
-};
-
-TaggedText LocateTaggedText(Cursor& in) {
-    TaggedText t{};
-    t.tag = in.u8();
-    switch (t.tag) {
-    case 0x06:
-        t.length = in.u8();
-        t.bytes = in.take(t.length);
-        break;
-    case 0x0C:
-    case 0x14:
-        t.length = std::max(in.i32(), 0);
-        t.bytes = in.take(t.length);
-        break;
-    case 0x12:
-        t.length = std::max(in.i32(), 0);
-        t.bytes = in.take(2 * t.length);
-        break;
-    default:
-        throw AppError("Invalid property value");
-    }
-    t.capacity =
-        t.tag == 0x14
-            ? static_cast<std::size_t>(QStringDecoder(QStringDecoder::Utf8).requiredSpace(t.length))
-            : static_cast<std::size_t>(t.length);
-    return t;
+// Room for more characters at used in the scratch buffer.
+inline char16_t* Room(std::vector<char16_t>& scratch, std::size_t used, std::size_t more) {
+    if (used + more > RegisterNode::kMaxCharacters) throw AppError(kReadError);
+    if (scratch.size() < used + more) scratch.resize(std::max(2 * scratch.size(), used + more));
+    return scratch.data() + used;
 }
 
-// Decodes the text into out; returns the characters written.
-std::size_t DecodeTaggedText(const TaggedText& t, char16_t* out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(t.bytes);
-    switch (t.tag) {
-    case 0x06:
-    case 0x0C:
-        Cp1250ToUtf16(t.bytes, t.length, out);
-        return static_cast<std::size_t>(t.length);
-    case 0x12:
-        for (qint64 i = 0; i < t.length; ++i)
+std::size_t AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length,
+                                 std::vector<char16_t>& scratch, std::size_t used);
+
+// Reads one tagged text and decodes it into scratch at used; returns where it ends. Short
+// 8-bit texts and empty ones, most of a file, take the inline path.
+inline std::size_t AppendTaggedText(Cursor& in, std::vector<char16_t>& scratch, std::size_t used) {
+    const std::uint8_t tag = in.u8();
+    if (tag == 0x06) {
+        const int length = in.u8();
+        const char* bytes = in.take(length);
+        Cp1250ToUtf16(bytes, length, Room(scratch, used, length));
+        return used + length;
+    }
+    if (tag != 0x0C && tag != 0x12 && tag != 0x14) throw AppError("Invalid property value");
+    const qint64 length = std::max(in.i32(), 0);
+    if (length == 0) return used;
+    return AppendLongTaggedText(in, tag, length, scratch, used);
+}
+
+// Tags 0x0C, 0x12 and 0x14 with a length above 0.
+std::size_t AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length,
+                                 std::vector<char16_t>& scratch, std::size_t used) {
+    if (tag == 0x12) {
+        const auto* p = reinterpret_cast<const unsigned char*>(in.take(2 * length));
+        char16_t* out = Room(scratch, used, length);
+        for (qint64 i = 0; i < length; ++i)
             out[i] = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
-        return static_cast<std::size_t>(t.length);
-    default: {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QChar* begin = reinterpret_cast<QChar*>(out);
-        return static_cast<std::size_t>(
-            utf8.appendToBuffer(begin, QByteArrayView(t.bytes, t.length)) - begin);
+        return used + length;
     }
+    const char* bytes = in.take(length);
+    if (tag == 0x0C) {
+        Cp1250ToUtf16(bytes, length, Room(scratch, used, length));
+        return used + length;
     }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    auto* begin = reinterpret_cast<QChar*>(Room(scratch, used, utf8.requiredSpace(length)));
+    return used + (utf8.appendToBuffer(begin, QByteArrayView(bytes, length)) - begin);
 }
 
 } // namespace
@@ -147,19 +143,14 @@ namespace {
 // The seven texts are decoded one after another into a scratch buffer that the reader
 // reuses, then copied to one block of the tree's arena, exactly as large as they are. A read
 // that fails keeps the texts decoded before it, as a field-by-field reader would.
-void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r,
-                std::vector<char16_t>& scratch) {
+void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r, std::vector<char16_t>& scratch) {
     std::uint32_t ends[RegisterNode::kFields];
     std::size_t used = 0;
     int field = 0;
     std::optional<AppError> failure;
     try {
         for (; field < RegisterNode::kFields; ++field) {
-            const TaggedText t = LocateTaggedText(in);
-            if (used + t.capacity > RegisterNode::kMaxCharacters) throw AppError(kReadError);
-            if (scratch.size() < used + t.capacity)
-                scratch.resize(std::max(2 * scratch.size(), used + t.capacity));
-            used += DecodeTaggedText(t, scratch.data() + used);
+            used = AppendTaggedText(in, scratch, used);
             ends[field] = static_cast<std::uint32_t>(used);
         }
     } catch (const AppError& e) {
