@@ -43,17 +43,22 @@ public:
         p_ += count;
         return p;
     }
-    std::uint8_t u8() { return static_cast<std::uint8_t>(*take(1)); }
-    std::uint16_t u16() {
-        const auto* p = reinterpret_cast<const unsigned char*>(take(2));
+    // Several fixed-size fields at once: one bounds check for all of them.
+    const unsigned char* fields(qint64 count) {
+        return reinterpret_cast<const unsigned char*>(take(count));
+    }
+    std::uint8_t u8() { return *fields(1); }
+    std::uint16_t u16() { return Le16(fields(2)); }
+    std::uint32_t u32() { return Le32(fields(4)); }
+    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+
+    static std::uint16_t Le16(const unsigned char* p) {
         return static_cast<std::uint16_t>(p[0] | p[1] << 8);
     }
-    std::uint32_t u32() {
-        const auto* p = reinterpret_cast<const unsigned char*>(take(4));
+    static std::uint32_t Le32(const unsigned char* p) {
         return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
                std::uint32_t(p[3]) << 24;
     }
-    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
 
 private:
     const char* begin_;
@@ -181,8 +186,9 @@ public:
             throw AppError(QStringLiteral("Stream data corrupt. The tree is nested deeper than "
                                           "%1 levels.")
                                .arg(kMaxTreeDepth));
-        const std::int32_t type = in_.i32();
-        const std::int32_t size = in_.i32();
+        const unsigned char* header = in_.fields(8);
+        const auto type = static_cast<std::int32_t>(Cursor::Le32(header));
+        const auto size = static_cast<std::int32_t>(Cursor::Le32(header + 4));
         if (type != kNodeChunk) throw AppError(kAnchorMissing);
         const qint64 end = in_.pos() + size;
         while (in_.pos() < end)
@@ -192,8 +198,9 @@ public:
 
 private:
     void readSubChunk(TreeNode& node, int depth) {
-        const std::int32_t type = in_.i32();
-        const std::int32_t size = in_.i32();
+        const unsigned char* header = in_.fields(8);
+        const auto type = static_cast<std::int32_t>(Cursor::Le32(header));
+        const auto size = static_cast<std::int32_t>(Cursor::Le32(header + 4));
         switch (type) {
         case kBaseChunk:
             readBase(node, depth);
@@ -208,19 +215,23 @@ private:
     }
 
     void readBase(TreeNode& node, int depth) {
-        const std::uint32_t childCount = in_.u32();
-        node.height = static_cast<std::uint16_t>(in_.u32());
-        if (version_ >= 2) {
-            node.states = in_.u16();
+        // Version 2: child count, height, 16-bit states, alignment, check state, check kind,
+        // 4 bytes unused. Earlier versions: the states in 8 bits and nothing unused.
+        const bool v2 = version_ >= 2;
+        const unsigned char* body = in_.fields(v2 ? 17 : 12);
+        const std::uint32_t childCount = Cursor::Le32(body);
+        node.height = static_cast<std::uint16_t>(Cursor::Le32(body + 4));
+        if (v2) {
+            node.states = Cursor::Le16(body + 8);
         } else {
-            const std::uint16_t states = in_.u8();
+            const std::uint16_t states = body[8];
             node.states = states | ((states & 0x80) ? 0x100 : 0x80);
         }
         node.states &= ~NodeState::Selected;
-        node.alignment = in_.u8();
-        node.checkState = in_.u8();
-        node.checkKind = in_.u8();
-        if (version_ >= 2) in_.take(4);
+        const unsigned char* tail = body + (v2 ? 10 : 9);
+        node.alignment = tail[0];
+        node.checkState = tail[1];
+        node.checkKind = tail[2];
         // Each child needs at least its chunk header, so a count the file cannot hold ends
         // in a read error at the first missing child.
         // An empty node chunk takes 8 bytes, so no more children than that can follow.
