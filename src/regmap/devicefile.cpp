@@ -17,6 +17,8 @@ const char* const kAnchorMissing = "Stream data corrupt. A node's anchor chunk i
 const char* const kUnexpectedEnd =
     "Stream data corrupt. Unexpected data after node's end position.";
 
+constexpr qint64 kInPlaceCharacters = 4096;
+
 enum ChunkType : std::int32_t { kNodeChunk = 1, kBaseChunk = 2, kCaptionChunk = 3, kUserData = 4 };
 
 // Bounds-checked little-endian reader over the file's bytes. Every size is compared with
@@ -66,50 +68,76 @@ private:
     const char* end_;
 };
 
-// Room for more characters at used in the scratch buffer.
-inline char16_t* Room(std::vector<char16_t>& scratch, std::size_t used, std::size_t more) {
-    if (used + more > RegisterNode::kMaxCharacters) throw AppError(kReadError);
-    if (scratch.size() < used + more) scratch.resize(std::max(2 * scratch.size(), used + more));
-    return scratch.data() + used;
-}
+// Where a record's characters are decoded to: first a block of the tree's arena reserved
+// for them, and if they outgrow it, the reader's scratch buffer.
+class TextSink {
+public:
+    TextSink(char16_t* reserved, std::size_t capacity, std::vector<char16_t>& scratch)
+        : base_(reserved), capacity_(capacity), scratch_(scratch) {}
 
-std::size_t AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length,
-                                 std::vector<char16_t>& scratch, std::size_t used);
+    char16_t* Room(std::size_t more) {
+        if (used_ + more > capacity_) Grow(more);
+        return base_ + used_;
+    }
+    void Advance(std::size_t count) { used_ += count; }
+    std::size_t used() const { return used_; }
+    const char16_t* chars() const { return base_; }
+    bool inScratch() const { return base_ == scratch_.data(); }
 
-// Reads one tagged text and decodes it into scratch at used; returns where it ends. Short
-// 8-bit texts and empty ones, most of a file, take the inline path.
-inline std::size_t AppendTaggedText(Cursor& in, std::vector<char16_t>& scratch, std::size_t used) {
+private:
+    void Grow(std::size_t more) {
+        if (used_ + more > RegisterNode::kMaxCharacters) throw AppError(kReadError);
+        const bool moving = !inScratch();
+        if (scratch_.size() < used_ + more)
+            scratch_.resize(std::max(2 * scratch_.size(), used_ + more));
+        if (moving) std::copy(base_, base_ + used_, scratch_.data());
+        base_ = scratch_.data();
+        capacity_ = scratch_.size();
+    }
+
+    char16_t* base_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
+    std::vector<char16_t>& scratch_;
+};
+
+void AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length, TextSink& out);
+
+// Reads one tagged text and decodes it into out. Short 8-bit texts and empty ones, most of
+// a file, take the inline path.
+inline void AppendTaggedText(Cursor& in, TextSink& out) {
     const std::uint8_t tag = in.u8();
     if (tag == 0x06) {
         const int length = in.u8();
         const char* bytes = in.take(length);
-        Cp1250ToUtf16(bytes, length, Room(scratch, used, length));
-        return used + length;
+        Cp1250ToUtf16(bytes, length, out.Room(length));
+        out.Advance(length);
+        return;
     }
     if (tag != 0x0C && tag != 0x12 && tag != 0x14) throw AppError("Invalid property value");
     const qint64 length = std::max(in.i32(), 0);
-    if (length == 0) return used;
-    return AppendLongTaggedText(in, tag, length, scratch, used);
+    if (length > 0) AppendLongTaggedText(in, tag, length, out);
 }
 
 // Tags 0x0C, 0x12 and 0x14 with a length above 0.
-std::size_t AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length,
-                                 std::vector<char16_t>& scratch, std::size_t used) {
+void AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length, TextSink& out) {
     if (tag == 0x12) {
         const auto* p = reinterpret_cast<const unsigned char*>(in.take(2 * length));
-        char16_t* out = Room(scratch, used, length);
+        char16_t* chars = out.Room(length);
         for (qint64 i = 0; i < length; ++i)
-            out[i] = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
-        return used + length;
+            chars[i] = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
+        out.Advance(length);
+        return;
     }
     const char* bytes = in.take(length);
     if (tag == 0x0C) {
-        Cp1250ToUtf16(bytes, length, Room(scratch, used, length));
-        return used + length;
+        Cp1250ToUtf16(bytes, length, out.Room(length));
+        out.Advance(length);
+        return;
     }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    auto* begin = reinterpret_cast<QChar*>(Room(scratch, used, utf8.requiredSpace(length)));
-    return used + (utf8.appendToBuffer(begin, QByteArrayView(bytes, length)) - begin);
+    auto* begin = reinterpret_cast<QChar*>(out.Room(utf8.requiredSpace(length)));
+    out.Advance(utf8.appendToBuffer(begin, QByteArrayView(bytes, length)) - begin);
 }
 
 } // namespace
@@ -138,6 +166,12 @@ public:
         return static_cast<RegisterNode::Block*>(
             tree_.Allocate(RegisterNode::BlockBytes(characters), alignof(RegisterNode::Block)));
     }
+    // Keeps room for only `characters` of a block just taken for `reserved` characters; when
+    // it is the arena's newest, the rest is free for the next allocation.
+    void ShrinkBlock(RegisterNode::Block* block, std::size_t reserved, std::size_t characters) {
+        const std::size_t keep = characters ? RegisterNode::BlockBytes(characters) : 0;
+        tree_.GiveBack(block, RegisterNode::BlockBytes(reserved), keep);
+    }
 
 private:
     RegisterTree& tree_;
@@ -145,30 +179,42 @@ private:
 
 namespace {
 
-// The seven texts are decoded one after another into a scratch buffer that the reader
-// reuses, then copied to one block of the tree's arena, exactly as large as they are. A read
-// that fails keeps the texts decoded before it, as a field-by-field reader would.
-void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r, std::vector<char16_t>& scratch) {
+// The seven texts are decoded straight into a block of the tree's arena with room for as many
+// characters as the record's chunk has bytes (no text has more characters than bytes); what
+// is left over goes back to the arena. A record that runs past its chunk continues in the reader's
+// scratch buffer and is copied to a block of its own size. A read that fails keeps the texts
+// decoded before it, as a field-by-field reader would.
+void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r, std::vector<char16_t>& scratch,
+                std::size_t chunkSize) {
+    RegisterNode::Block* reserved = builder.NewBlock(chunkSize);
+    TextSink out(reserved->chars(), chunkSize, scratch);
     std::uint32_t ends[RegisterNode::kFields];
-    std::size_t used = 0;
     int field = 0;
     std::optional<AppError> failure;
     try {
         for (; field < RegisterNode::kFields; ++field) {
-            used = AppendTaggedText(in, scratch, used);
-            ends[field] = static_cast<std::uint32_t>(used);
+            AppendTaggedText(in, out);
+            ends[field] = static_cast<std::uint32_t>(out.used());
         }
     } catch (const AppError& e) {
         failure = e;
     }
     for (; field < RegisterNode::kFields; ++field)
-        ends[field] = static_cast<std::uint32_t>(used);
+        ends[field] = static_cast<std::uint32_t>(out.used());
+    const std::size_t used = out.used();
+    RegisterNode::Block* block = reserved;
+    if (out.inScratch()) {
+        builder.ShrinkBlock(reserved, chunkSize, 0);
+        block = builder.NewBlock(used);
+        std::memcpy(block->chars(), out.chars(), used * sizeof(char16_t));
+    } else {
+        builder.ShrinkBlock(reserved, chunkSize, used);
+    }
     if (used == 0) {
+        builder.ShrinkBlock(block, used, 0);
         r = RegisterNode();
     } else {
-        RegisterNode::Block* block = builder.NewBlock(used);
         std::memcpy(block->end, ends, sizeof ends);
-        std::memcpy(block->chars(), scratch.data(), used * sizeof(char16_t));
         r.Borrow(block);
     }
     if (failure) throw *failure;
@@ -243,7 +289,10 @@ private:
 
     void readUserData(TreeNode& node, std::int32_t size) {
         const qint64 start = in_.pos();
-        VTLoadNode(in_, builder_, node.record, scratch_);
+        // Room in place for as many characters as the chunk has bytes, within what the file
+        // still holds and a few kilobytes; larger records go through the scratch buffer.
+        const qint64 room = std::min<qint64>({size, in_.remaining(), kInPlaceCharacters});
+        VTLoadNode(in_, builder_, node.record, scratch_, static_cast<std::size_t>(room));
         if (in_.pos() == start + size) return;
         if (start + size > in_.pos() + in_.remaining()) throw AppError(kReadError);
         in_.seek(start + size);

@@ -45,6 +45,12 @@ struct RegisterTree::Storage {
         left -= pad + bytes;
         return p;
     }
+
+    void GiveBack(char* block, std::size_t bytes, std::size_t keep) {
+        if (block + bytes != next || keep > bytes) return; // not the newest: it stays
+        next = block + keep;
+        left += bytes - keep;
+    }
 };
 
 TreeNode::~TreeNode() {
@@ -98,6 +104,10 @@ TreeNode* RegisterTree::NewNode() {
 
 void* RegisterTree::Allocate(std::size_t bytes, std::size_t alignment) {
     return storage_->Allocate(bytes, alignment);
+}
+
+void RegisterTree::GiveBack(void* block, std::size_t bytes, std::size_t keep) {
+    storage_->GiveBack(static_cast<char*>(block), bytes, keep);
 }
 
 void RegisterTree::clear() {
