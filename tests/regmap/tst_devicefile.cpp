@@ -457,6 +457,32 @@ private slots:
         QCOMPARE(child->record.Name(), QString::fromUtf8("Wartość"));
         QCOMPARE(child->record.Value(), QStringLiteral("1,5"));
     }
+
+    // Every tag and size of text reads back as written: long texts that do not fit the room
+    // kept in place, UTF-8 and UTF-16 texts, and records among empty ones.
+    void textsOfEverySizeReadBack_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short 8-bit") << "RW";
+        QTest::newRow("300 characters, 32-bit length") << QString(300, 'x');
+        QTest::newRow("5000 characters") << QString(5000, 'y');
+        QTest::newRow("UTF-8") << QString::fromUtf8("Wartość zadana");
+        QTest::newRow("UTF-16") << QString::fromUtf8("ąę");
+        QTest::newRow("UTF-8, 3000 characters") << QString::fromUtf8("ź").repeated(3000);
+    }
+    void textsOfEverySizeReadBack() {
+        QFETCH(QString, text);
+        RegisterTree tree;
+        tree.appendTopLevel()->record = {text, "", "1", "", "", "", text};
+        tree.appendTopLevel()->record = {"", "", "", "", "", "", ""};
+        tree.appendTopLevel()->record = {"b", text, "", "", "", "", "c"};
+        RegisterTree back;
+        QCOMPARE(ReadDeviceFile(WriteDeviceFile(tree), back), 2);
+        QCOMPARE(int(back.topLevel().size()), 3);
+        for (int n = 0; n < 3; ++n)
+            for (int f = 0; f < RegisterNode::kFields; ++f)
+                QCOMPARE(back.topLevel()[n]->record.text(RegisterNode::Field(f)),
+                         tree.topLevel()[n]->record.text(RegisterNode::Field(f)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDeviceFile)
