@@ -202,18 +202,13 @@ void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r, std::vector<c
     for (; field < RegisterNode::kFields; ++field)
         ends[field] = static_cast<std::uint32_t>(out.used());
     const std::size_t used = out.used();
-    RegisterNode::Block* block = reserved;
-    if (out.inScratch()) {
-        builder.ShrinkBlock(reserved, chunkSize, 0);
-        block = builder.NewBlock(used);
-        std::memcpy(block->chars(), out.chars(), used * sizeof(char16_t));
-    } else {
-        builder.ShrinkBlock(reserved, chunkSize, used);
-    }
+    const bool inPlace = !out.inScratch();
+    builder.ShrinkBlock(reserved, chunkSize, inPlace ? used : 0); // nothing kept when 0
     if (used == 0) {
-        builder.ShrinkBlock(block, used, 0);
         r = RegisterNode();
     } else {
+        RegisterNode::Block* block = inPlace ? reserved : builder.NewBlock(used);
+        if (!inPlace) std::memcpy(block->chars(), out.chars(), used * sizeof(char16_t));
         std::memcpy(block->end, ends, sizeof ends);
         r.Borrow(block);
     }
