@@ -36,7 +36,7 @@ char ByteOf(char16_t unit) {
 constinit const std::array<char16_t, 256> kCp1250ToUtf16 = WholeTable();
 
 QChar Cp1250ToChar(unsigned char byte) {
-    return byte < 0x80 ? QChar(byte) : QChar(kHighHalf[byte - 0x80]);
+    return QChar(kCp1250ToUtf16[byte]);
 }
 
 QString Cp1250ToString(const char* bytes, qsizetype count) {
