@@ -16,7 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
+#include "logview.h"
 #include <QPushButton>
 #include <QThread>
 #include <QTreeView>
@@ -33,16 +33,6 @@ const QColor kMediumGrey(0xA0, 0xA0, 0xA4);
 const QColor kRed(255, 0, 0);
 const QColor kLime(0, 255, 0);
 const QColor kGrey(0x80, 0x80, 0x80);
-
-// The log window with its inset text area.
-class LogEdit : public QPlainTextEdit {
-public:
-    explicit LogEdit(QWidget* parent) : QPlainTextEdit(parent) {}
-    void SetMemoMargins() {
-        setViewportMargins(px(10), px(10), px(15), px(10));
-        clear();
-    }
-};
 
 QFont MonospacedFont() {
     QFont font = QFontDatabase::families().contains(QStringLiteral("Cousine"))
@@ -143,17 +133,10 @@ void TForm1::BuildLayout() {
     BuildMonitorGroup(column);
     BuildCalibrationGroup(column);
 
-    auto* memo = new LogEdit(this);
-    Memo1 = memo;
+    Memo1 = new LogView(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(px(982 - 250 - 280), 0, px(280), px(695));
     Memo1->setFont(MonospacedFont());
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo1->setTabChangesFocus(false);
-    // Undo would take back lines the program appended, and its history grows with every line.
-    Memo1->setUndoRedoEnabled(false);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Memo1->setToolTip(QStringLiteral("Okno logów"));
     BuildLeftArea();
 }
@@ -277,7 +260,7 @@ void TForm1::BuildLeftArea() {
 
 void TForm1::FormCreate() {
     engine_.state.Walking = false;
-    static_cast<LogEdit*>(Memo1)->SetMemoMargins();
+    Memo1->SetMemoMargins(QMargins(px(10), px(10), px(15), px(10)));
     BuildLogMenu();
     RepaintTimer.setSingleShot(true);
     RepaintTimer.setInterval(500);
@@ -379,9 +362,7 @@ QString TForm1::SlaveText() const {
 
 void TForm1::AppendLogLine(const QString& line) {
     journal_.Append(line);
-    QTextCursor cursor(Memo1->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(line + '\n');
+    Memo1->AppendLine(line);
 }
 
 QString TForm1::LogText() const {

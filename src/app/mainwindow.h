@@ -18,7 +18,7 @@ class QCheckBox;
 class QLabel;
 class QGroupBox;
 class QFrame;
-class QPlainTextEdit;
+class LogView;
 class QTreeView;
 class RegisterTreeModel;
 
@@ -152,7 +152,7 @@ public:
     QGroupBox* GroupBox3 = nullptr;
     QLabel* lbTX = nullptr;
     QLabel* lbRX = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    LogView* Memo1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
 };
 

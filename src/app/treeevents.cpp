@@ -4,7 +4,7 @@
 #include "treemodel.h"
 #include <QLabel>
 #include <QMenu>
-#include <QPlainTextEdit>
+#include "logview.h"
 #include <QTreeView>
 
 namespace {
@@ -167,7 +167,7 @@ void TForm1::BuildLogMenu() {
     add("Zapiszdopliku1", QStringLiteral("Zapisz do pliku"), &TForm1::Zapiszdopliku1Click);
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(Memo1->mapToGlobal(at)); });
+            [this](const QPoint& at) { PopupMenu1->popup(Memo1->viewport()->mapToGlobal(at)); });
 }
 
 void TForm1::Wyczy1Click() {

@@ -24,14 +24,14 @@ constexpr std::array<char16_t, 256> WholeTable() {
     return table;
 }
 
-char ByteOf(char16_t unit) {
+} // namespace
+
+char CharToCp1250(char16_t unit) {
     if (unit < 0x80) return static_cast<char>(unit);
     for (std::size_t i = 0; i < kHighHalf.size(); ++i)
         if (kHighHalf[i] == unit) return static_cast<char>(0x80 + i);
     return '?';
 }
-
-} // namespace
 
 constinit const std::array<char16_t, 256> kCp1250ToUtf16 = WholeTable();
 
@@ -48,6 +48,6 @@ QString Cp1250ToString(const char* bytes, qsizetype count) {
 QByteArray StringToCp1250(const QString& text) {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < text.size(); ++i)
-        bytes[i] = ByteOf(text[i].unicode());
+        bytes[i] = CharToCp1250(text[i].unicode());
     return bytes;
 }

@@ -17,4 +17,5 @@ inline void Cp1250ToUtf16(const char* bytes, qsizetype count, char16_t* out) {
         out[i] = kCp1250ToUtf16[in[i]];
 }
 // Characters outside the code page become '?'.
+char CharToCp1250(char16_t unit);
 QByteArray StringToCp1250(const QString& text);

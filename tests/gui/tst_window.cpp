@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/logview.h"
 #include "regmap/devicefile.h"
 #include <QtTest>
 #include <QtWidgets>
@@ -74,9 +75,8 @@ private slots:
         QCOMPARE(w->findChild<QGroupBox*>("GroupBox3")->title(), QStringLiteral(" modbus  "));
         QVERIFY(w->findChild<QGroupBox*>("gbKal")->isHidden());
         QCOMPARE(Fill(w->findChild<QFrame*>("shConnect")), QColor(0xA0, 0xA0, 0xA4));
-        auto* memo = w->findChild<QPlainTextEdit*>("Memo1");
+        auto* memo = w->findChild<LogView*>("Memo1");
         QCOMPARE(memo->toPlainText(), QString());
-        QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
         QCOMPARE(memo->toolTip(), QStringLiteral("Okno logów"));
         auto* vt = w->findChild<QTreeView*>("VT");
         QCOMPARE(vt->model()->rowCount(), 0);
@@ -186,10 +186,10 @@ private slots:
     void undoKeepsTheAppendedLines() {
         QList<Message> messages;
         auto w = NewWindow(&messages);
-        auto* memo = w->findChild<QPlainTextEdit*>("Memo1");
+        auto* memo = w->findChild<LogView*>("Memo1");
         w->AppendLogLine("1000  Temp       23,50");
         w->AppendLogLine("1001  Wilg       40");
-        memo->moveCursor(QTextCursor::End);
+        memo->setCursorPosition(memo->buffer().End());
         QTest::keyClicks(memo, "uwaga");
         const QString before = w->LogText();
         QVERIFY(before.endsWith("40\nuwaga"));
