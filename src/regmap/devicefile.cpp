@@ -1,6 +1,7 @@
 #include "devicefile.h"
 #include "cp1250.h"
 #include "error.h"
+#include "treestorage.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +19,8 @@ const char* const kUnexpectedEnd =
     "Stream data corrupt. Unexpected data after node's end position.";
 
 constexpr qint64 kInPlaceCharacters = 4096;
+// A short 8-bit text is widened with one 16-byte load and a 16-character store.
+constexpr qint64 kWideStore = 16;
 
 enum ChunkType : std::int32_t { kNodeChunk = 1, kBaseChunk = 2, kCaptionChunk = 3, kUserData = 4 };
 
@@ -35,6 +38,10 @@ public:
         p_ = begin_ + pos;
     }
     qint64 remaining() const { return end_ - p_; }
+    const char* here() const { return p_; }
+    const char* end() const { return end_; }
+    // Moves to p, a place between here() and end() that the caller has checked.
+    void moveTo(const char* p) { p_ = p; }
     bool atEnd() const { return p_ == end_; }
 
     const char* take(qint64 count) {
@@ -81,6 +88,8 @@ public:
     }
     void Advance(std::size_t count) { used_ += count; }
     std::size_t used() const { return used_; }
+    std::size_t capacity() const { return capacity_; }
+    char16_t* base() { return base_; }
     const char16_t* chars() const { return base_; }
     bool inScratch() const { return base_ == scratch_.data(); }
 
@@ -119,6 +128,41 @@ inline void AppendTaggedText(Cursor& in, TextSink& out) {
     if (length > 0) AppendLongTaggedText(in, tag, length, out);
 }
 
+// The texts of a record that are empty or short ASCII texts of tag 0x06, most of a file, read from
+// the front of the record until one is not. The state is held in locals, as the 16-byte stores
+// could alias the cursor and the sink. For each text one check covers the tag, the length and
+// the 16-byte load, and one the 16-character store. Returns the number of texts read.
+int ReadShortAsciiTexts(Cursor& in, TextSink& out, std::uint32_t* ends) {
+    const char* p = in.here();
+    const char* const end = in.end();
+    char16_t* const chars = out.base();
+    const std::size_t capacity = out.capacity(), first = out.used();
+    std::size_t used = first;
+    int field = 0;
+    for (; field < RegisterNode::kFields; ++field) {
+        if (end - p < 2 + kWideStore) break;
+        const auto tag = static_cast<unsigned char>(p[0]);
+        if (tag == 0x06) {
+            const auto length = static_cast<unsigned char>(p[1]);
+            if (length > kWideStore || used + kWideStore > capacity ||
+                !WidenShortAscii(p + 2, length, chars + used))
+                break;
+            p += 2 + length;
+            used += length;
+        } else if ((tag == 0x12 || tag == 0x0C || tag == 0x14) &&
+                   static_cast<std::int32_t>(
+                       Cursor::Le32(reinterpret_cast<const unsigned char*>(p + 1))) <= 0) {
+            p += 5; // an empty text; a negative length reads as empty too
+        } else {
+            break;
+        }
+        ends[field] = static_cast<std::uint32_t>(used);
+    }
+    in.moveTo(p);
+    out.Advance(used - first);
+    return field;
+}
+
 // Tags 0x0C, 0x12 and 0x14 with a length above 0.
 void AppendLongTaggedText(Cursor& in, std::uint8_t tag, qint64 length, TextSink& out) {
     if (tag == 0x12) {
@@ -150,27 +194,28 @@ public:
     TreeNode* root() { return &tree_.root_; }
 
     TreeNode* AppendChild(TreeNode& parent) {
-        TreeNode* child = tree_.NewNode();
+        TreeNode* child = tree_.storage_->NewNode();
         parent.Push(child);
         return child;
     }
     // Room for the children a file announces, as far as the bytes left can hold them.
     void ReserveChildren(TreeNode& parent, std::uint32_t count) {
         if (count == 0 || parent.count_ > 0) return;
-        parent.children_ =
-            static_cast<TreeNode**>(tree_.Allocate(count * sizeof(TreeNode*), alignof(TreeNode*)));
+        parent.children_ = static_cast<TreeNode**>(
+            tree_.storage_->Allocate(count * sizeof(TreeNode*), alignof(TreeNode*)));
         parent.capacity_ = count;
         parent.ownsChildren_ = false;
     }
     RegisterNode::Block* NewBlock(std::size_t characters) {
-        return static_cast<RegisterNode::Block*>(
-            tree_.Allocate(RegisterNode::BlockBytes(characters), alignof(RegisterNode::Block)));
+        return static_cast<RegisterNode::Block*>(tree_.storage_->Allocate(
+            RegisterNode::BlockBytes(characters), alignof(RegisterNode::Block)));
     }
     // Keeps room for only `characters` of a block just taken for `reserved` characters; when
     // it is the arena's newest, the rest is free for the next allocation.
     void ShrinkBlock(RegisterNode::Block* block, std::size_t reserved, std::size_t characters) {
         const std::size_t keep = characters ? RegisterNode::BlockBytes(characters) : 0;
-        tree_.GiveBack(block, RegisterNode::BlockBytes(reserved), keep);
+        tree_.storage_->GiveBack(reinterpret_cast<char*>(block), RegisterNode::BlockBytes(reserved),
+                                 keep);
     }
 
 private:
@@ -186,10 +231,14 @@ namespace {
 // decoded before it, as a field-by-field reader would.
 void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r, std::vector<char16_t>& scratch,
                 std::size_t chunkSize) {
-    RegisterNode::Block* reserved = builder.NewBlock(chunkSize);
-    TextSink out(reserved->chars(), chunkSize, scratch);
-    std::uint32_t ends[RegisterNode::kFields];
-    int field = 0;
+    // Reserved with room for a short text's 16-character store after the last text.
+    const std::size_t reservedChars = chunkSize + kWideStore;
+    RegisterNode::Block* reserved = builder.NewBlock(reservedChars);
+    TextSink out(reserved->chars(), reservedChars, scratch);
+    // The ends go straight into the block: gathered on the stack, the copy into the block
+    // would wait on seven separate stores.
+    std::uint32_t* const ends = reserved->end;
+    int field = ReadShortAsciiTexts(in, out, ends);
     std::optional<AppError> failure;
     try {
         for (; field < RegisterNode::kFields; ++field) {
@@ -203,13 +252,15 @@ void VTLoadNode(Cursor& in, TreeBuilder& builder, RegisterNode& r, std::vector<c
         ends[field] = static_cast<std::uint32_t>(out.used());
     const std::size_t used = out.used();
     const bool inPlace = !out.inScratch();
-    builder.ShrinkBlock(reserved, chunkSize, inPlace ? used : 0); // nothing kept when 0
+    builder.ShrinkBlock(reserved, reservedChars, inPlace ? used : 0); // nothing kept when 0
     if (used == 0) {
         r = RegisterNode();
     } else {
         RegisterNode::Block* block = inPlace ? reserved : builder.NewBlock(used);
-        if (!inPlace) std::memcpy(block->chars(), out.chars(), used * sizeof(char16_t));
-        std::memcpy(block->end, ends, sizeof ends);
+        if (!inPlace) { // the arena keeps the given-back block readable; it may be the same
+            std::memmove(block->end, ends, sizeof block->end);
+            std::memcpy(block->chars(), out.chars(), used * sizeof(char16_t));
+        }
         r.Borrow(block);
     }
     if (failure) throw *failure;

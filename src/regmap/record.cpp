@@ -84,11 +84,6 @@ void RegisterNode::setText(Field field, QStringView text) {
     Adopt(b);
 }
 
-void RegisterNode::Borrow(Block* block) {
-    Release();
-    block_ = reinterpret_cast<std::uintptr_t>(block);
-}
-
 void RegisterNode::Adopt(Block* owned) {
     block_ = reinterpret_cast<std::uintptr_t>(owned) | kOwned;
 }

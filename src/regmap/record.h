@@ -54,7 +54,10 @@ public:
     void setValue(const QString& t) { setText(kValue, t); }
 
     // Takes a filled block that the caller keeps alive at least as long as this record.
-    void Borrow(Block* block);
+    void Borrow(Block* block) {
+        if (block_) Release();
+        block_ = reinterpret_cast<std::uintptr_t>(block);
+    }
 
 private:
     static constexpr std::uintptr_t kOwned = 1; // the low bit: the block is ours to free

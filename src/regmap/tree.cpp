@@ -1,57 +1,28 @@
 #include "tree.h"
+#include "treestorage.h"
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-// Nodes come from chunks of a pool, so a tree of 100,000 nodes costs a hundred allocations,
-// not 100,000. The arena holds what the device file reader fills once and never frees on
-// its own: record blocks and child arrays.
-struct RegisterTree::Storage {
-    static constexpr std::size_t kNodesPerChunk = 1024;
-    static constexpr std::size_t kArenaChunk = 256 * 1024;
+TreeNode* RegisterTree::Storage::NewNodeChunk() {
+    nodes.push_back(std::make_unique<TreeNode[]>(kNodesPerChunk));
+    usedInLastChunk = 1;
+    return &nodes.back()[0];
+}
 
-    std::vector<std::unique_ptr<TreeNode[]>> nodes;
-    std::size_t usedInLastChunk = kNodesPerChunk;
-    std::vector<std::unique_ptr<std::max_align_t[]>> arena;
-    char* next = nullptr;
-    std::size_t left = 0;
-
-    TreeNode* NewNode() {
-        if (usedInLastChunk == kNodesPerChunk) {
-            nodes.push_back(std::make_unique<TreeNode[]>(kNodesPerChunk));
-            usedInLastChunk = 0;
-        }
-        return &nodes.back()[usedInLastChunk++];
-    }
-
-    void* Allocate(std::size_t bytes, std::size_t alignment) {
-        // alignment is a power of two
-        const std::size_t pad = (0 - reinterpret_cast<std::uintptr_t>(next)) & (alignment - 1);
-        if (pad + bytes > left) {
-            // Large blocks get a chunk of their own, so the current one is not abandoned.
-            const std::size_t size = std::max(bytes, kArenaChunk);
-            auto chunk = std::make_unique_for_overwrite<std::max_align_t[]>(
-                (size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
-            char* start = reinterpret_cast<char*>(chunk.get());
-            arena.push_back(std::move(chunk));
-            if (bytes > kArenaChunk / 2) return start;
-            next = start;
-            left = size;
-            return Allocate(bytes, alignment);
-        }
-        char* p = next + pad;
-        next = p + bytes;
-        left -= pad + bytes;
-        return p;
-    }
-
-    void GiveBack(char* block, std::size_t bytes, std::size_t keep) {
-        if (block + bytes != next || keep > bytes) return; // not the newest: it stays
-        next = block + keep;
-        left += bytes - keep;
-    }
-};
+void* RegisterTree::Storage::AllocateInNewChunk(std::size_t bytes, std::size_t alignment) {
+    // Large blocks get a chunk of their own, so the current one is not abandoned.
+    const std::size_t size = std::max(bytes, kArenaChunk);
+    auto chunk = std::make_unique_for_overwrite<std::max_align_t[]>(
+        (size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+    char* start = reinterpret_cast<char*>(chunk.get());
+    arena.push_back(std::move(chunk));
+    if (bytes > kArenaChunk / 2) return start;
+    next = start;
+    left = size;
+    return Allocate(bytes, alignment);
+}
 
 TreeNode::~TreeNode() {
     if (ownsChildren_) std::free(children_);
@@ -64,20 +35,15 @@ int TreeNode::depth() const {
     return d;
 }
 
-void TreeNode::Push(TreeNode* child) {
-    if (count_ == capacity_) {
-        const std::uint32_t capacity = capacity_ < 4 ? 4 : 2 * capacity_;
-        auto* grown = static_cast<TreeNode**>(std::malloc(capacity * sizeof(TreeNode*)));
-        if (!grown) throw std::bad_alloc();
-        if (count_) std::memcpy(grown, children_, count_ * sizeof(TreeNode*));
-        if (ownsChildren_) std::free(children_);
-        children_ = grown;
-        capacity_ = capacity;
-        ownsChildren_ = true;
-    }
-    child->parent_ = this;
-    child->row_ = count_;
-    children_[count_++] = child;
+void TreeNode::GrowChildren() {
+    const std::uint32_t capacity = capacity_ < 4 ? 4 : 2 * capacity_;
+    auto* grown = static_cast<TreeNode**>(std::malloc(capacity * sizeof(TreeNode*)));
+    if (!grown) throw std::bad_alloc();
+    if (count_) std::memcpy(grown, children_, count_ * sizeof(TreeNode*));
+    if (ownsChildren_) std::free(children_);
+    children_ = grown;
+    capacity_ = capacity;
+    ownsChildren_ = true;
 }
 
 TreeNode* TreeNode::appendChild() {

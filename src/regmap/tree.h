@@ -66,7 +66,13 @@ public:
 private:
     friend class RegisterTree;
     friend class TreeBuilder;
-    void Push(TreeNode* child);
+    void Push(TreeNode* child) {
+        if (count_ == capacity_) GrowChildren();
+        child->parent_ = this;
+        child->row_ = count_;
+        children_[count_++] = child;
+    }
+    void GrowChildren();
 
     TreeNode* parent_ = nullptr;
     TreeNode** children_ = nullptr;

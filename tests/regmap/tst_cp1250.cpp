@@ -42,6 +42,22 @@ private slots:
         QCOMPARE(StringToCp1250(QString::fromUtf8("Wartość")), QByteArray("Warto\x9C\xE6"));
         QCOMPARE(StringToCp1250(QString::fromUtf8("€ж")), QByteArray("\x80?"));
     }
+
+    // Runs of 16 ASCII bytes are widened together: a high byte anywhere in any run, and texts
+    // of every length around the run size, decode byte by byte.
+    void longTextsDecodeLikeSingleBytes() {
+        for (int length = 0; length <= 40; ++length)
+            for (int high = -1; high < length; ++high) {
+                QByteArray bytes(length, 'a');
+                for (int i = 0; i < length; ++i)
+                    bytes[i] = char('a' + i % 26);
+                if (high >= 0) bytes[high] = '\xB9';
+                QString expected;
+                for (char c : bytes)
+                    expected += Cp1250ToChar(static_cast<unsigned char>(c));
+                QCOMPARE(Cp1250ToString(bytes.constData(), length), expected);
+            }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCp1250)

@@ -1,3 +1,4 @@
+#include "regmap/cp1250.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
 #include <QtTest>
@@ -482,6 +483,42 @@ private slots:
             for (int f = 0; f < RegisterNode::kFields; ++f)
                 QCOMPARE(back.topLevel()[n]->record.text(RegisterNode::Field(f)),
                          tree.topLevel()[n]->record.text(RegisterNode::Field(f)));
+    }
+
+    // Short 8-bit texts are read sixteen bytes at a time when the file has them: texts around
+    // that size, with a byte outside ASCII anywhere, and texts so close to the end of the
+    // file that the wide read would run past it.
+    void shortTextsAroundTheWideRead_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("1") << QByteArray("a");
+        QTest::newRow("15") << QByteArray(15, 'b');
+        QTest::newRow("16") << QByteArray(16, 'c');
+        QTest::newRow("17") << QByteArray(17, 'd');
+        QTest::newRow("16, last byte high") << QByteArray(15, 'e') + "\xB9";
+        QTest::newRow("16, first byte high") << "\x80" + QByteArray(15, 'f');
+        QTest::newRow("3, middle byte high") << QByteArray("g\x9Fh");
+        QTest::newRow("200, mixed") << QByteArray("ab\xE6").repeated(66) + "zz";
+    }
+    void shortTextsAroundTheWideRead() {
+        QFETCH(QByteArray, text);
+        QString expected;
+        for (char c : text)
+            expected += Cp1250ToChar(static_cast<unsigned char>(c));
+        QByteArray record = Text06(text) + Empty12() + Text06(text);
+        for (int i = 0; i < 3; ++i)
+            record += Empty12();
+        record += Text06(text); // the file's last bytes
+        const QByteArray node = Chunk(1, Base2(0, 0x81) + Chunk(4, record));
+        RegisterTree tree;
+        QCOMPARE(LoadError(Header(2) + Bytes().u32(2).b + node + node, tree), QString());
+        QCOMPARE(int(tree.topLevel().size()), 2);
+        for (const TreeNode* n : tree.topLevel()) {
+            QCOMPARE(n->record.Name(), expected);
+            QCOMPARE(n->record.Note(), QString());
+            QCOMPARE(n->record.Address(), expected);
+            QCOMPARE(n->record.Value(), expected);
+        }
     }
 };
 
