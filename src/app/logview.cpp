@@ -39,6 +39,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_KeyCompression, false);
+    setAttribute(Qt::WA_InputMethodEnabled, true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
@@ -306,7 +307,9 @@ qsizetype LogView::ColumnAt(const QString& text, int x) const {
 }
 
 LogPosition LogView::PositionAt(QPoint point) const {
-    const qsizetype line = firstVisibleLine() + std::max(0, point.y()) / LineHeight();
+    const int y = point.y(), height = LineHeight();
+    const int row = y >= 0 ? y / height : -1 - (-y - 1) / height; // above the view: negative
+    const qsizetype line = std::max<qsizetype>(0, firstVisibleLine() + row);
     if (line >= buffer_.LineCount()) return buffer_.End();
     const int x = point.x() - kPadding + left_;
     return {line, ColumnAt(buffer_.Line(line), x)};
@@ -353,6 +356,34 @@ void LogView::PaintLine(QPainter& painter, qsizetype line, int y) {
     if (line == cursor_.line && hasFocus() && cursorShown_) {
         const int x = left + ColumnX(text, cursor_.column);
         painter.fillRect(QRect(x, y, 1, LineHeight()), palette().color(QPalette::Text));
+    }
+}
+
+// Text composed by an input method arrives here instead of in key presses.
+void LogView::inputMethodEvent(QInputMethodEvent* event) {
+    if (!event->commitString().isEmpty()) {
+        ReplaceSelection(event->commitString());
+        EnsureCursorVisible();
+        viewport()->update();
+    }
+    event->accept();
+}
+
+QVariant LogView::inputMethodQuery(Qt::InputMethodQuery query) const {
+    switch (query) {
+    case Qt::ImEnabled:
+        return true;
+    case Qt::ImCursorRectangle: {
+        const int x = kPadding - left_ + ColumnX(buffer_.Line(cursor_.line), cursor_.column);
+        const int y = static_cast<int>(cursor_.line - top_) * LineHeight();
+        return QRect(x, y, 1, LineHeight()).translated(viewport()->pos());
+    }
+    case Qt::ImCursorPosition:
+        return static_cast<int>(cursor_.column);
+    case Qt::ImSurroundingText:
+        return buffer_.Line(cursor_.line);
+    default:
+        return QAbstractScrollArea::inputMethodQuery(query);
     }
 }
 

@@ -145,6 +145,17 @@ private slots:
         QVERIFY(view->hasFocus()); // Tab is typed into the log, it does not move the focus
     }
 
+    void inputMethodTextReplacesTheSelection() {
+        Fill(*view, "abc\n");
+        view->setCursorPosition({0, 1});
+        view->setCursorPosition({0, 3}, true);
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("ąę"));
+        QApplication::sendEvent(view, &composed);
+        QCOMPARE(view->toPlainText(), QStringLiteral("aąę\n"));
+        QCOMPARE(view->cursorPosition(), (LogPosition{0, 3}));
+    }
+
     void copyPutsTheSelectionOnTheClipboard() {
         Fill(*view, "ab\ncd\n");
         QApplication::clipboard()->setText("before");
