@@ -13,6 +13,15 @@ QString Cp1250ToString(const char* bytes, qsizetype count);
 // own value.
 extern const std::array<char16_t, 256> kCp1250ToUtf16;
 
+#ifdef __SSE2__
+// Sixteen ASCII bytes as sixteen UTF-16 units.
+inline void StoreWidened(__m128i ascii, char16_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(ascii, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(ascii, zero));
+}
+#endif
+
 // Decodes count bytes into count UTF-16 units at out. Runs of 16 ASCII bytes are widened
 // sixteen at a time.
 inline void Cp1250ToUtf16(const char* bytes, qsizetype count, char16_t* out) {
@@ -26,9 +35,7 @@ inline void Cp1250ToUtf16(const char* bytes, qsizetype count, char16_t* out) {
                 out[k] = kCp1250ToUtf16[in[k]];
             continue;
         }
-        const __m128i zero = _mm_setzero_si128();
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+        StoreWidened(v, out + i);
     }
 #endif
     for (; i < count; ++i)
@@ -42,9 +49,7 @@ inline bool WidenShortAscii(const char* bytes, qsizetype count, char16_t* out) {
 #ifdef __SSE2__
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
     if (_mm_movemask_epi8(v) & ((1u << count) - 1)) return false;
-    const __m128i zero = _mm_setzero_si128();
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+    StoreWidened(v, out);
     return true;
 #else
     (void)bytes, (void)count, (void)out;
