@@ -25,7 +25,7 @@ struct Growth {
 
 // The median of the per-line times of the 1,000-line chunks in [begin, end): a pause of the
 // machine in one chunk does not move it.
-double MedianUs(std::vector<double> chunkUs, int begin, int end) {
+double MedianUs(const std::vector<double>& chunkUs, int begin, int end) {
     std::vector<double> part(chunkUs.begin() + begin, chunkUs.begin() + end);
     std::nth_element(part.begin(), part.begin() + part.size() / 2, part.end());
     return part[part.size() / 2];

@@ -68,14 +68,6 @@ TreeNode* RegisterTree::NewNode() {
     return storage_->NewNode();
 }
 
-void* RegisterTree::Allocate(std::size_t bytes, std::size_t alignment) {
-    return storage_->Allocate(bytes, alignment);
-}
-
-void RegisterTree::GiveBack(void* block, std::size_t bytes, std::size_t keep) {
-    storage_->GiveBack(static_cast<char*>(block), bytes, keep);
-}
-
 void RegisterTree::clear() {
     if (root_.ownsChildren_) std::free(root_.children_);
     root_.children_ = nullptr;

@@ -117,9 +117,6 @@ private:
     struct Storage; // the node pool and the arena
     static RegisterTree& TreeOf(TreeNode* node);
     TreeNode* NewNode();
-    void* Allocate(std::size_t bytes, std::size_t alignment);
-    // Returns the tail of the newest allocation: of the `bytes` at block, keep only `keep`.
-    void GiveBack(void* block, std::size_t bytes, std::size_t keep);
 
     Root root_;
     std::unique_ptr<Storage> storage_;

@@ -36,6 +36,7 @@ struct RegisterTree::Storage {
     }
     void* AllocateInNewChunk(std::size_t bytes, std::size_t alignment);
 
+    // Returns the tail of the newest allocation: of the `bytes` at block, keep only `keep`.
     void GiveBack(char* block, std::size_t bytes, std::size_t keep) {
         if (block + bytes != next || keep > bytes) return; // not the newest: it stays
         next = block + keep;
