@@ -30,6 +30,7 @@ public:
     void StartRepaintTimer() override {}
     void Pause(int) override {}
     QString SlaveText() const override { return QStringLiteral("247"); }
+    void TransactionEnded(const TransactionOutcome&) override {}
 };
 } // namespace
 

@@ -34,9 +34,12 @@ public:
     void SetRxText(const QString&) override {}
     void AppendLog(const QString&) override {}
     bool MonitorChecked() const override { return false; }
-    void StartRepaintTimer() override { ++valid; }
+    void StartRepaintTimer() override {}
     void Pause(int) override {}
     QString SlaveText() const override { return QStringLiteral("247"); }
+    void TransactionEnded(const TransactionOutcome& outcome) override {
+        if (outcome.kind == ReplyOutcome::Valid) ++valid;
+    }
 };
 
 struct Stats {

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "logview.h"
 #include "registerview.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include "logview.h"
 #include <QPushButton>
 #include <QThread>
 #include <QTreeView>
@@ -358,6 +358,10 @@ void TForm1::Pause(int milliseconds) {
 
 QString TForm1::SlaveText() const {
     return eSlave->text();
+}
+
+void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
+    lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
 }
 
 void TForm1::AppendLogLine(const QString& line) {

@@ -50,6 +50,7 @@ public:
     void StartRepaintTimer() override;
     void Pause(int milliseconds) override;
     QString SlaveText() const override;
+    void TransactionEnded(const TransactionOutcome& outcome) override;
 
     // The register tree's events.
     QVariant VTPaintText(const TreeNode* node, int column) const;

@@ -1,10 +1,10 @@
 // The register tree's events and the log window's menu.
+#include "logview.h"
 #include "mainwindow.h"
 #include "tools/logfile.h"
 #include "treemodel.h"
 #include <QLabel>
 #include <QMenu>
-#include "logview.h"
 #include <QTreeView>
 
 namespace {
@@ -78,7 +78,7 @@ void TForm1::VTEdited(TreeNode* node) {
     VT->setCurrentIndex(model_->indexOf(node));
     engine_.state.HighlightNode = node;
     RepaintTimer.start();
-    engine_.WriteCurrent();
+    engine_.WriteRegister(node); // the node edited, even while a walk holds CurrentNode
 }
 
 void TForm1::VTChecking(TreeNode* node, CheckState proposed) {
@@ -91,12 +91,13 @@ void TForm1::VTChecking(TreeNode* node, CheckState proposed) {
             ApplyCheckState(node, proposed);
             return;
         }
-        engine_.state.CurrentNode = parent;
+        // A walk keeps its position; the option's register is written all the same.
+        if (!engine_.state.Walking) engine_.state.CurrentNode = parent;
         if (!parent->record.Type().isEmpty()) {
             parent->record.setValue(value);
             engine_.state.HighlightNode = parent;
             RepaintTimer.start();
-            engine_.WriteCurrent();
+            engine_.WriteRegister(parent);
         } else if (TreeNode* reg = parent->parent()) {
             // A byte group: the option sets one byte of the register two levels up.
             const std::int32_t current = ParseInteger(reg->record.Value());

@@ -19,7 +19,7 @@ enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3 };
 
 const char* const kUsageText =
     "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd] [--slave N]\n"
-    "                 --device FILE.dat [--log FILE] [-v] COMMAND...\n"
+    "                 [--timeout MS] --device FILE.dat [--log FILE] [-v] COMMAND...\n"
     "commands: read NAME | write NAME VALUE | reset | monitor NAME PERIOD_MS COUNT |\n"
     "          calibrate RANGE COUNT [--store] | list\n";
 
@@ -33,7 +33,8 @@ public:
     bool monitoring = false;
     QString slave = QStringLiteral("247");
     QString logText;
-    int requests = 0, validReplies = 0;
+    // Requests that ended, and those of them that ended in a valid reply.
+    int ended = 0, validReplies = 0;
     bool refused = false;
 
     void ShowMessage(const QString& text) override {
@@ -42,7 +43,6 @@ public:
     }
     void ProcessEvents() override { QCoreApplication::processEvents(); }
     void SetTxText(const QString& text) override {
-        ++requests;
         if (verbose) Err(QStringLiteral("TX: ") + text);
     }
     void SetRxText(const QString& text) override {
@@ -55,20 +55,39 @@ public:
         std::fflush(stdout);
     }
     bool MonitorChecked() const override { return monitoring; }
-    void StartRepaintTimer() override { ++validReplies; } // exactly once per valid reply
+    void StartRepaintTimer() override {}
+    void TransactionEnded(const TransactionOutcome& outcome) override {
+        ++ended;
+        if (outcome.kind == ReplyOutcome::Valid) ++validReplies;
+    }
     void Pause(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
     QString SlaveText() const override { return slave; }
 
     static void Err(const QString& text) {
         std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     }
-    bool allAnswered() const { return !refused && validReplies >= requests; }
+    bool allAnswered() const { return !refused && validReplies == ended; }
 };
+
+constexpr int kDefaultTimeoutMs = 40; // the window's read window
+constexpr int kMaxTimeoutMs = 60000;
 
 struct Options {
     QString port, baud = QStringLiteral("19200"), parity = QStringLiteral("even"), device, log;
+    int timeoutMs = kDefaultTimeoutMs;
     QStringList commands;
 };
+
+int ParseTimeout(const QString& text) {
+    bool ok = false;
+    const int ms = text.toInt(&ok);
+    if (!ok || ms < 1 || ms > kMaxTimeoutMs)
+        throw UsageError{QStringLiteral("--timeout must be a whole number of milliseconds from 1 "
+                                        "to %1, not %2")
+                             .arg(kMaxTimeoutMs)
+                             .arg(text)};
+    return ms;
+}
 
 Options ParseOptions(const QStringList& args, Console& console) {
     Options o;
@@ -91,6 +110,8 @@ Options ParseOptions(const QStringList& args, Console& console) {
             o.device = value(a);
         else if (a == "--log")
             o.log = value(a);
+        else if (a == "--timeout")
+            o.timeoutMs = ParseTimeout(value(a));
         else if (a == "-v")
             console.verbose = true;
         else
@@ -120,6 +141,7 @@ public:
         const QStringList& c = options_.commands;
         for (int i = 0; i < c.size();) {
             const QString& command = c[i];
+            engine_.state.Walking = false; // a walk that stopped early ends with its command
             auto arg = [&](int k) {
                 if (i + k >= c.size()) throw UsageError{command + " needs more arguments"};
                 return c[i + k];
@@ -166,7 +188,7 @@ private:
         if (options_.port.isEmpty()) throw AppError(QStringLiteral("brak portu: podaj --port"));
         const int parity = options_.parity == "even" ? 1 : options_.parity == "odd" ? 2 : 0;
         if (!link_.OpenPort(PortPathFor(options_.port), LineSettingsFor(options_.baud, parity)) ||
-            !link_.SetPortTimeouts(30, 0, 40, 0, 30))
+            !link_.SetPortTimeouts(30, 0, static_cast<std::uint16_t>(options_.timeoutMs), 0, 30))
             throw AppError(link_.failureReason);
     }
 
@@ -205,7 +227,7 @@ private:
         engine_.state.CurrentNode = node;
         engine_.state.CurrentRecord = &node->record;
         const QString label = node->record.Name().toString() + ':';
-        const int validBefore = console_.validReplies, requestsBefore = console_.requests;
+        const int validBefore = console_.validReplies, endedBefore = console_.ended;
         console_.monitoring = true;
         monitor_.Click(true, period, label);
         // A silent device must not hold the session forever: give up after twice the count.
@@ -213,7 +235,7 @@ private:
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
             if (error_ || console_.validReplies - validBefore >= count ||
-                console_.requests - requestsBefore >= 2 * count + 5)
+                console_.ended - endedBefore >= 2 * count + 5)
                 loop.quit();
         });
         check.start(5);
@@ -224,6 +246,14 @@ private:
     }
 
     void Calibrate(const QString& range, const QString& countText, bool store) {
+        const std::int32_t count = ParseInteger(countText);
+        if (count <= 0)
+            throw AppError(QStringLiteral("Liczba próbek kalibracji musi być większa od 0, "
+                                          "a jest %1")
+                               .arg(countText));
+        if (!tree_.FindNodeByName(QStringLiteral("R0")))
+            throw AppError(QStringLiteral("Plik urządzenia nie ma rejestru \"R0\": kalibracja "
+                                          "jest niemożliwa"));
         OpenOnce();
         mean_.clear();
         calibration_.Start(range, countText);

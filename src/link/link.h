@@ -12,4 +12,7 @@ public:
                                      ReplyBuffer& reply) = 0;
     // One reply into the area; BytesRead is 0 when nothing came within the read window.
     virtual bool ReadReply(ReplyBuffer& reply) = 0;
+    // The last request got no reply that answered it, so its real reply may still be on its
+    // way. Such a late reply must not be taken for the answer to the next request.
+    virtual void ExpectLateReply() {}
 };

@@ -1,4 +1,5 @@
 #include "modbus.h"
+#include <algorithm>
 #include <utility>
 
 std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count) {
@@ -23,6 +24,21 @@ bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count) {
     if (count < 2) return false;
     const std::uint16_t received = bytes[count - 2] | bytes[count - 1] << 8;
     return received == Crc16(bytes, count - 2);
+}
+
+bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count) {
+    const std::uint8_t* asked = request.Frame;
+    const std::uint8_t function = asked[fpFunction];
+    if (count < 5 || reply[0] != asked[fpSlave]) return false;
+    if (reply[1] == (function | 0x80)) return count == 5;
+    if (reply[1] != function) return false;
+    if (IsReadFunction(function)) {
+        const int quantity = asked[fpQuantity] << 8 | asked[fpQuantity + 1];
+        return reply[2] == 2 * quantity && count == 5 + reply[2];
+    }
+    if (IsWriteFunction(function) || function == 8)
+        return count == 8 && std::equal(reply + 2, reply + 6, asked + fpStart);
+    return false;
 }
 
 QString HexText(const std::uint8_t* bytes, std::uint16_t count) {

@@ -34,12 +34,24 @@ struct ReplyBuffer {
     std::uint32_t BytesRead = 0;
 };
 
+constexpr bool IsReadFunction(std::uint8_t function) {
+    return function == 3 || function == 4;
+}
+constexpr bool IsWriteFunction(std::uint8_t function) {
+    return function == 6 || function == 16;
+}
+
 // CRC-16/MODBUS: init FFFF, reflected polynomial A001, no final XOR; "123456789" gives 4B37.
 std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count);
 // Appends the CRC of the frame's Length bytes, low byte first; never writes past the frame.
 void AppendCrc(RequestFrame& frame);
 // False for fewer than 2 bytes, which carry no CRC.
 bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count);
+// Whether a reply (CRC already checked) answers the request: the same slave; the request's
+// function, or that function with bit 7 set in a 5-byte exception reply; a read's byte count
+// of twice the registers asked for, in a frame of 5 + that count; the echoed address and value
+// (6), address and quantity (16), or sub-function and data (8) in 8 bytes.
+bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count);
 // "$" followed by two upper-case hexadecimal digits per byte.
 QString HexText(const std::uint8_t* bytes, std::uint16_t count);
 

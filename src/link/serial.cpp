@@ -155,6 +155,7 @@ QString SerialLink::Reason(const QString& what) const {
 bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) {
     if (com.Open) ClosePort();
     failureReason.clear();
+    lateReplyExpected_ = false;
     port_.setPortName(portPath);
     if (!port_.open(QIODevice::ReadWrite)) {
         failureReason = Reason(portPath);
@@ -206,9 +207,37 @@ void SerialLink::Lose(const QString& what) {
     if (onLost) onLost();
 }
 
+void SerialLink::ExpectLateReply() {
+    lateReplyExpected_ = true;
+    quietSince_.start();
+}
+
+// Waits until no byte has arrived for a read window since the failed request, so a slow
+// device's late reply lands here instead of in the next request's window. A line that never
+// goes quiet is given up on after a few windows; the queue is purged before the write anyway.
+bool SerialLink::DiscardLateReply() {
+    lateReplyExpected_ = false;
+    QElapsedTimer total;
+    total.start();
+    const qint64 limit = 4 * static_cast<qint64>(readTotalMs_);
+    for (;;) {
+        const qint64 left = readTotalMs_ - quietSince_.elapsed();
+        if (left <= 0 || total.elapsed() >= limit) return true;
+        if (port_.bytesAvailable() == 0 && !port_.waitForReadyRead(static_cast<int>(left))) {
+            if (port_.error() == QSerialPort::TimeoutError || port_.error() == QSerialPort::NoError)
+                return true;
+            Lose(com.PortPath);
+            return false;
+        }
+        port_.readAll();
+        quietSince_.start();
+    }
+}
+
 std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
                                      ReplyBuffer& reply) {
     if (!com.Open) return 0;
+    if (lateReplyExpected_ && !DiscardLateReply()) return 0;
     if (!port_.clear(QSerialPort::AllDirections)) return 0;
     port_.readAll(); // what Qt had already buffered counts as the input queue too
     std::memset(reply.Bytes, 0, kReplySize);

@@ -1,6 +1,7 @@
 #pragma once
 // The serial port link over QSerialPort, with the read window of a Modbus RTU master.
 #include "link.h"
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
@@ -57,14 +58,20 @@ public:
     std::uint16_t WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
                              ReplyBuffer& reply) override;
     bool ReadReply(ReplyBuffer& reply) override;
+    // The next write first waits until the line has been quiet for a whole read window,
+    // discarding whatever arrives meanwhile.
+    void ExpectLateReply() override;
 
 private:
     void Lose(const QString& what);
     QString Reason(const QString& what) const;
+    bool DiscardLateReply();
 
     QSerialPort port_;
     std::uint8_t transmit_[kReplySize] = {};
     int readIntervalMs_ = 30;
     int readTotalMs_ = 40;
     int writeTotalMs_ = 30;
+    bool lateReplyExpected_ = false;
+    QElapsedTimer quietSince_;
 };

@@ -50,8 +50,8 @@ void BuildWriteMultipleRequest(TxnState& state, const RegisterNode& node, const 
     CheckWriteCount(node);
     RequestFrame& frame = state.frame;
     SetSlave(frame, slave, 16);
-    EncodeWriteData(state, node);
     state.PendingWriteText = node.Value().toString();
+    EncodeWriteData(state, node);
     SetAddress(frame, node);
     frame.RegisterCount = static_cast<std::uint8_t>(ParseInteger(node.Count()));
     PutWord(frame, fpQuantity, frame.RegisterCount);

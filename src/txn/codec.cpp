@@ -56,13 +56,6 @@ QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType) {
     }
 }
 
-bool IsRead(std::uint8_t function) {
-    return function == 3 || function == 4;
-}
-bool IsWrite(std::uint8_t function) {
-    return function == 6 || function == 16;
-}
-
 // A read reply must hold the data its byte count claims, and enough of them for its type.
 bool ReadReplyComplete(const ReplyBuffer& reply, int valueType) {
     const std::uint32_t received = reply.BytesRead & 0xFFFF;
@@ -76,16 +69,17 @@ bool DecodeReply(TxnState& state, RegisterTree& tree) {
     ReplyBuffer& reply = state.reply;
     const std::uint8_t function = state.frame.FunctionCode();
     const bool exception = (reply.Bytes[1] & 0x80) != 0;
-    if (exception || (IsRead(function) && !ReadReplyComplete(reply, state.frame.ValueType))) {
+    if (exception ||
+        (IsReadFunction(function) && !ReadReplyComplete(reply, state.frame.ValueType))) {
         state.LastReplyOk = false;
         return false;
     }
     state.LastReplyOk = true;
     state.DecodedText.clear();
-    if (IsRead(function)) {
+    if (IsReadFunction(function)) {
         state.DecodedText = DecodeData(reply.Bytes + 3, reply.Bytes[2], state.frame.ValueType);
         StoreValue(state, tree);
-    } else if (IsWrite(function)) {
+    } else if (IsWriteFunction(function)) {
         state.DecodedText = state.PendingWriteText;
         StoreValue(state, tree);
     }
@@ -93,7 +87,7 @@ bool DecodeReply(TxnState& state, RegisterTree& tree) {
 }
 
 void StoreValue(TxnState& state, RegisterTree& tree) {
-    if (IsWrite(state.frame.FunctionCode()) || !state.CurrentRecord) return;
+    if (IsWriteFunction(state.frame.FunctionCode()) || !state.CurrentRecord) return;
     UpdateBracket bracket(tree);
     state.CurrentRecord->setValue(state.DecodedText);
     if (state.CurrentRecord->Type() == QLatin1String("HEX") &&
@@ -140,10 +134,13 @@ void EncodeWriteData(TxnState& state, const RegisterNode& node) {
         break;
     }
     case tcText: {
-        const int used = std::min<qsizetype>(dataBytes, node.Value().size());
+        // In the code page that reads decode, so a Polish text reads back as written.
+        const QString text = node.Value().toString();
+        const int used = static_cast<int>(std::min<qsizetype>(dataBytes, text.size()));
         for (int i = 0; i < used; ++i)
-            data[i] = node.Value()[i].unicode() & 0xFF;
+            data[i] = static_cast<std::uint8_t>(CharToCp1250(text[i].unicode()));
         std::memset(data + used, ' ', dataBytes - used);
+        state.PendingWriteText = Cp1250ToString(reinterpret_cast<const char*>(data), used);
         if (used > 0) state.SwapWriteData = false;
         break;
     }

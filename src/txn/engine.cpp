@@ -5,11 +5,10 @@
 #include "loglines.h"
 
 namespace {
-bool IsRead(std::uint8_t function) {
-    return function == 3 || function == 4;
-}
-bool IsWrite(std::uint8_t function) {
-    return function == 6 || function == 16;
+TransactionOutcome OutcomeOfAcceptedReply(bool decoded, const ReplyBuffer& reply) {
+    if (decoded) return {ReplyOutcome::Valid};
+    if (reply.Bytes[1] & 0x80) return {ReplyOutcome::Exception, reply.Bytes[2]};
+    return {ReplyOutcome::Mismatch}; // too short for the register's type
 }
 } // namespace
 
@@ -22,7 +21,10 @@ template <typename F> void TransactionEngine::Entry(F&& body) {
         body();
         return;
     }
-    if (frames_.empty()) stopRequested_ = false;
+    if (frames_.empty()) { // a new job: nothing of an earlier one carries over
+        stopRequested_ = false;
+        failuresInRow_ = 0;
+    }
     JobFrame frame;
     frames_.push_back(&frame);
     struct Pop {
@@ -42,6 +44,7 @@ void TransactionEngine::RunPending(JobFrame& frame) {
         frame.pending = CycleMessage(0);
         if (message == MSG_NEXT && stopRequested_) {
             if (continuation_) continuation_->Abandon();
+            state.Walking = false; // the operator gave the walk up: clicks work again
             return;
         }
         Handle(message);
@@ -159,15 +162,22 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     const int access = NodeAccess(node);
     if (access != acRW && access != acRP) return;
     const RegisterNode& r = node->record;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type()));
-    state.PendingWriteText = r.Value().toString();
-    if (ParseInteger(r.Count()) == 1)
-        BuildWriteSingleRequest(state, r, frontend_.SlaveText());
-    else
-        BuildWriteMultipleRequest(state, r, frontend_.SlaveText());
+    // A value that fails to convert must not leave a half-built request behind.
+    const RequestFrame before = state.frame;
+    try {
+        state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type()));
+        state.PendingWriteText = r.Value().toString();
+        if (ParseInteger(r.Count()) == 1)
+            BuildWriteSingleRequest(state, r, frontend_.SlaveText());
+        else
+            BuildWriteMultipleRequest(state, r, frontend_.SlaveText());
+    } catch (...) {
+        state.frame = before;
+        throw;
+    }
     state.LogAddressText = r.Address().toString();
     state.LogNameText = r.Name().toString() + ':';
-    state.LogValueText = r.Value().toString();
+    state.LogValueText = state.PendingWriteText; // the value as the request carries it
     Transact();
 }
 
@@ -185,8 +195,7 @@ void TransactionEngine::WriteIfWritable(TreeNode* node) {
 void TransactionEngine::WriteIfWritableStep(TreeNode* node) {
     const int access = NodeAccess(node);
     if (access != acRW && access != acRP) return;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node->record.Type()));
-    if (state.frame.ValueType != tcNone) WriteRegisterStep(node);
+    if (TypeCodeOf(node->record.Type()) != tcNone) WriteRegisterStep(node);
 }
 
 void TransactionEngine::SendDiagnostic(const QString& subFunction, const QString& data) {
@@ -212,14 +221,28 @@ void TransactionEngine::Transact() {
         link_.ReadReply(state.reply);
         const auto received =
             static_cast<std::uint16_t>(std::min<std::uint32_t>(state.reply.BytesRead, kReplySize));
-        if (received == 0) return;
+        if (received == 0) {
+            link_.ExpectLateReply();
+            frontend_.TransactionEnded({ReplyOutcome::NoReply});
+            return;
+        }
         frontend_.SetRxText(HexText(state.reply.Bytes, received));
-        Dispatch(CheckReplyCrc(state.reply.Bytes, received) ? MSG_REPLY : MSG_CRC_ERROR);
+        const bool crcOk = CheckReplyCrc(state.reply.Bytes, received);
+        if (crcOk && ReplyFitsRequest(frame, state.reply.Bytes, received)) {
+            Dispatch(MSG_REPLY);
+            return;
+        }
+        // Not the answer to this request, perhaps a late one to an earlier request: it is
+        // handled as a damaged reply, and the real answer may still come.
+        link_.ExpectLateReply();
+        refusedBy_ = crcOk ? ReplyOutcome::Mismatch : ReplyOutcome::BadCrc;
+        Dispatch(MSG_CRC_ERROR);
     });
 }
 
 void TransactionEngine::OnReply() {
-    if (DecodeReply(state, tree_)) {
+    const bool decoded = DecodeReply(state, tree_);
+    if (decoded) {
         state.LogValueText = state.DecodedText;
         const QString line =
             TrimTrailingSpaces(OverlayText(state.LogValueText, PendingLines.last(), 17));
@@ -233,18 +256,25 @@ void TransactionEngine::OnReply() {
         }
         frontend_.StartRepaintTimer();
     }
+    frontend_.TransactionEnded(OutcomeOfAcceptedReply(decoded, state.reply));
+    const Answered answered{state.frame.FunctionCode(), state.LastReplyOk};
     LetEventsRun();
+    answered_ = answered;
     Dispatch(MSG_NEXT);
 }
 
 void TransactionEngine::OnCrcError() {
     state.LastReplyOk = false;
+    frontend_.TransactionEnded({refusedBy_});
+    refusedBy_ = ReplyOutcome::BadCrc;
+    answered_ = {state.frame.FunctionCode(), false};
     Dispatch(MSG_NEXT);
 }
 
 void TransactionEngine::OnNoReply() {
     state.LastReplyOk = false;
     state.DecodedText.clear();
+    answered_ = {state.frame.FunctionCode(), false};
     Dispatch(MSG_NEXT);
 }
 
@@ -253,26 +283,28 @@ void TransactionEngine::OnNext() {
     if (state.Walking) ContinueWalk();
 }
 
+// Only a read walk exists: a write or a diagnostic reply never moves a walk on, so nothing
+// is ever written that the operator did not name.
 void TransactionEngine::ContinueWalk() {
-    const std::uint8_t function = state.frame.FunctionCode();
-    if (IsRead(function)) {
-        if (state.LastReplyOk) {
-            failuresInRow_ = 0;
-            state.Walking = AdvanceToSibling();
-        } else if (++failuresInRow_ >= kWalkRetryLimit) {
-            failuresInRow_ = 0;
-            const RegisterNode* r = state.CurrentNode ? &state.CurrentNode->record : nullptr;
-            frontend_.AppendLog(QStringLiteral("Odczyt zatrzymany na rejestrze %1 (%2): %3 "
-                                               "błędnych odpowiedzi z rzędu")
-                                    .arg(r ? r->Address() : QString(), r ? r->Name() : QString())
-                                    .arg(kWalkRetryLimit));
-            return;
-        } else {
-            LetEventsRun(); // the operator can still stop a register that keeps failing
-        }
-        if (state.Walking) ReadRegisterStep(state.CurrentNode);
-    } else if (IsWrite(function)) {
+    if (!IsReadFunction(answered_.function)) return;
+    if (answered_.ok) {
+        failuresInRow_ = 0;
         state.Walking = AdvanceToSibling();
-        if (state.Walking) WriteIfWritableStep(state.CurrentNode);
+    } else if (++failuresInRow_ >= kWalkRetryLimit) {
+        EndWalkAfterFailures();
+        return;
+    } else {
+        LetEventsRun(); // the operator can still stop a register that keeps failing
     }
+    if (state.Walking) ReadRegisterStep(state.CurrentNode);
+}
+
+void TransactionEngine::EndWalkAfterFailures() {
+    failuresInRow_ = 0;
+    state.Walking = false;
+    const RegisterNode* r = state.CurrentNode ? &state.CurrentNode->record : nullptr;
+    frontend_.AppendLog(QStringLiteral("Odczyt zatrzymany na rejestrze %1 (%2): %3 "
+                                       "błędnych odpowiedzi z rzędu")
+                            .arg(r ? r->Address() : QString(), r ? r->Name() : QString())
+                            .arg(kWalkRetryLimit));
 }

@@ -3,6 +3,7 @@
 // updated tree and the log line. It knows no widgets: the window, the console and the tests
 // reach it through Frontend, and the port through ModbusLink.
 #include "link/link.h"
+#include "outcome.h"
 #include "state.h"
 #include <QStringList>
 #include <functional>
@@ -28,6 +29,8 @@ public:
     virtual void StartRepaintTimer() = 0;
     virtual void Pause(int milliseconds) = 0;
     virtual QString SlaveText() const = 0;
+    // Every request that went out ends here once, with how it ended.
+    virtual void TransactionEnded(const TransactionOutcome& outcome) = 0;
 };
 
 // Asked first on every MSG_NEXT; takes the message when a run of its own is active.
@@ -39,7 +42,7 @@ public:
     virtual void Abandon() = 0;
 };
 
-// Failed replies in a row after which a read walk stops at its register.
+// Failed replies in a row after which a read walk gives up at its register.
 constexpr int kWalkRetryLimit = 10;
 
 class TransactionEngine {
@@ -96,6 +99,7 @@ private:
     void WriteRegisterStep(TreeNode* node);
     void WriteIfWritableStep(TreeNode* node);
     void ContinueWalk();
+    void EndWalkAfterFailures();
 
     RegisterTree& tree_;
     ModbusLink& link_;
@@ -104,4 +108,12 @@ private:
     std::vector<JobFrame*> frames_;
     bool stopRequested_ = false;
     int failuresInRow_ = 0;
+    // Why the reply now going to OnCrcError was refused.
+    ReplyOutcome refusedBy_ = ReplyOutcome::BadCrc;
+    // The request that OnNext continues from and whether its reply was valid, taken before
+    // OnReply lets events run, so a nested transaction cannot stand in for it.
+    struct Answered {
+        std::uint8_t function = 0;
+        bool ok = false;
+    } answered_;
 };

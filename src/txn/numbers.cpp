@@ -2,17 +2,17 @@
 #include "regmap/error.h"
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 QString FormatFixed(double value, int decimals) {
     if (std::isnan(value)) return QStringLiteral("NAN");
     if (std::isinf(value)) return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
     // 1100 fractional digits print any double exactly, so the rounding below sees the
-    // true value, not one already rounded by printf.
+    // true value. std::to_chars, unlike printf, writes '.' whatever the process locale.
     static thread_local std::string buffer(1500, '\0');
-    const int length = std::snprintf(buffer.data(), buffer.size(), "%.1100f", std::fabs(value));
-    std::string digits(buffer.data(), static_cast<std::size_t>(length));
+    const auto printed = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
+                                       std::fabs(value), std::chars_format::fixed, 1100);
+    std::string digits(buffer.data(), printed.ptr);
     const std::size_t point = digits.find('.');
     const bool roundUp = digits[point + 1 + decimals] >= '5';
     std::string kept = digits.substr(0, point) + digits.substr(point + 1, decimals);

@@ -1,7 +1,8 @@
-#include "app/mainwindow.h"
 #include "app/logview.h"
+#include "app/mainwindow.h"
 #include "app/treemodel.h"
 #include "integration/simulator.h"
+#include "regmap/devicefile.h"
 #include <QAbstractItemModelTester>
 #include <QtWidgets>
 #include <modbus/modbus.h>
@@ -303,12 +304,97 @@ private slots:
         QVERIFY(w->tree().FindNodeByName("R0"));
     }
 
+    // Esc ends the walk: clicks work again and a double click reads the node double-clicked.
     void escapeStopsAWalk() {
         Connect();
         QTimer::singleShot(0, w.get(), [this] { QTest::keyClick(w->VT, Qt::Key_Escape); });
         w->engine().ReadFromNode(Node("Pomiary"));
         QCOMPARE(w->LogText().count('\n'), 1);
-        QVERIFY(w->engine().state.Walking);
+        QVERIFY(!w->engine().state.Walking);
+        Click(Node("Status"));
+        QCOMPARE(w->engine().state.CurrentNode, Node("Status"));
+        DoubleClick(Node("Tryb"), 0);
+        QCOMPARE(w->LogText(), QStringLiteral("100  Temperatura23,50\n200  Tryb       $01\n"));
+    }
+
+    // A register that keeps failing ends the walk too, and the tree obeys clicks after it.
+    void failureBoundEndsTheWalk() {
+        sim = std::make_unique<Simulator>(QStringList{"--exception", "102:4"});
+        QVERIFY(sim->started());
+        Connect();
+        DoubleClick(Node("Pomiary"), 0);
+        const QStringList lines = w->LogText().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].contains(QString::fromUtf8("Ciśnienie")));
+        QVERIFY(!w->engine().state.Walking);
+        Click(Node("Status"));
+        QCOMPARE(w->engine().state.CurrentNode, Node("Status"));
+    }
+
+    // A long group read stopped with Esc, then one write asked for by an edit or by
+    // "Zapisz": the device receives exactly that one write and nothing else is written.
+    void oneWriteAfterAStoppedWalk_data() {
+        QTest::addColumn<bool>("byEdit");
+        QTest::newRow("edit of N100") << true;
+        QTest::newRow("Zapisz of 100R") << false;
+    }
+    void oneWriteAfterAStoppedWalk() {
+        QFETCH(bool, byEdit);
+        RegisterTree tree;
+        TreeNode* group = tree.appendTopLevel();
+        group->record.setName("Rejestry");
+        for (int i = 0; i < 500; ++i) {
+            TreeNode* reg = group->appendChild();
+            reg->record = {
+                QString("Reg%1").arg(i), "", QString::number(1000 + i), "WORD", "1", "RW", "7"};
+        }
+        TreeNode* calibration = tree.appendTopLevel();
+        calibration->record.setName("Kalibracja");
+        calibration->appendChild()->record = {"N100", "", "300", "WORD", "1", "RW", "1000"};
+        for (TreeNode* n : {group, calibration})
+            n->states |= NodeState::HasChildren;
+        QFile file(dir.path() + "/R500F.dat");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(WriteDeviceFile(tree));
+        file.close();
+        sim = std::make_unique<Simulator>(QStringList{}, file.fileName(), true);
+        QVERIFY(sim->started());
+        w->cbxDeviceSelect("R500F.dat");
+        Connect();
+
+        QTimer escape;
+        connect(&escape, &QTimer::timeout, this, [&] {
+            if (w->LogText().count('\n') < 33) return;
+            escape.stop();
+            QTest::keyClick(w->VT, Qt::Key_Escape);
+        });
+        escape.start(0);
+        DoubleClick(Node("Rejestry"), 0);
+        QVERIFY(!escape.isActive());
+        QVERIFY(!w->engine().state.Walking);
+        const int reads = w->LogText().count('\n');
+        QVERIFY2(reads >= 33 && reads < 40, qPrintable(QString::number(reads)));
+
+        if (byEdit) {
+            DoubleClick(Node("N100"), 2);
+            auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            QVERIFY(editor);
+            editor->setText("5555");
+            QTest::keyClick(editor, Qt::Key_Return);
+        } else {
+            w->cbxKalibracja->setCurrentText("100R");
+            w->eMed->setText("5555");
+            QTest::mouseClick(w->btZapisz, Qt::LeftButton);
+        }
+        QTRY_VERIFY(w->LogText().endsWith("300  N100:      5555\n"));
+        QTest::qWait(300); // any write that followed would have gone out by now
+        w->Disconnect();
+        QStringList writes;
+        for (const QString& request : sim->Requests())
+            if (!request.startsWith("F703")) writes << request;
+        QCOMPARE(writes.size(), 1);
+        QVERIFY2(writes[0].startsWith("F706012C15B3"), qPrintable(writes[0]));
+        QCOMPARE(w->LogText().count('\n'), reads + 1);
     }
 
     void closingDuringAWalkEndsItThenCloses() {

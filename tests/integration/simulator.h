@@ -6,12 +6,17 @@
 
 class Simulator {
 public:
-    explicit Simulator(const QStringList& extra, const QString& device = "TR100.dat") {
+    // The device is a file in VARDEL_BIN, or an absolute path. With traffic, the simulator
+    // logs every request and reply for Requests().
+    explicit Simulator(const QStringList& extra, const QString& device = "TR100.dat",
+                       bool traffic = false) {
         const QString bin = qEnvironmentVariable("VARDEL_BIN");
         link_ = dir_.path() + "/tty";
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(bin + "/vardel-sim",
-                       QStringList{"--device", bin + '/' + device, "--pty", link_} + extra);
+        process_.setProcessChannelMode(traffic ? QProcess::SeparateChannels
+                                               : QProcess::ForwardedErrorChannel);
+        const QString path = QDir::isAbsolutePath(device) ? device : bin + '/' + device;
+        process_.start(bin + "/vardel-sim", QStringList{"--device", path, "--pty", link_} + extra +
+                                                (traffic ? QStringList{"-v"} : QStringList{}));
         if (process_.waitForReadyRead(5000)) started_ = process_.readLine().trimmed() == link_;
     }
     ~Simulator() { Stop(); }
@@ -27,6 +32,14 @@ public:
     void Kill() {
         process_.kill();
         process_.waitForFinished(3000);
+    }
+    // Stops the simulator and gives the requests it received, as hex ("F70600C8...").
+    QStringList Requests() {
+        Stop();
+        QStringList requests;
+        for (const QByteArray& line : process_.readAllStandardError().split('\n'))
+            if (line.startsWith("<- $")) requests << QString::fromLatin1(line.mid(4));
+        return requests;
     }
     bool linkRemoved() const { return !QFileInfo::exists(link_) && !QFileInfo(link_).isSymLink(); }
 

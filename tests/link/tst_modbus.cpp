@@ -63,6 +63,53 @@ private slots:
         QCOMPARE(CheckReplyCrc(U(reply), std::uint16_t(reply.size())), ok);
     }
 
+    // Replies are given without their CRC bytes; two zero bytes stand in for them.
+    void replyFitsRequest_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("fits");
+        auto row = [](const char* name, const char* request, const char* reply, bool fits) {
+            QTest::newRow(name) << QByteArray::fromHex(request)
+                                << QByteArray::fromHex(reply) + QByteArray(2, '\0') << fits;
+        };
+        const char* read2 = "F70300640002";
+        row("read of 2 registers", read2, "F7030400010002", true);
+        row("input registers", "F70400640001", "F704020001", true);
+        row("exception", read2, "F78302", true);
+        row("another slave", read2, "01030400010002", false);
+        row("another function", read2, "F7040400010002", false);
+        row("byte count of 1 register", read2, "F703020001", false);
+        row("odd byte count", read2, "F70303000100", false);
+        row("bytes beyond the count", read2, "F703040001000200", false);
+        row("exception of another function", read2, "F78402", false);
+        row("exception with a data byte too many", read2, "F7830200", false);
+        row("a write echo answering a read", read2, "F70600640002", false);
+        const char* write = "F70600C804D2";
+        row("write echo", write, "F70600C804D2", true);
+        row("write echo of another value", write, "F70600C804D3", false);
+        row("write echo of another address", write, "F70600C904D2", false);
+        row("4 bytes answering a write", write, "F706", false);
+        row("5 bytes answering a write", write, "F70600", false);
+        row("a read reply answering a write", write, "F703020000", false);
+        row("write exception", write, "F78603", true);
+        const char* multiple = "F71000C80002040001000220";
+        row("write-multiple echo", multiple, "F71000C80002", true);
+        row("write-multiple of another quantity", multiple, "F71000C80001", false);
+        row("diagnostics echo", "F7080001FF00", "F7080001FF00", true);
+        row("diagnostics of other data", "F7080001FF00", "F70800010000", false);
+        row("too short for anything", read2, "F7", false);
+    }
+    void replyFitsRequest() {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, fits);
+        RequestFrame frame;
+        memcpy(frame.Frame, request.constData(), request.size());
+        frame.Length = std::uint8_t(request.size());
+        AppendCrc(frame);
+        QCOMPARE(ReplyFitsRequest(frame, U(reply), std::uint16_t(reply.size())), fits);
+    }
+
     void hexText_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");

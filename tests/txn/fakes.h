@@ -32,6 +32,8 @@ public:
         requests << QByteArray(reinterpret_cast<const char*>(bytes), count);
         return count;
     }
+    int lateReplies = 0;
+    void ExpectLateReply() override { ++lateReplies; }
     bool ReadReply(ReplyBuffer& reply) override {
         const QByteArray answer = script ? script(requests.last()) : QByteArray();
         const int n = std::min<int>(answer.size(), kReplySize);
@@ -76,4 +78,6 @@ public:
     void StartRepaintTimer() override { ++repaintStarts; }
     void Pause(int ms) override { pausedMs += ms; }
     QString SlaveText() const override { return slave; }
+    QList<ReplyOutcome> outcomes;
+    void TransactionEnded(const TransactionOutcome& outcome) override { outcomes << outcome.kind; }
 };

@@ -227,10 +227,12 @@ private slots:
         QTest::addColumn<QString>("count");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("logged"); // the value text as the request carries it
         auto row = [](const char* name, const char* type, const char* count, const char* value,
-                      const char* hex) {
+                      const char* hex, const char* logged = nullptr) {
             QTest::newRow(name) << QString(type) << QString(count) << QString::fromUtf8(value)
-                                << QByteArray::fromHex(hex);
+                                << QByteArray::fromHex(hex)
+                                << QString::fromUtf8(logged ? logged : value);
         };
         row("WORD 70000", "WORD", "2", "70000", "11700001");
         row("INT -2", "INT", "2", "-2", "FFFEFFFF");
@@ -243,8 +245,11 @@ private slots:
         row("FLOAT 1", "FLOAT", "2", "1", "3F800000");
         row("TEXT AB count 2", "TEXT", "2", "AB", "41422020");
         row("TEXT AB count 3", "TEXT", "3", "AB", "414220202020");
-        row("TEXT cut to 2 x count", "TEXT", "3", "ABCDEFGH", "414243444546");
-        row("TEXT low byte of wide chars", "TEXT", "1", "ąZ", "055A");
+        row("TEXT cut to 2 x count", "TEXT", "3", "ABCDEFGH", "414243444546", "ABCDEF");
+        row("TEXT Polish letters in Windows-1250", "TEXT", "6", "Pójdź, żółć",
+            "50F36A649F2C20BFF3B3E620");
+        row("TEXT cut inside Polish letters", "TEXT", "1", "ąZ", "B95A");
+        row("TEXT outside the code page", "TEXT", "2", "жA€", "3F418020", "?A€");
         row("TEXT empty", "TEXT", "2", "", "20202020");
         row("WORD count 3: register 3 zero", "WORD", "3", "70000", "117000010000");
         row("REAL count 4: registers 3, 4 zero", "REAL", "4", "10", "0000412000000000");
@@ -255,6 +260,7 @@ private slots:
         QFETCH(QString, count);
         QFETCH(QString, value);
         QFETCH(QByteArray, sent);
+        QFETCH(QString, logged);
         TxnState s;
         memset(s.frame.Frame, 0xAA, kFrameSize);
         s.frame.ValueType = TypeCodeOf(type);
@@ -263,7 +269,20 @@ private slots:
         QCOMPARE(DataBytes(s, sent.size()).toHex(), sent.toHex());
         QCOMPARE(int(s.frame.Length), 9 + sent.size());
         QVERIFY(CheckReplyCrc(s.frame.Frame, s.frame.Length));
-        QCOMPARE(s.PendingWriteText, value);
+        QCOMPARE(s.PendingWriteText, logged);
+    }
+
+    // What a TEXT write sends, a TEXT read of the same bytes gives back.
+    void polishTextReadsBackAsWritten() {
+        const QString written = QString::fromUtf8("Pójdź, żółć");
+        TxnState s;
+        s.frame.ValueType = tcText;
+        BuildWriteMultipleRequest(s, RegisterNode{"N", "", "0", "TEXT", "6", "RW", written}, "1");
+        const QByteArray sent(reinterpret_cast<const char*>(s.frame.Frame + fpData), 12);
+        Fixture f("TEXT");
+        SetReadReply(f.state, sent);
+        QVERIFY(DecodeReply(f.state, f.tree));
+        QCOMPARE(f.reg->record.Value().toString().trimmed(), written);
     }
 
     void encodeFailures_data() {

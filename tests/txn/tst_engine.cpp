@@ -34,7 +34,10 @@ struct Rig {
             if (silent.contains(address)) return {};
             if (exceptions.contains(address))
                 return WithCrc(QByteArray(request.left(1)) + char(request[1] | 0x80) + char(2));
-            QByteArray reply = Answer(request, {quint16(address * 100)});
+            const int quantity = (quint8(request[4]) << 8) | quint8(request[5]);
+            QList<quint16> words(std::max(quantity, 1), 0);
+            words[0] = quint16(address * 100);
+            QByteArray reply = Answer(request, words);
             if (badCrc.contains(address)) reply[reply.size() - 1] ^= 1;
             return reply;
         };
@@ -120,7 +123,7 @@ private slots:
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses().count(11), kWalkRetryLimit);
         QCOMPARE(rig.addresses().count(12), 0);
-        QVERIFY(rig.engine.state.Walking);
+        QVERIFY(!rig.engine.state.Walking); // given up: the walk is over
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
         QCOMPARE(rig.ui.log.size(), 2);
         QVERIFY(rig.ui.log[1].contains("R1"));
@@ -141,6 +144,100 @@ private slots:
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
         QCOMPARE(rig.ui.log.size(), 3);
+    }
+
+    // A walk that stopped on a silent register and is resumed counts its failures from 0.
+    void resumedWalkCountsItsFailuresAfresh() {
+        Rig rig;
+        int asked = 0;
+        rig.link.script = [&](const QByteArray& request) -> QByteArray {
+            if (AddressOf(request) != 11) return Answer(request, {1});
+            if (++asked == 6) return {}; // five exceptions, then silence ends the job
+            return WithCrc(request.left(1) + char(request[1] | 0x80) + char(4));
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(asked, 6);
+        QVERIFY(rig.engine.state.Walking);
+        rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
+        QCOMPARE(asked, 6 + kWalkRetryLimit);
+        QVERIFY(!rig.engine.state.Walking);
+    }
+
+    // Each request that went out ends in exactly one outcome, and every failure warns the
+    // link that a late reply may still come.
+    void outcomes_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<bool>("lateReplyExpected");
+        const QByteArray valid = WithCrc(QByteArray::fromHex("F70402002A"));
+        QByteArray badCrc = valid;
+        badCrc[badCrc.size() - 1] ^= 1;
+        QTest::newRow("valid") << valid << int(ReplyOutcome::Valid) << false;
+        QTest::newRow("exception")
+            << WithCrc(QByteArray::fromHex("F78402")) << int(ReplyOutcome::Exception) << false;
+        QTest::newRow("bad CRC") << badCrc << int(ReplyOutcome::BadCrc) << true;
+        QTest::newRow("another slave's reply")
+            << WithCrc(QByteArray::fromHex("010402002A")) << int(ReplyOutcome::Mismatch) << true;
+        QTest::newRow("no reply") << QByteArray() << int(ReplyOutcome::NoReply) << true;
+    }
+    void outcomes() {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, outcome);
+        QFETCH(bool, lateReplyExpected);
+        Rig rig;
+        rig.link.script = [&](const QByteArray&) { return reply; };
+        rig.engine.ReadFromNode(rig.single);
+        QCOMPARE(rig.ui.outcomes, QList<ReplyOutcome>{ReplyOutcome(outcome)});
+        QCOMPARE(rig.link.lateReplies, lateReplyExpected ? 1 : 0);
+        QCOMPARE(rig.ui.log.size(), outcome == int(ReplyOutcome::Valid) ? 1 : 0);
+    }
+
+    // A reply that does not answer its request is handled as a damaged one: shown, never
+    // decoded, stored or logged, and the walk asks for the same register again.
+    void replyForAnotherRequestIsNotTaken_data() {
+        QTest::addColumn<QByteArray>("stray");
+        QTest::newRow("the reply to a 2-register read")
+            << WithCrc(QByteArray::fromHex("F7030400010002"));
+        QTest::newRow("another function") << WithCrc(QByteArray::fromHex("F704020007"));
+        QTest::newRow("another slave") << WithCrc(QByteArray::fromHex("0103020007"));
+        QTest::newRow("a write echo") << WithCrc(QByteArray::fromHex("F706000B0007"));
+    }
+    void replyForAnotherRequestIsNotTaken() {
+        QFETCH(QByteArray, stray);
+        Rig rig;
+        int calls = 0;
+        rig.link.script = [&](const QByteArray& request) {
+            if (AddressOf(request) == 11 && calls++ == 0) return stray;
+            return Answer(request, {7});
+        };
+        rig.regs[1]->record.setValue("old");
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
+        QCOMPARE(rig.ui.log,
+                 (QStringList{"10   R0         7", "11   R1         7", "12   R2         7"}));
+        QCOMPARE(rig.ui.outcomes.count(ReplyOutcome::Mismatch), 1);
+    }
+
+    // A write whose echo does not fit is no success: nothing logged, the outcome says so.
+    void writeEchoMustFit_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("other value") << WithCrc(QByteArray::fromHex("F706000A04D3"));
+        QTest::newRow("other address") << WithCrc(QByteArray::fromHex("F706000B04D2"));
+        QTest::newRow("4 bytes") << QByteArray::fromHex("F706C782");
+        QTest::newRow("5 bytes") << WithCrc(QByteArray::fromHex("F70600"));
+        QTest::newRow("a read reply") << WithCrc(QByteArray::fromHex("F703020000"));
+    }
+    void writeEchoMustFit() {
+        QFETCH(QByteArray, answer);
+        Rig rig;
+        rig.link.script = [&](const QByteArray&) { return answer; };
+        rig.regs[0]->record.setValue("1234");
+        rig.engine.WriteRegister(rig.regs[0]);
+        QCOMPARE(rig.link.requests.size(), 1);
+        QVERIFY(rig.ui.log.isEmpty());
+        QVERIFY(!rig.engine.state.LastReplyOk);
+        QCOMPARE(rig.ui.outcomes.size(), 1);
+        QVERIFY(rig.ui.outcomes[0] != ReplyOutcome::Valid);
     }
 
     void readAndWriteLines() {
@@ -194,30 +291,30 @@ private slots:
         QCOMPARE(rig.ui.tx, QStringLiteral("-"));
     }
 
-    void writeWalk() {
+    // A write, single or multiple, writes its one register: it never moves a walk on, not
+    // even one that stopped early, and a later read reply resumes the walk where it stopped.
+    void writeNeverMovesAWalk_data() {
+        QTest::addColumn<QString>("count");
+        QTest::newRow("function 6") << "1";
+        QTest::newRow("function 16") << "2";
+    }
+    void writeNeverMovesAWalk() {
+        QFETCH(QString, count);
         Rig rig;
-        TreeNode* ro = Add(rig.group, rig.tree, "R3", "13", "WORD", "1", "RO");
-        Add(rig.group, rig.tree, "R4", "14");
         for (TreeNode* r : rig.regs)
             r->record.setValue("1");
+        rig.regs[2]->record.setCount(count);
         rig.engine.state.Walking = true; // a walk that stopped early at R0
         rig.engine.state.CurrentNode = rig.regs[0];
-        rig.engine.WriteRegister(rig.regs[0]);
-        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
-        QVERIFY(rig.engine.state.Walking); // stopped at the RO register
-        QCOMPARE(rig.engine.state.CurrentNode, ro);
-    }
-
-    void writeWalkToTheEnd() {
-        Rig rig;
-        for (TreeNode* r : rig.regs)
-            r->record.setValue("1");
-        rig.engine.state.Walking = true;
-        rig.engine.state.CurrentNode = rig.regs[0];
-        rig.engine.WriteRegister(rig.regs[0]);
-        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+        rig.engine.WriteRegister(rig.regs[2]);
+        QCOMPARE(rig.addresses(), QList<int>{12});
+        QVERIFY(rig.engine.state.Walking);
+        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[0]);
+        rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
+        QCOMPARE(rig.addresses(), (QList<int>{12, 10, 11, 12}));
+        for (const QByteArray& request : rig.link.requests.mid(1))
+            QCOMPARE(int(request[1]), 3);
         QVERIFY(!rig.engine.state.Walking);
-        QVERIFY(rig.engine.state.CurrentNode == nullptr);
     }
 
     void diagnosticsNeverMoveAWalk() {
@@ -258,8 +355,8 @@ private slots:
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
     }
 
-    // A write accepted while a walk lets events run: it nests, and the walk then goes on
-    // as the write's reply left the state (a write walk from the next sibling).
+    // A write accepted while a walk lets events run nests; the walk then goes on by its own
+    // read reply, not by the write's.
     void nestedWriteFromInsideAReply() {
         Rig rig;
         for (TreeNode* r : rig.regs)
@@ -271,11 +368,34 @@ private slots:
             rig.engine.WriteRegister(rig.regs[2]);
         };
         rig.engine.ReadFromNode(rig.group);
-        // Read 10; nested write of 12; then the walk sees function 6: moves to R1, writes it;
-        // then R2 is written; the end.
         QCOMPARE(rig.addresses(), (QList<int>{10, 12, 11, 12}));
-        QCOMPARE(int(quint8(rig.link.requests[2][1])), 6);
+        QList<int> functions;
+        for (const QByteArray& request : rig.link.requests)
+            functions << int(request[1]);
+        QCOMPARE(functions, (QList<int>{3, 6, 3, 3}));
         QVERIFY(!rig.engine.state.Walking);
+    }
+
+    // An edit whose value fails to convert, inside a walk's events, leaves the request as the
+    // walk built it: the walk reads on and nothing is written.
+    void failedWriteBuildLeavesNoHalfBuiltFrame() {
+        Rig rig;
+        TreeNode* real = Add(nullptr, rig.tree, "F", "30", "REAL", "2", "RW", "zła");
+        bool done = false;
+        rig.ui.events = [&] {
+            if (done) return;
+            done = true;
+            const QByteArray before(reinterpret_cast<const char*>(rig.engine.state.frame.Frame),
+                                    kFrameSize);
+            QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.WriteRegister(real));
+            QCOMPARE(
+                QByteArray(reinterpret_cast<const char*>(rig.engine.state.frame.Frame), kFrameSize),
+                before);
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+        for (const QByteArray& request : rig.link.requests)
+            QCOMPARE(int(request[1]), 3);
     }
 
     void nestedReadRunsToItsEndBeforeTheOuterGoesOn() {
@@ -296,12 +416,12 @@ private slots:
         };
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
-        QVERIFY(rig.engine.state.Walking);
+        QVERIFY(!rig.engine.state.Walking); // the walk is over, not paused
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
         QCOMPARE(rig.ui.log.size(), 2);
         rig.ui.events = nullptr;
-        rig.engine.ReadFromNode(rig.engine.state.CurrentNode); // a new job is not stopped
-        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
+        rig.engine.ReadFromNode(rig.regs[2]); // a new job is not stopped, and walks no more
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
     }
 
     void longWalkRunsInConstantStack() {
