@@ -42,6 +42,51 @@ private slots:
         QVERIFY(!b.engine.Busy());
     }
 
+    // A device slower than the read window: its late replies arrive while later requests
+    // wait. Registers of the same and of other sizes are read one after the other; a line
+    // may only ever show a register's own value.
+    void lateRepliesNeverAnswerLaterRequests_data() {
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("45 ms") << 45;
+        QTest::newRow("60 ms") << 60;
+        QTest::newRow("75 ms") << 75;
+    }
+    void lateRepliesNeverAnswerLaterRequests() {
+        QFETCH(int, delayMs);
+        Simulator sim({"--delay", QString::number(delayMs)});
+        QVERIFY(sim.started());
+        Bench b("TR100.dat");
+        QVERIFY(b.Connect(sim));
+        const QSet<QString> own{
+            QString::fromUtf8("4    Wersja     12"), QString::fromUtf8("108  Status     $03"),
+            QString::fromUtf8("104  Przesunięci-12"), QString::fromUtf8("100  Temperatura23,50"),
+            QString::fromUtf8("5    Numer seryj4464")};
+        const char* order[] = {"Wersja", "Status",        "Przesunięcie", "Temperatura",
+                               "Status", "Numer seryjny", "Wersja",       "Przesunięcie"};
+        for (int round = 0; round < 3; ++round)
+            for (const char* name : order)
+                b.engine.ReadFromNode(b.Node(name));
+        for (const QString& line : b.ui.log)
+            QVERIFY2(own.contains(line), qPrintable(line));
+        QCOMPARE(b.ui.outcomes.size(), 24);
+        QVERIFY(!b.ui.outcomes.contains(ReplyOutcome::Valid)); // every reply came too late
+    }
+
+    // The same device read with a read window long enough for it.
+    void slowDeviceWithALongerWindow() {
+        Simulator sim({"--delay", "150"});
+        QVERIFY(sim.started());
+        Bench b("TR100.dat");
+        QVERIFY(b.link.OpenPort(sim.port(), "19200,e,8,1") &&
+                b.link.SetPortTimeouts(30, 0, 400, 0, 30));
+        b.engine.ReadFromNode(b.Node("Pomiary"));
+        QCOMPARE(b.ui.log, (QStringList{QString::fromUtf8("100  Temperatura23,50"),
+                                        QString::fromUtf8("102  Ciśnienie  1013,25"),
+                                        QString::fromUtf8("104  Przesunięci-12"),
+                                        QString::fromUtf8("106  Współczynni0,1000000015"),
+                                        QString::fromUtf8("108  Status     $03")}));
+    }
+
     void simulatorKilled_data() {
         QTest::addColumn<QString>("job");
         QTest::newRow("walk") << "walk";

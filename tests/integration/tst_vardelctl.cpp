@@ -14,8 +14,15 @@ class TestVardelctl : public QObject {
     Q_OBJECT
     QString bin = qEnvironmentVariable("VARDEL_BIN");
 
-    Result Run(const Simulator* sim, const QStringList& args, const QString& device = "TR100.dat") {
+    Result Run(const Simulator* sim, const QStringList& args, const QString& device = "TR100.dat",
+               const QByteArray& locale = QByteArray()) {
         QProcess p;
+        if (!locale.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LC_ALL", locale);
+            env.insert("LANG", locale);
+            p.setProcessEnvironment(env);
+        }
         QStringList all{"--device", bin + '/' + device};
         if (sim) all << "--port" << sim->port();
         p.start(bin + "/vardelctl", all + args);
@@ -64,6 +71,111 @@ private slots:
         QFile f(dir.path() + "/l");
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("102  Ci\x9Cnienie  1013,25\r\n"));
+    }
+
+    // The values print the same, with the decimal comma, whatever the system's locale.
+    void valuesUnderBothLocales_data() {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::newRow("C") << QByteArray("C");
+        QTest::newRow("pl_PL.UTF-8") << QByteArray("pl_PL.UTF-8");
+    }
+    void valuesUnderBothLocales() {
+        QFETCH(QByteArray, locale);
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const Result r =
+            Run(&sim, {"read", "Pomiary", "write", "Próg alarmu", "-7,25", "read", "Próg alarmu"},
+                "TR100.dat", locale);
+        QCOMPARE(r.out, QString::fromUtf8("100  Temperatura23,50\n102  Ciśnienie  1013,25\n"
+                                          "104  Przesunięci-12\n106  Współczynni0,1000000015\n"
+                                          "108  Status     $03\n210  Próg alarmu-7,25\n"
+                                          "210  Próg alarmu-7,25\n"));
+        QCOMPARE(r.status, 0);
+    }
+
+    // A device slower than the window: no line shows another request's reply; a longer
+    // --timeout reads it right.
+    void slowDevice_data() {
+        QTest::addColumn<QString>("delay");
+        QTest::addColumn<QStringList>("timeout");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<int>("status");
+        QTest::newRow("60 ms, default window") << "60" << QStringList{} << QString() << 3;
+        QTest::newRow("150 ms, --timeout 400")
+            << "150" << QStringList{"--timeout", "400"}
+            << "100  Temperatura23,50\n108  Status     $03\n4    Wersja     12\n"
+            << 0;
+    }
+    void slowDevice() {
+        QFETCH(QString, delay);
+        QFETCH(QStringList, timeout);
+        QFETCH(QString, out);
+        QFETCH(int, status);
+        Simulator sim({"--delay", delay});
+        QVERIFY(sim.started());
+        const Result r = Run(
+            &sim, timeout + QStringList{"read", "Temperatura", "read", "Status", "read", "Wersja"});
+        QCOMPARE(r.out, out);
+        QCOMPARE(r.status, status);
+    }
+
+    void badTimeoutIsAUsageError() {
+        for (const char* bad : {"0", "-5", "abc", "70000"}) {
+            const Result r = Run(nullptr, {"--timeout", bad, "list"});
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains("--timeout"), qPrintable(r.err));
+        }
+    }
+
+    // A walk that stopped on a silent register ends with its command: the write after it
+    // writes its one register, and a later read reads only its own.
+    void eachCommandStartsWithNoWalk() {
+        Simulator sim({"--drop", "2"}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"read", "Konfiguracja", "write", "Okres uśredniania", "5",
+                                    "read", "Tryb", "read", "Wersja"});
+        QCOMPARE(r.out, QString::fromUtf8("200  Tryb       $01\n203  Okres uśred5iania:\n"
+                                          "4    Wersja     12\n"));
+        QCOMPARE(r.status, 3);
+        const QStringList requests = sim.Requests();
+        QCOMPARE(requests.size(), 5);
+        QVERIFY(requests[2].startsWith("F70600CB0005"));
+        for (int i : {0, 1, 3, 4})
+            QVERIFY2(requests[i].mid(2, 2) == "03" || requests[i].mid(2, 2) == "04",
+                     qPrintable(requests[i]));
+    }
+
+    // Polish letters written to a TEXT register read back as written, within its 8 bytes.
+    void polishTextRoundTrip() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"write", "Etykieta", "Pójdź, żółć", "read", "Etykieta"});
+        QCOMPARE(r.out, QString::fromUtf8("206  Etykieta:  Pójdź, ż\n206  Etykieta   Pójdź, ż\n"));
+        QCOMPARE(r.status, 0);
+    }
+
+    void calibrationThatCannotRun_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("count 0") << "TR100F.dat"
+                                 << "0" << QString::fromUtf8("większa od 0");
+        QTest::newRow("count -3") << "TR100F.dat"
+                                  << "-3" << QString::fromUtf8("większa od 0");
+        QTest::newRow("no R0") << "TR100.dat"
+                               << "5" << QString::fromUtf8("\"R0\"");
+    }
+    void calibrationThatCannotRun() {
+        QFETCH(QString, device);
+        QFETCH(QString, count);
+        QFETCH(QString, message);
+        Simulator sim({}, device, true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"calibrate", "100R", count}, device);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY(!r.err.contains("brak odpowiedzi"));
+        QVERIFY(sim.Requests().isEmpty());
     }
 
     void list() {
