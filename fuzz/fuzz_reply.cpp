@@ -1,4 +1,4 @@
-// The reply path over any bytes: CheckReplyCrc then DecodeReply, for any request function
+// The reply path over any bytes: CheckReplyCrc, ReplyFitsRequest, then DecodeReply, for any request function
 // and value type, as the engine runs it. The first two input bytes choose function and type.
 #include "regmap/error.h"
 #include "txn/codec.h"
@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Replies with a bad CRC never reach the decoder; decode every input anyway, since the
     // decoder must hold for any bytes a device can send with a valid CRC.
     CheckReplyCrc(state.reply.Bytes, static_cast<std::uint16_t>(count));
+    ReplyFitsRequest(state.frame, state.reply.Bytes, static_cast<std::uint16_t>(count));
     try {
         DecodeReply(state, tree);
     } catch (const AppError&) {
