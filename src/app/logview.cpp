@@ -64,6 +64,7 @@ void LogView::clear() {
     goalX_ = -1;
     ScrollTo(0, 0);
     viewport()->update();
+    emit edited();
 }
 
 void LogView::SetMemoMargins(const QMargins& inset) {
@@ -248,6 +249,7 @@ void LogView::ReplaceSelection(QStringView text) {
     for (qsizetype line = from.line; line <= cursor_.line; ++line)
         NoteWidth(line);
     goalX_ = -1;
+    emit edited();
 }
 
 void LogView::DeleteOrSelection(LogPosition other) {

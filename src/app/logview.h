@@ -32,6 +32,11 @@ public:
     qsizetype visibleLineCount() const;
     int tabStopDistance() const;
 
+signals:
+    // The operator changed the text (typed, deleted, pasted) or it was cleared; appended
+    // lines do not count.
+    void edited();
+
 protected:
     bool event(QEvent* event) override;
     bool focusNextPrevChild(bool) override { return false; } // Tab is typed, not a move

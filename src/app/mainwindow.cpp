@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -275,11 +276,27 @@ void TForm1::FormCreate() {
 
 void TForm1::StartJournal() {
     const QString log = LogPathFor(executablePath_);
-    const QString recovered = LogJournal::Recover(log, QDateTime::currentDateTime());
+    logStampAtStart_ = LogFileStamp(log);
+    const QStringList recovered = LogJournal::Recover(log, QDateTime::currentDateTime());
     journal_.Open(log);
-    if (!recovered.isEmpty())
-        AppendLogLine(
-            QStringLiteral("Odzyskano dziennik poprzedniego uruchomienia: %1").arg(recovered));
+    for (const QString& path : recovered)
+        AppendLogLine(QStringLiteral("Odzyskano dziennik poprzedniego uruchomienia: %1").arg(path));
+    journalRewrite_.setSingleShot(true);
+    journalRewrite_.setInterval(500);
+    connect(&journalRewrite_, &QTimer::timeout, this, [this] { RewriteJournal(); });
+    connect(Memo1, &LogView::edited, this, [this] {
+        if (!journalRewrite_.isActive()) journalRewrite_.start();
+    });
+}
+
+void TForm1::JournalLine(const QString& line) {
+    if (!journal_.Append(line))
+        Memo1->AppendLine(QStringLiteral("Dziennik wyłączony: %1").arg(journal_.failure()));
+}
+
+void TForm1::RewriteJournal() {
+    if (!journal_.Rewrite(LogText()))
+        Memo1->AppendLine(QStringLiteral("Dziennik wyłączony: %1").arg(journal_.failure()));
 }
 
 void TForm1::WireTools() {
@@ -365,8 +382,8 @@ void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
 }
 
 void TForm1::AppendLogLine(const QString& line) {
-    journal_.Append(line);
     Memo1->AppendLine(line);
+    JournalLine(line);
 }
 
 QString TForm1::LogText() const {
@@ -474,14 +491,17 @@ void TForm1::FormClose() {
     monitor_.Timer1.stop();
     qApp->removeEventFilter(this);
     Disconnect();
+    if (journalRewrite_.isActive()) { // the last edits reach the journal before anything else
+        journalRewrite_.stop();
+        RewriteJournal();
+    }
     const QString text = LogText();
     if (text.isEmpty()) {
         journal_.Remove();
         return;
     }
-    const QString path = LogPathFor(executablePath_);
     try {
-        SaveLogFile(path, text);
+        SaveAtClose(text);
         journal_.Remove(); // the log is safe; a failed save keeps the journal
     } catch (const AppError& error) {
         // The window is closing: report why, then let the operator put the log elsewhere.
@@ -490,4 +510,21 @@ void TForm1::FormClose() {
         const QString other = askSaveFileName();
         if (!other.isEmpty()) Guarded([&] { SaveLogFile(other, text); });
     }
+}
+
+// The log goes to its usual file, unless another window saved that file after this one
+// started: then beside it under a dated name, and the operator is told.
+QString TForm1::SaveAtClose(const QString& text) {
+    const QString usual = LogPathFor(executablePath_);
+    if (LogFileStamp(usual) == logStampAtStart_) {
+        SaveLogFile(usual, text);
+        return usual;
+    }
+    const QString dated = FreeDatedLogPath(usual, QDateTime::currentDateTime());
+    SaveLogFile(dated, text);
+    ShowBox(QStringLiteral("Plik %1 zapisało w tym czasie inne okno programu; dziennik tego okna "
+                           "zapisano jako %2")
+                .arg(QDir::toNativeSeparators(usual), QDir::toNativeSeparators(dated)),
+            false);
+    return dated;
 }

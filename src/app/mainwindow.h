@@ -107,6 +107,9 @@ private:
     void BuildLogMenu();
     void WireTools();
     void StartJournal();
+    void JournalLine(const QString& line);
+    void RewriteJournal();
+    QString SaveAtClose(const QString& text);
     void ApplyCheckState(TreeNode* node, CheckState state);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
@@ -122,6 +125,10 @@ private:
     Calibration calibration_{engine_, tree_, *this};
     Monitor monitor_{engine_, *this};
     LogJournal journal_;
+    // The operator's edits reach the journal within a second.
+    QTimer journalRewrite_;
+    // How the log file looked when this window started, to notice another window's save.
+    QString logStampAtStart_;
     QTimer RepaintTimer;
     QString loadedName_;
     int loadGeneration_ = 0;

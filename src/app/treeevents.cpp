@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "tools/logfile.h"
 #include "treemodel.h"
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QTreeView>
@@ -181,5 +182,8 @@ void TForm1::Kopiuj1Click() {
 
 void TForm1::Zapiszdopliku1Click() {
     const QString path = askSaveFileName();
-    if (!path.isEmpty()) SaveLogFile(path, LogText());
+    if (path.isEmpty()) return;
+    SaveLogFile(path, LogText());
+    const QString usual = LogPathFor(executablePath_);
+    if (QFileInfo(path).absoluteFilePath() == usual) logStampAtStart_ = LogFileStamp(usual);
 }

@@ -1,40 +1,103 @@
 #include "journal.h"
+#include "logfile.h"
 #include "regmap/cp1250.h"
+#include "regmap/error.h"
+#include <QDir>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
 
-QString LogJournal::Recover(const QString& logPath, const QDateTime& now) {
-    const QString journal = PathFor(logPath);
-    if (!QFile::exists(journal)) return {};
-    if (QFileInfo(journal).size() == 0) { // a run that logged nothing
-        QFile::remove(journal);
-        return {};
+namespace {
+constexpr int kMaxSlots = 100;
+
+std::unique_ptr<QLockFile> LockOf(const QString& journal) {
+    auto lock = std::make_unique<QLockFile>(journal + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0); // stale only when its window is gone, however old
+    return lock;
+}
+
+} // namespace
+
+LogJournal::LogJournal() = default;
+LogJournal::~LogJournal() = default;
+
+QString LogJournal::PathFor(const QString& logPath, int slot) {
+    return slot <= 1 ? logPath + QStringLiteral(".journal")
+                     : logPath + QStringLiteral(".%1.journal").arg(slot);
+}
+
+QStringList LogJournal::Recover(const QString& logPath, const QDateTime& now) {
+    QStringList recovered;
+    for (int slot = 1; slot <= kMaxSlots; ++slot) {
+        const QString journal = PathFor(logPath, slot);
+        if (!QFileInfo::exists(journal)) continue;
+        const std::unique_ptr<QLockFile> lock = LockOf(journal);
+        if (!lock->tryLock(0)) continue;      // its window is still running
+        if (QFileInfo(journal).size() == 0) { // a run that logged nothing
+            QFile::remove(journal);
+            continue;
+        }
+        const QString target = FreeDatedLogPath(logPath, now, QStringLiteral(".recovered.log"));
+        if (QFile::rename(journal, target)) recovered << target;
     }
-    QString base = logPath;
-    if (base.endsWith(QLatin1String(".log"))) base.chop(4);
-    const QString target = base + '.' + now.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")) +
-                           QStringLiteral(".recovered.log");
-    return QFile::rename(journal, target) ? target : QString();
+    return recovered;
 }
 
 void LogJournal::Open(const QString& logPath) {
-    file_.setFileName(PathFor(logPath));
+    for (int slot = 1; slot <= kMaxSlots; ++slot) {
+        const QString journal = PathFor(logPath, slot);
+        std::unique_ptr<QLockFile> lock = LockOf(journal);
+        // A journal left there could not be recovered: it is never written over.
+        if (!lock->tryLock(0) || QFileInfo::exists(journal)) continue;
+        lock_ = std::move(lock);
+        file_.setFileName(journal);
+        return;
+    }
+    failure_ = QStringLiteral("nie można założyć pliku w %1")
+                   .arg(QDir::toNativeSeparators(QFileInfo(logPath).absolutePath()));
 }
 
-void LogJournal::Append(const QString& line) {
+bool LogJournal::Fail(const QString& why) {
+    failed_ = true;
+    failure_ = why;
+    file_.close();
+    return false;
+}
+
+bool LogJournal::Append(const QString& line) {
+    if (failed_) return true; // said once already
+    if (!lock_) return Fail(failure_);
     // Created with the first line, so a run that logs nothing leaves no file.
-    if (!file_.isOpen() && !file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
-    // The log file's own format, so a recovered journal is a log file.
-    file_.write(StringToCp1250(line) + "\r\n");
-    file_.flush();
+    if (!file_.isOpen() &&
+        !file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return Fail(file_.errorString());
+    const QString failure = WriteAllBytes(file_, StringToCp1250(line) + "\r\n");
+    if (!failure.isEmpty()) return Fail(failure);
 #ifndef Q_OS_WIN
-    ::fdatasync(file_.handle()); // on the disk, not only in the page cache: a power cut too
+    // On the disk, not only in the page cache: a power cut too.
+    if (::fdatasync(file_.handle()) != 0) return Fail(QString::fromLocal8Bit(strerror(errno)));
 #endif
+    return true;
+}
+
+bool LogJournal::Rewrite(const QString& logText) {
+    if (failed_) return true;
+    if (!lock_) return Fail(failure_);
+    file_.close();
+    if (logText.isEmpty() && !file_.exists()) return true; // still nothing to keep
+    try {
+        SaveLogFile(file_.fileName(), logText);
+    } catch (const AppError& error) {
+        return Fail(error.message());
+    }
+    return true;
 }
 
 void LogJournal::Remove() {
     file_.close();
-    if (!file_.fileName().isEmpty()) file_.remove();
+    if (lock_ && !file_.fileName().isEmpty()) file_.remove();
+    lock_.reset();
 }

@@ -1,12 +1,24 @@
 #pragma once
 // The log as a file: the log window's text in Windows-1250 with CR LF line ends.
 #include <QByteArray>
+#include <QDateTime>
+#include <QFile>
 #include <QString>
 
 QByteArray LogFileBytes(const QString& logText);
-// Replaces the file atomically: a temporary file beside it is written, checked and renamed,
-// so a failed save leaves the earlier file intact. Throws AppError
-// 'Cannot create file "%s". %s'.
+// Replaces a regular file atomically: a temporary file beside it is written, checked to the
+// disk and renamed over it, so a failed save leaves the earlier file intact. A path that names
+// anything but a regular file is refused. Throws AppError 'Cannot create file "%s". %s'.
 void SaveLogFile(const QString& path, const QString& logText);
+// Writes every byte, going on after a short write so a full disk gives its own reason; empty
+// when all were written, else why not.
+QString WriteAllBytes(QFile& file, const QByteArray& bytes);
+// Which version of a file is there: it changes whenever the file is saved again. Empty when
+// there is no file.
+QString LogFileStamp(const QString& path);
+// "<log without .log>.yyyy-MM-dd_HH-mm-ss" and the suffix, with "-2", "-3", ... before the
+// suffix when that name is taken.
+QString FreeDatedLogPath(const QString& logPath, const QDateTime& now,
+                         const QString& suffix = QStringLiteral(".log"));
 // The log file of an executable: its full path with the extension replaced by ".log".
 QString LogPathFor(const QString& executablePath);

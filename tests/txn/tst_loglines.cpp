@@ -82,8 +82,18 @@ private slots:
         QCOMPARE(LogPathFor("/opt/v/vardel.exe"), QStringLiteral("/opt/v/vardel.log"));
     }
 
-    // A full disk must not replace a good log with a truncated one.
+    // A full disk must not replace a good log with a truncated one, whether the new log is
+    // larger than the disk or a few bytes on a disk with no room left.
+    void fullDiskKeepsTheEarlierLog_data() {
+        QTest::addColumn<int>("lineLength");
+        QTest::addColumn<bool>("fillFirst");
+        QTest::newRow("larger than the disk") << 100000 << false;
+        QTest::newRow("a short log, the disk full") << 10 << true;
+        QTest::newRow("20 KB, the disk full") << 20000 << true;
+    }
     void fullDiskKeepsTheEarlierLog() {
+        QFETCH(int, lineLength);
+        QFETCH(bool, fillFirst);
         QTemporaryDir dir;
         QProcess mount;
         mount.start("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", dir.path()});
@@ -95,8 +105,15 @@ private slots:
         } unmount{dir.path()};
         const QString path = dir.path() + "/vardel.log";
         SaveLogFile(path, "dobry\n");
+        if (fillFirst) {
+            QFile filler(dir.path() + "/filler");
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            while (filler.write(QByteArray(4096, 'f')) > 0) {
+            }
+            filler.close();
+        }
         try {
-            SaveLogFile(path, QString(100000, 'x') + '\n'); // larger than the whole disk
+            SaveLogFile(path, QString(lineLength, 'x') + '\n');
             QFAIL("no error");
         } catch (const AppError& e) {
             QVERIFY(
@@ -106,8 +123,54 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("dobry\r\n"));
         f.close();
+        QFile::remove(dir.path() + "/filler");
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
                  QStringList{"vardel.log"}); // no leftovers
+    }
+
+    // A device, a pipe or a folder under the log's name is refused and stays what it is.
+    void onlyARegularFileIsReplaced_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("character device") << "device";
+        QTest::newRow("pipe") << "fifo";
+        QTest::newRow("folder") << "folder";
+    }
+    void onlyARegularFileIsReplaced() {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/special.log";
+        const QStringList make = kind == "device" ? QStringList{"mknod", path, "c", "1", "7"}
+                                 : kind == "fifo" ? QStringList{"mkfifo", path}
+                                                  : QStringList{"mkdir", path};
+        if (QProcess::execute(make[0], make.mid(1)) != 0) QSKIP("cannot make it (needs root?)");
+        const QFileInfo before(path);
+        try {
+            SaveLogFile(path, "x\n");
+            QFAIL("no error");
+        } catch (const AppError& e) {
+            QVERIFY2(e.message().contains(QString::fromUtf8("nie jest zwykłym plikiem")),
+                     qPrintable(e.message()));
+        }
+        const QFileInfo after(path);
+        QVERIFY(!after.isFile());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(QDir(dir.path())
+                     .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                     .size(),
+                 1);
+    }
+
+    // Saving through a link replaces the file it names and keeps the link.
+    void saveThroughALink() {
+        QTemporaryDir dir;
+        const QString real = dir.path() + "/real.log", link = dir.path() + "/link.log";
+        SaveLogFile(real, "one\n");
+        QVERIFY(QFile::link(real, link));
+        SaveLogFile(link, "two\n");
+        QVERIFY(QFileInfo(link).isSymLink());
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("two\r\n"));
     }
 
     void saveReplacesAndFailsCleanly() {
