@@ -1,4 +1,6 @@
 #include "logview.h"
+#include "regmap/cp1250.h"
+#include "txn/loglines.h"
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
@@ -154,7 +156,7 @@ bool LogView::HandleMoveKey(QKeyEvent* event) {
         if (!vertical)
             goalX_ = -1;
         else if (goalX_ < 0)
-            goalX_ = ColumnX(buffer_.Line(cursor_.line), cursor_.column);
+            goalX_ = ColumnX(LaidOut(cursor_.line), cursor_.column);
         cursor_ = Moved(move);
         if (!select) anchor_ = cursor_;
         return true;
@@ -195,7 +197,7 @@ LogPosition LogView::Moved(Move move) const {
     const int x = goalX_ >= 0 ? goalX_ : ColumnX(line, at.column);
     auto toLine = [&](qsizetype target) {
         target = std::clamp<qsizetype>(target, 0, last);
-        return LogPosition{target, ColumnAt(buffer_.Line(target), x)};
+        return LogPosition{target, ColumnAt(LaidOut(target), x)};
     };
     switch (move) {
     case Move::Left:
@@ -258,7 +260,7 @@ void LogView::DeleteOrSelection(LogPosition other) {
 }
 
 void LogView::NoteWidth(qsizetype line) {
-    widest_ = std::max(widest_, ColumnX(buffer_.Line(line), buffer_.LineLength(line)));
+    widest_ = std::max(widest_, ColumnX(LaidOut(line), buffer_.LineLength(line)));
 }
 
 int LogView::TextRoom() const {
@@ -281,10 +283,16 @@ void LogView::ScrollTo(qsizetype top, int left) {
 void LogView::EnsureCursorVisible() {
     qsizetype top = std::min(top_, cursor_.line);
     top = std::max(top, cursor_.line - visibleLineCount() + 1);
-    const int x = ColumnX(buffer_.Line(cursor_.line), cursor_.column);
+    const int x = ColumnX(LaidOut(cursor_.line), cursor_.column);
     int left = std::min(left_, x);
     left = std::max(left, x - TextRoom());
     ScrollTo(top, left);
+}
+
+// What is laid out and drawn of a line: its first kShownCharacters, however long it is.
+QString LogView::LaidOut(qsizetype line) const {
+    return Cp1250ToString(buffer_.LineBytes(line),
+                          std::min(buffer_.LineLength(line), kShownCharacters));
 }
 
 int LogView::ColumnX(const QString& text, qsizetype column) const {
@@ -314,7 +322,7 @@ LogPosition LogView::PositionAt(QPoint point) const {
     const qsizetype line = std::max<qsizetype>(0, firstVisibleLine() + row);
     if (line >= buffer_.LineCount()) return buffer_.End();
     const int x = point.x() - kPadding + left_;
-    return {line, ColumnAt(buffer_.Line(line), x)};
+    return {line, ColumnAt(LaidOut(line), x)};
 }
 
 void LogView::paintEvent(QPaintEvent*) {
@@ -327,7 +335,7 @@ void LogView::paintEvent(QPaintEvent*) {
 }
 
 void LogView::PaintLine(QPainter& painter, qsizetype line, int y) {
-    const QString text = buffer_.Line(line);
+    const QString text = LaidOut(line);
     const int left = kPadding - left_;
     const int baseline = y + fontMetrics().ascent();
     auto drawText = [&] {
@@ -376,7 +384,7 @@ QVariant LogView::inputMethodQuery(Qt::InputMethodQuery query) const {
     case Qt::ImEnabled:
         return true;
     case Qt::ImCursorRectangle: {
-        const int x = kPadding - left_ + ColumnX(buffer_.Line(cursor_.line), cursor_.column);
+        const int x = kPadding - left_ + ColumnX(LaidOut(cursor_.line), cursor_.column);
         const int y = static_cast<int>(cursor_.line - top_) * LineHeight();
         return QRect(x, y, 1, LineHeight()).translated(viewport()->pos());
     }

@@ -81,6 +81,7 @@ private:
     void NoteWidth(qsizetype line);
     void RestartBlink();
 
+    QString LaidOut(qsizetype line) const;
     int LineHeight() const;
     int ColumnX(const QString& text, qsizetype column) const;
     qsizetype ColumnAt(const QString& text, int x) const;

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "tools/logfile.h"
 #include "treemodel.h"
+#include "txn/loglines.h"
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -47,7 +48,7 @@ void TForm1::VTClick() {
     if (engine_.state.Walking || !focused) return;
     engine_.state.CurrentNode = focused;
     engine_.state.CurrentRecord = &focused->record;
-    lbReg->setText(focused->record.Name().toString() + ':');
+    lbReg->setText(ShownText(focused->record.Name()) + ':');
 }
 
 void TForm1::VTColumnDblClick(const QModelIndex& index) {

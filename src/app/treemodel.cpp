@@ -1,4 +1,5 @@
 #include "treemodel.h"
+#include "txn/loglines.h"
 #include <QSize>
 
 RegisterTreeModel::RegisterTreeModel(RegisterTree& tree, QObject* parent)
@@ -57,7 +58,10 @@ QVariant RegisterTreeModel::data(const QModelIndex& index, int role) const {
     if (!node) return {};
     const RegisterNode& r = node->record;
     switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole: // drawn printable and cut short; the editor gets the whole text
+        return ShownText(index.column() == ColName      ? r.Name()
+                         : index.column() == ColAddress ? r.Address()
+                                                        : r.Value());
     case Qt::EditRole:
         return index.column() == ColName      ? r.Name().toString()
                : index.column() == ColAddress ? r.Address().toString()

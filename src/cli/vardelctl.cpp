@@ -6,6 +6,7 @@
 #include "tools/logfile.h"
 #include "tools/operator.h"
 #include "txn/engine.h"
+#include "txn/loglines.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -269,11 +270,11 @@ private:
     void List() {
         for (TreeNode* n = tree_.First(); n; n = RegisterTree::GetNext(n)) {
             const RegisterNode& r = n->record;
-            const QString line =
-                QString(2 * n->depth(), ' ') +
-                QStringList{r.Name().toString(), r.Address().toString(), r.Type().toString(),
-                            r.Count().toString(), r.Access().toString()}
-                    .join('\t');
+            const QString line = QString(2 * n->depth(), ' ') +
+                                 QStringList{PrintableText(r.Name()), PrintableText(r.Address()),
+                                             PrintableText(r.Type()), PrintableText(r.Count()),
+                                             PrintableText(r.Access())}
+                                     .join('\t');
             const QByteArray utf8 = (line + '\n').toUtf8();
             std::fwrite(utf8.constData(), 1, utf8.size(), stdout);
         }

@@ -108,8 +108,8 @@ void Monitor::Click(bool ticked, const QString& periodText, const QString& regis
     if (!ticked) return;
     const RegisterNode* r = engine_.state.CurrentRecord;
     frontend_.AppendLog(LogDateText(QDate::currentDate()) + '\t' +
-                        (r ? r->Address().toString() : QString()) + '(' +
-                        (r ? r->Name().toString() : QString()) + ')');
+                        PrintableText(r ? r->Address() : QStringView()) + '(' +
+                        PrintableText(r ? r->Name() : QStringView()) + ')');
     engine_.ReadRegister(engine_.state.CurrentNode);
 }
 

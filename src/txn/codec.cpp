@@ -1,4 +1,5 @@
 #include "codec.h"
+#include "loglines.h"
 #include "numbers.h"
 #include "regmap/cp1250.h"
 #include <bit>
@@ -106,7 +107,8 @@ QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
     int length = 0;
     while (length < count && bytes[length] != 0)
         ++length;
-    return Cp1250ToString(reinterpret_cast<const char*>(bytes), length);
+    // A device's control characters show as '?', in the tree as in the log.
+    return PrintableText(Cp1250ToString(reinterpret_cast<const char*>(bytes), length));
 }
 
 void EncodeWriteData(TxnState& state, const RegisterNode& node) {

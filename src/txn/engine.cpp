@@ -212,8 +212,10 @@ void TransactionEngine::Transact() {
         }
         RequestFrame& frame = state.frame;
         state.TxText = HexText(frame.Frame, frame.Length);
+        // Texts of the device file and of replies never bring control characters into a line.
         const QString line =
-            TransactionLine(state.LogAddressText, state.LogNameText, state.LogValueText);
+            TransactionLine(PrintableText(state.LogAddressText), PrintableText(state.LogNameText),
+                            PrintableText(state.LogValueText));
         frontend_.SetTxText(state.TxText);
         frontend_.SetRxText(QString());
         PendingLines = QStringList{line};
@@ -244,13 +246,13 @@ void TransactionEngine::OnReply() {
     const bool decoded = DecodeReply(state, tree_);
     if (decoded) {
         state.LogValueText = state.DecodedText;
-        const QString line =
-            TrimTrailingSpaces(OverlayText(state.LogValueText, PendingLines.last(), 17));
+        const QString line = TrimTrailingSpaces(
+            OverlayText(PrintableText(state.LogValueText), PendingLines.last(), 17));
         PendingLines.last() = line;
         if (frontend_.MonitorChecked()) {
             const QString value =
                 state.CurrentRecord ? state.CurrentRecord->Value().toString() : QString();
-            frontend_.AppendLog(LogTimeText(QTime::currentTime()) + '\t' + value);
+            frontend_.AppendLog(LogTimeText(QTime::currentTime()) + '\t' + PrintableText(value));
         } else {
             frontend_.AppendLog(line);
         }
@@ -305,6 +307,7 @@ void TransactionEngine::EndWalkAfterFailures() {
     const RegisterNode* r = state.CurrentNode ? &state.CurrentNode->record : nullptr;
     frontend_.AppendLog(QStringLiteral("Odczyt zatrzymany na rejestrze %1 (%2): %3 "
                                        "błędnych odpowiedzi z rzędu")
-                            .arg(r ? r->Address() : QString(), r ? r->Name() : QString())
+                            .arg(PrintableText(r ? r->Address() : QStringView()),
+                                 PrintableText(r ? r->Name() : QStringView()))
                             .arg(kWalkRetryLimit));
 }

@@ -28,3 +28,21 @@ QString TransactionLine(const QString& address, const QString& name, const QStri
     line = OverlayText(value, line, 17);
     return TrimTrailingSpaces(line);
 }
+
+namespace {
+bool IsControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+} // namespace
+
+QString PrintableText(QStringView text) {
+    QString printable = text.toString();
+    for (QChar& c : printable)
+        if (IsControl(c.unicode())) c = '?';
+    return printable;
+}
+
+QString ShownText(QStringView text) {
+    if (text.size() <= kShownCharacters) return PrintableText(text);
+    return PrintableText(text.left(kShownCharacters - 1)) + QChar(0x2026);
+}

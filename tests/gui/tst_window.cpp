@@ -1,5 +1,5 @@
-#include "app/mainwindow.h"
 #include "app/logview.h"
+#include "app/mainwindow.h"
 #include "regmap/devicefile.h"
 #include <QtTest>
 #include <QtWidgets>
@@ -158,6 +158,106 @@ private slots:
         next.close();
         QVERIFY(!QFile::exists(exe + ".log.journal"));
         QVERIFY(QFile::exists(exe + ".log"));
+    }
+
+    // Two windows in one folder: each journals its own lines, an empty close of one leaves
+    // the other's journal, and the one that closes last does not replace the log the other
+    // saved meanwhile: its own goes beside it under a dated name, and it says so.
+    void twoWindowsInOneFolder() {
+        QTemporaryDir own;
+        const QString exe = own.path() + "/vardel";
+        QList<Message> messages;
+        auto first = std::make_unique<TForm1>(exe);
+        auto second = std::make_unique<TForm1>(exe);
+        for (TForm1* w : {first.get(), second.get()})
+            w->messageSink = [&](const QString& t, bool e) { messages.append({t, e}); };
+        first->AppendLogLine("pierwsze");
+        second->AppendLogLine("drugie");
+        first->AppendLogLine("pierwsze 2");
+        auto journal = [&](const QString& name) {
+            QFile f(own.path() + '/' + name);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+        };
+        QCOMPARE(journal("vardel.log.journal"), QByteArray("pierwsze\r\npierwsze 2\r\n"));
+        QCOMPARE(journal("vardel.log.2.journal"), QByteArray("drugie\r\n"));
+        auto third = std::make_unique<TForm1>(exe); // starts while both run: recovers nothing
+        QCOMPARE(third->LogText(), QString());
+        third->close();
+        QCOMPARE(journal("vardel.log.journal"), QByteArray("pierwsze\r\npierwsze 2\r\n"));
+        second->close();
+        QCOMPARE(journal("vardel.log"), QByteArray("drugie\r\n"));
+        QVERIFY(messages.isEmpty());
+        first->close();
+        QCOMPARE(journal("vardel.log"), QByteArray("drugie\r\n"));
+        const QStringList dated = QDir(own.path()).entryList({"vardel.*-*-*_*.log"});
+        QCOMPARE(dated.size(), 1);
+        QCOMPARE(journal(dated[0]), QByteArray("pierwsze\r\npierwsze 2\r\n"));
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages[0].text.contains(dated[0]));
+        QVERIFY(QDir(own.path()).entryList({"*.journal", "*.lock"}).isEmpty());
+    }
+
+    // What the operator types into the log reaches the journal within a second.
+    void typedNotesAreJournaled() {
+        QTemporaryDir own;
+        const QString exe = own.path() + "/vardel";
+        TForm1 w(exe);
+        auto* memo = w.findChild<LogView*>("Memo1");
+        w.AppendLogLine("100  Temperatura23,50");
+        memo->setCursorPosition(memo->buffer().End());
+        QTest::keyClicks(memo, "notatka ");
+        QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, QString::fromUtf8("ł"),
+                            Qt::NoModifier);
+        auto journal = [&] {
+            QFile f(exe + ".log.journal");
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(journal(), QByteArray("100  Temperatura23,50\r\nnotatka \xB3"),
+                                  1000);
+        w.findChild<QAction*>("Wyczy1")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(journal(), QByteArray(), 1000);
+        w.close();
+    }
+
+    // A device file with a name of five million characters: the window draws a few hundred
+    // of them, so loading, clicking and typing stay quick; the record keeps the whole name.
+    void hugeNameIsDrawnShort() {
+        QTemporaryDir own;
+        RegisterTree tree;
+        TreeNode* group = tree.appendTopLevel();
+        group->record.setName("G");
+        group->states |= NodeState::HasChildren;
+        const QString huge(5000000, 'A');
+        group->appendChild()->record = {
+            huge + "\r\n300  N100:      9999", "", "203", "WORD", "1", "RW", "1"};
+        QFile file(own.path() + "/HUGE.dat");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(WriteDeviceFile(tree));
+        file.close();
+        QList<Message> messages;
+        TForm1 w(own.path() + "/vardel");
+        w.messageSink = [&](const QString& t, bool e) { messages.append({t, e}); };
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QElapsedTimer clock;
+        clock.start();
+        w.cbxDeviceSelect("HUGE.dat");
+        auto* view = w.findChild<QTreeView*>("VT");
+        view->expandAll();
+        TreeNode* reg = w.tree().topLevel()[0]->children()[0];
+        const QModelIndex at = view->model()->index(0, 0, view->model()->index(0, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(at).center());
+        QCoreApplication::processEvents();
+        w.AppendLogLine(reg->record.Name().toString()); // a log line as long as the name
+        QCoreApplication::processEvents();
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(messages.isEmpty());
+        const QString shown = view->model()->data(at).toString();
+        QVERIFY(shown.size() <= 300);
+        QVERIFY(shown.startsWith("AAAA"));
+        QVERIFY(w.lbReg->text().size() <= 301);
+        QCOMPARE(reg->record.Name().size(), huge.size() + 22);
+        w.Wyczy1Click();
     }
 
     void closeSavesTheLogOnlyWhenItHoldsLines() {

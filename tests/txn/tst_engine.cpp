@@ -333,6 +333,37 @@ private slots:
         QCOMPARE(rig.link.requests.size(), 1);
     }
 
+    // Control characters from a reply or from the device file cannot forge a log line.
+    void controlCharactersShowAsQuestionMarks_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("monitor");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("a reply with CR LF")
+            << "T" << QByteArray("ok\r\n300  N100:") << false << "30   T          ok??300  N100:";
+        QTest::newRow("a name with CR LF and TAB")
+            << "T\r\n1\tX" << QByteArray("ok") << false << "30   T??1?X     ok";
+        QTest::newRow("monitoring: its own TAB stays")
+            << "T" << QByteArray("a\tb\x7F") << true << "\ta?b?";
+    }
+    void controlCharactersShowAsQuestionMarks() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, text);
+        QFETCH(bool, monitor);
+        QFETCH(QString, line);
+        Rig rig;
+        TreeNode* reg = Add(nullptr, rig.tree, name, "30", "TEXT", "8", "RO");
+        rig.link.script = [&](const QByteArray& request) {
+            const QByteArray data = text.leftJustified(16, '\0');
+            return WithCrc(request.left(2) + char(data.size()) + data);
+        };
+        rig.ui.monitor = monitor;
+        rig.engine.ReadFromNode(reg);
+        QCOMPARE(rig.ui.log.size(), 1);
+        QVERIFY2(rig.ui.log[0].endsWith(line), qPrintable(rig.ui.log[0]));
+        QVERIFY(!reg->record.Value().contains('\n'));
+    }
+
     void monitorLine() {
         Rig rig;
         rig.ui.monitor = true;
