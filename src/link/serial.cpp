@@ -81,6 +81,8 @@ QString ListPorts() {
     return names.join(',');
 }
 
+constexpr qint64 kReadBufferBytes = 4 * kReplySize;
+
 int CompleteReplyLength(const std::uint8_t* bytes, int count) {
     if (count < 2) return 0;
     const std::uint8_t function = bytes[1];
@@ -174,6 +176,9 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     }
     // Whatever waited in the input queue was meant for someone else.
     port_.setFlowControl(QSerialPort::NoFlowControl);
+    // A line that talks between requests fills this much and no more; the rest waits in the
+    // system's queue, which the next request purges. A reply is never longer than the area.
+    port_.setReadBufferSize(kReadBufferBytes);
     SetLowLatency(static_cast<int>(port_.handle()));
     port_.clear(QSerialPort::AllDirections);
     port_.readAll();

@@ -1,9 +1,20 @@
 #include "link/serial.h"
 #include "simulator.h"
 #include <QElapsedTimer>
+#include <atomic>
+#include <fcntl.h>
 #include <modbus/modbus.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
+
+long ResidentKilobytes() {
+    QFile status("/proc/self/statm");
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    const QList<QByteArray> fields = status.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
 
 QByteArray Frame(const QByteArray& head) {
     const auto crc =
@@ -161,6 +172,57 @@ private slots:
         Opened o(sim.port());
         ReplyBuffer reply;
         QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), bytes);
+    }
+
+    // A line that talks without being asked: the link keeps only a bounded amount of it, and
+    // the next request still gets its own reply.
+    void talkativeLineKeepsMemoryFlat() {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const QString slave = QString::fromLocal8Bit(ptsname(master));
+        Opened o(slave);
+        QVERIFY(o.link.isOpen());
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        std::atomic<bool> talking{true};
+        std::atomic<long long> sent{0};
+        std::thread talker([&] {
+            const QByteArray chatter(4096, 'z');
+            while (talking) {
+                const ssize_t n = write(master, chatter.constData(), chatter.size());
+                if (n > 0)
+                    sent += n;
+                else
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        QTest::qWait(300);
+        const long before = ResidentKilobytes();
+        QTest::qWait(3000); // the window's event loop runs meanwhile, as between requests
+        const long after = ResidentKilobytes();
+        talking = false;
+        talker.join();
+        QVERIFY2(after - before < 1024, qPrintable(QString("%1 kB -> %2 kB after %3 MB sent")
+                                                       .arg(before)
+                                                       .arg(after)
+                                                       .arg(sent / 1000000)));
+        // The master now answers the next request properly.
+        std::thread answer([&] {
+            char request[8];
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) & ~O_NONBLOCK);
+            int got = 0;
+            while (got < 8) {
+                const ssize_t n = read(master, request + got, 8 - got);
+                if (n <= 0) return;
+                got += int(n);
+            }
+            const QByteArray reply = Frame(QByteArray::fromHex("F704020007"));
+            write(master, reply.constData(), reply.size());
+        });
+        ReplyBuffer reply;
+        const QByteArray got = o.Ask(QByteArray::fromHex("F70400040001"), reply);
+        answer.join();
+        close(master);
+        QCOMPARE(got, Frame(QByteArray::fromHex("F704020007")));
     }
 
     void openIsExclusive() {
