@@ -313,6 +313,7 @@ void TForm1::WireTools() {
             [this] { Guarded([this] { cbMonitorClick(); }); });
     connect(&monitor_.Timer1, &QTimer::timeout, this,
             [this] { Guarded([this] { Timer1Timer(); }); });
+    monitor_.onStopped = [this] { cbMonitor->setChecked(false); };
 }
 
 void TForm1::cbMonitorClick() {

@@ -4,6 +4,7 @@
 #include "regmap/error.h"
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <cstdio>
 
@@ -18,6 +19,10 @@ int Usage() {
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw AppError(
+            QStringLiteral("Cannot open file \"%1\". nie jest zwykłym plikiem").arg(path));
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
     return file.readAll();

@@ -235,7 +235,8 @@ private:
         QEventLoop loop;
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            if (error_ || console_.validReplies - validBefore >= count ||
+            if (error_ || !monitor_.Timer1.isActive() ||
+                console_.validReplies - validBefore >= count ||
                 console_.ended - endedBefore >= 2 * count + 5)
                 loop.quit();
         });
@@ -257,10 +258,8 @@ private:
                                           "jest niemożliwa"));
         OpenOnce();
         mean_.clear();
-        calibration_.Start(range, countText);
-        if (calibration_.Calibrating) {
+        if (!calibration_.Start(range, countText)) {
             Console::Err(QStringLiteral("Kalibracja nie została ukończona: brak odpowiedzi"));
-            calibration_.Abandon();
             incomplete = true;
             return;
         }

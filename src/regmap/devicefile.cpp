@@ -476,8 +476,13 @@ int LoadDeviceFile(const QString& path, RegisterTree& tree) {
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     QFile file(fullPath);
     QString reason;
-    if (QFileInfo(fullPath).isDir())
+    const QFileInfo info(fullPath);
+    // Only a regular file is read: a pipe would block the window for ever, a device such as
+    // /dev/zero never ends.
+    if (info.isDir())
         reason = QString::fromLocal8Bit(std::strerror(EISDIR));
+    else if (info.exists() && !info.isFile())
+        reason = QStringLiteral("nie jest zwykłym plikiem");
     else if (!file.open(QIODevice::ReadOnly))
         reason = file.errorString();
     if (!reason.isEmpty())

@@ -43,27 +43,36 @@ QString FormatCalibrationError(float error) {
 Calibration::Calibration(TransactionEngine& engine, RegisterTree& tree, Frontend& frontend)
     : engine_(engine), tree_(tree), frontend_(frontend) {}
 
-void Calibration::Start(const QString& range, const QString& countText) {
+bool Calibration::Start(const QString& range, const QString& countText) {
     frontend_.AppendLog(QString());
     frontend_.AppendLog(QStringLiteral("kalibracja ") + range + QStringLiteral(" ... "));
     SampleList.clear();
+    finished_ = false;
     Calibrating = true;
     SamplesLeft = ParseInteger(countText);
     engine_.state.CurrentNode = tree_.FindNodeByName(QStringLiteral("R0"));
+    sampleNode_ = engine_.state.CurrentNode;
     engine_.ReadRegister(engine_.state.CurrentNode);
+    // The whole run has gone by now, unless a sample read got no reply. Then it ends here:
+    // no later read, of whatever register, may complete it.
+    if (!Calibrating) return finished_;
+    Abandon();
+    frontend_.AppendLog(QStringLiteral("kalibracja przerwana"));
+    return false;
 }
 
 bool Calibration::TakeNext() {
     if (SamplesLeft <= 0 || !Calibrating) return false;
-    const RegisterNode* record = engine_.state.CurrentRecord;
-    SampleList << (record ? record->Value().toString() : QString());
+    if (engine_.AnsweredNode() != sampleNode_) return false; // another register's read
+    SampleList << sampleNode_->record.Value().toString();
     --SamplesLeft;
     if (SamplesLeft == 0) {
         Calibrating = false; // before the result, so a failure there leaves the tool idle
+        finished_ = true;
         ShowCalibrationResult();
     } else {
         frontend_.Pause(kSamplePauseMs);
-        engine_.ReadRegister(engine_.state.CurrentNode);
+        engine_.ReadRegister(sampleNode_);
     }
     return true;
 }
@@ -114,7 +123,18 @@ void Monitor::Click(bool ticked, const QString& periodText, const QString& regis
 }
 
 void Monitor::Tick() {
-    engine_.ReadRegister(engine_.state.CurrentNode);
+    if (engine_.LinkOpen()) {
+        engine_.ReadRegister(engine_.state.CurrentNode);
+        return;
+    }
+    // Without a port every tick would bring its box back: monitoring ends at the first.
+    Timer1.stop();
+    if (onStopped) onStopped();
+    frontend_.AppendLog(QStringLiteral("monitorowanie wyłączone"));
+    if (engine_.state.CurrentNode)
+        engine_.ReadRegister(engine_.state.CurrentNode); // "brak połączenia !"
+    else
+        frontend_.ShowMessage(QStringLiteral("brak połączenia !"));
 }
 
 void SendReset(TransactionEngine& engine) {

@@ -26,7 +26,9 @@ public:
     // Receives the mean for the result field.
     std::function<void(const QString&)> setResult;
 
-    void Start(const QString& range, const QString& countText);
+    // Runs the whole calibration. False when it ended early: stopped, or a sample read that
+    // got no reply (the port lost, say), which ends the run with a short log line.
+    bool Start(const QString& range, const QString& countText);
     // Stores the value text into the range's register, exactly as given.
     void Store(const QString& range, const QString& valueText);
     void ShowCalibrationResult();
@@ -38,6 +40,9 @@ private:
     TransactionEngine& engine_;
     RegisterTree& tree_;
     Frontend& frontend_;
+    // The register sampled; only its own replies are samples.
+    TreeNode* sampleNode_ = nullptr;
+    bool finished_ = false; // the last sample was taken
 };
 
 constexpr int kMinimumPeriodMs = 100;
@@ -49,6 +54,8 @@ public:
 
     // Its ticks call Tick; the owner connects them inside its error handling.
     QTimer Timer1;
+    // Called when a tick finds the port closed and switches monitoring off.
+    std::function<void()> onStopped;
 
     // After the check box changed its state.
     void Click(bool ticked, const QString& periodText, const QString& registerLabel);

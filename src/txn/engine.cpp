@@ -107,6 +107,8 @@ void TransactionEngine::ForgetNodes() {
     state.HighlightNode = nullptr;
     state.Walking = false;
     failuresInRow_ = 0;
+    requestNode_ = nullptr;
+    answered_ = {};
 }
 
 int TransactionEngine::NodeAccess(const TreeNode* node) {
@@ -151,6 +153,7 @@ void TransactionEngine::ReadRegisterStep(TreeNode* node) {
     state.LogNameText = node->record.Name().toString();
     state.LogAddressText = node->record.Address().toString();
     BuildReadRequest(state, node->record, frontend_.SlaveText());
+    requestNode_ = node;
     Transact();
 }
 
@@ -178,6 +181,7 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     state.LogAddressText = r.Address().toString();
     state.LogNameText = r.Name().toString() + ':';
     state.LogValueText = state.PendingWriteText; // the value as the request carries it
+    requestNode_ = node;
     Transact();
 }
 
@@ -200,7 +204,9 @@ void TransactionEngine::WriteIfWritableStep(TreeNode* node) {
 
 void TransactionEngine::SendDiagnostic(const QString& subFunction, const QString& data) {
     Entry([&] {
-        if (BuildDiagnosticRequest(state, frontend_.SlaveText(), subFunction, data)) Transact();
+        if (!BuildDiagnosticRequest(state, frontend_.SlaveText(), subFunction, data)) return;
+        requestNode_ = nullptr;
+        Transact();
     });
 }
 
@@ -259,7 +265,7 @@ void TransactionEngine::OnReply() {
         frontend_.StartRepaintTimer();
     }
     frontend_.TransactionEnded(OutcomeOfAcceptedReply(decoded, state.reply));
-    const Answered answered{state.frame.FunctionCode(), state.LastReplyOk};
+    const Answered answered{state.frame.FunctionCode(), state.LastReplyOk, requestNode_};
     LetEventsRun();
     answered_ = answered;
     Dispatch(MSG_NEXT);
@@ -269,14 +275,14 @@ void TransactionEngine::OnCrcError() {
     state.LastReplyOk = false;
     frontend_.TransactionEnded({refusedBy_});
     refusedBy_ = ReplyOutcome::BadCrc;
-    answered_ = {state.frame.FunctionCode(), false};
+    answered_ = {state.frame.FunctionCode(), false, requestNode_};
     Dispatch(MSG_NEXT);
 }
 
 void TransactionEngine::OnNoReply() {
     state.LastReplyOk = false;
     state.DecodedText.clear();
-    answered_ = {state.frame.FunctionCode(), false};
+    answered_ = {state.frame.FunctionCode(), false, requestNode_};
     Dispatch(MSG_NEXT);
 }
 

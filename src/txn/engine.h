@@ -75,6 +75,11 @@ public:
     void OnCrcError();
     void Dispatch(CycleMessage message);
 
+    bool LinkOpen() const { return link_.isOpen(); }
+    // The register of the request whose reply the current MSG_NEXT continues from; none for
+    // a diagnostic.
+    const TreeNode* AnsweredNode() const { return answered_.node; }
+
     // A job is running (possibly waiting in a modal box or in the events it lets run).
     bool Busy() const { return !frames_.empty(); }
     // Ends every running job after its current request.
@@ -115,5 +120,8 @@ private:
     struct Answered {
         std::uint8_t function = 0;
         bool ok = false;
+        const TreeNode* node = nullptr;
     } answered_;
+    // The register that the request in the frame reads or writes.
+    const TreeNode* requestNode_ = nullptr;
 };

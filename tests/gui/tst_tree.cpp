@@ -428,6 +428,21 @@ private slots:
         QVERIFY(!w->engine().state.Walking);
     }
 
+    // The port goes while monitoring: one box, and monitoring is off, its box unticked.
+    void monitoringWithoutAPortEndsAtTheFirstBox() {
+        Connect();
+        Click(Node("Wersja"));
+        w->ePeriod->setText("100");
+        w->cbMonitor->click();
+        QVERIFY(w->monitor().Timer1.isActive());
+        w->Disconnect();
+        QTest::qWait(500);
+        QVERIFY(!w->cbMonitor->isChecked());
+        QVERIFY(!w->monitor().Timer1.isActive());
+        QCOMPARE(boxes, QStringList{QString::fromUtf8("brak połączenia !")});
+        QVERIFY(w->LogText().endsWith(QString::fromUtf8("monitorowanie wyłączone\n")));
+    }
+
     void logMenu() {
         w->AppendLogLine("a");
         w->AppendLogLine("");

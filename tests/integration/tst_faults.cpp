@@ -120,8 +120,9 @@ private slots:
             QVERIFY(!b.ui.messages.isEmpty());
             QVERIFY(b.ui.messages.first().contains(QString::fromUtf8("brak połączenia")));
         } else {
-            b.calibration.Start("100R", "50");
-            QVERIFY(b.calibration.Calibrating); // waiting for a reply that cannot come
+            QVERIFY(!b.calibration.Start("100R", "50"));
+            QVERIFY(!b.calibration.Calibrating); // ended: no later read completes it
+            QCOMPARE(b.ui.log.last(), QStringLiteral("kalibracja przerwana"));
         }
         QVERIFY(t.elapsed() < 3000);
         QCOMPARE(lost, 1);

@@ -1,6 +1,8 @@
 #include "regmap/cp1250.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
 #include <algorithm>
 #include <vector>
@@ -357,6 +359,31 @@ private slots:
         RegisterTree tree;
         QCOMPARE(LoadError(Header(2) + Bytes().u32(1).b + node, tree), QString());
         QCOMPARE(tree.FindNodeByName("leaf")->depth(), 999);
+    }
+
+    // A pipe or a device named *.dat fails at once instead of blocking or filling memory.
+    void onlyRegularFilesAreRead_data() {
+        QTest::addColumn<QStringList>("make");
+        QTest::newRow("pipe") << QStringList{"mkfifo"};
+        QTest::newRow("link to /dev/zero") << QStringList{"ln", "-s", "/dev/zero"};
+    }
+    void onlyRegularFilesAreRead() {
+        QFETCH(QStringList, make);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/special.dat";
+        QCOMPARE(QProcess::execute(make[0], make.mid(1) << path), 0);
+        RegisterTree tree;
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            LoadDeviceFile(path, tree);
+            QFAIL("no error");
+        } catch (const AppError& e) {
+            QCOMPARE(
+                e.message(),
+                QString::fromUtf8("Cannot open file \"%1\". nie jest zwykłym plikiem").arg(path));
+        }
+        QVERIFY(clock.elapsed() < 1000);
     }
 
     void openErrors() {

@@ -100,10 +100,12 @@ private slots:
     void counterOfZeroTakesNoSample() {
         Rig rig;
         rig.samples = {5};
-        rig.calibration.Start("100R", "0");
-        QVERIFY(rig.calibration.Calibrating);
+        QVERIFY(!rig.calibration.Start("100R", "0"));
+        QVERIFY(!rig.calibration.Calibrating);
         QCOMPARE(rig.link.requests.size(), 1);
-        QCOMPARE(rig.ui.log.size(), 3); // start lines and the read's own line
+        // start lines, the read's own line, and the end without a result
+        QCOMPARE(rig.ui.log.size(), 4);
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("kalibracja przerwana"));
     }
 
     void badCounterAfterTheStartLines() {
@@ -114,13 +116,46 @@ private slots:
         QVERIFY(rig.link.requests.isEmpty());
     }
 
-    void noR0WaitsWithoutReading() {
+    void noR0EndsWithoutReading() {
         Rig rig;
         rig.r0->record.setName("r0");
-        rig.calibration.Start("100R", "4");
+        QVERIFY(!rig.calibration.Start("100R", "4"));
         QVERIFY(rig.link.requests.isEmpty());
-        QVERIFY(rig.calibration.Calibrating);
-        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QVERIFY(!rig.calibration.Calibrating);
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("kalibracja przerwana"));
+    }
+
+    // A sample read without a reply ends the run; a later read of another register is an
+    // ordinary read, never one of its samples.
+    void cutOffRunTakesNoOtherReads() {
+        Rig rig;
+        rig.samples = {100, 101, 102};
+        rig.link.script = [&, script = rig.link.script](const QByteArray& request) {
+            if (request[1] == 3) return Answer(request, {7});
+            return rig.link.requests.size() == 3 ? QByteArray() : script(request);
+        };
+        QVERIFY(!rig.calibration.Start("100R", "20"));
+        QVERIFY(!rig.calibration.Calibrating);
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("kalibracja przerwana"));
+        rig.engine.ReadFromNode(rig.n100);
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("300  N100       7"));
+        QCOMPARE(rig.result, QStringLiteral("8"));
+        QCOMPARE(rig.calibration.SampleList, (QStringList{"100", "101"}));
+    }
+
+    // A read of another register while the run lets events run is not a sample either.
+    void nestedReadIsNotASample() {
+        Rig rig;
+        rig.samples = {10, 20, 30};
+        bool done = false;
+        rig.ui.events = [&] {
+            if (done) return;
+            done = true;
+            rig.engine.ReadFromNode(rig.n100);
+        };
+        QVERIFY(rig.calibration.Start("100R", "3"));
+        QCOMPARE(rig.calibration.SampleList, (QStringList{"10", "20", "30"}));
+        QCOMPARE(rig.result, QStringLiteral("20"));
     }
 
     void stopEndsARunWithoutResult() {
@@ -225,6 +260,24 @@ private slots:
         monitor.Click(false, period, label);
         QVERIFY(!monitor.Timer1.isActive());
         QCOMPARE(rig.ui.log.last(), QString());
+    }
+
+    // A tick that finds the port closed shows its one box and switches monitoring off.
+    void tickWithoutAPortSwitchesMonitoringOff() {
+        Rig rig;
+        Monitor monitor(rig.engine, rig.ui);
+        int stopped = 0;
+        monitor.onStopped = [&] { ++stopped; };
+        QObject::connect(&monitor.Timer1, &QTimer::timeout, [&] { monitor.Tick(); });
+        rig.engine.state.CurrentNode = rig.r0;
+        rig.engine.state.CurrentRecord = &rig.r0->record;
+        monitor.Click(true, "100", "R0:");
+        rig.link.open = false;
+        QTest::qWait(450);
+        QVERIFY(!monitor.Timer1.isActive());
+        QCOMPARE(stopped, 1);
+        QCOMPARE(rig.ui.messages, QStringList{QString::fromUtf8("brak połączenia !")});
+        QCOMPARE(rig.ui.log.last(), QString::fromUtf8("monitorowanie wyłączone"));
     }
 
     void untickingWithABadPeriodKeepsTheTimer() {
