@@ -1,7 +1,8 @@
 #include "devicejson.h"
+#include "json.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
-#include <QJsonArray>
+#include <string>
 
 namespace {
 
@@ -9,62 +10,130 @@ namespace {
 const char* const kTextKeys[RegisterNode::kFields] = {"name",  "note",   "address", "type",
                                                       "count", "access", "value"};
 
-QJsonObject NodeToJson(const TreeNode& node) {
-    QJsonObject object;
-    for (int f = 0; f < RegisterNode::kFields; ++f)
-        object[kTextKeys[f]] = node.record.text(RegisterNode::Field(f)).toString();
-    object["states"] = node.states;
-    object["height"] = node.height;
-    object["alignment"] = node.alignment;
-    object["checkState"] = node.checkState;
-    object["checkKind"] = node.checkKind;
-    QJsonArray children;
-    for (const TreeNode* child : node.children())
-        children.append(NodeToJson(*child));
-    object["children"] = children;
-    return object;
+std::string Decimal(int number) {
+    return QByteArray::number(number).toStdString();
 }
 
-int Number(const QJsonObject& object, const char* key, int fallback, int maximum) {
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (value.isUndefined()) return fallback;
-    const double number = value.toDouble(-1);
-    if (!value.isDouble() || number < 0 || number > maximum || number != int(number))
+class TreeWriter {
+public:
+    explicit TreeWriter(const std::function<void(std::string_view)>& sink) : sink_(sink) {}
+
+    void Node(const TreeNode& node, int depth) {
+        const std::string indent(2 * depth + 2, ' ');
+        out_ += indent + "{";
+        for (int f = 0; f < RegisterNode::kFields; ++f) {
+            out_ += f == 0 ? "\"" : ", \"";
+            out_ += kTextKeys[f];
+            out_ += "\": ";
+            AppendJsonString(out_, node.record.text(RegisterNode::Field(f)));
+        }
+        out_ += ", \"states\": " + Decimal(node.states);
+        out_ += ", \"height\": " + Decimal(node.height);
+        out_ += ", \"alignment\": " + Decimal(node.alignment);
+        out_ += ", \"checkState\": " + Decimal(node.checkState);
+        out_ += ", \"checkKind\": " + Decimal(node.checkKind);
+        out_ += ", \"children\": [";
+        if (!node.children().empty()) {
+            out_ += '\n';
+            List(node.children(), depth + 1);
+            out_ += indent;
+        }
+        out_ += "]}";
+        Flush();
+    }
+
+    template <typename Nodes> void List(const Nodes& nodes, int depth) {
+        bool first = true;
+        for (const auto& child : nodes) {
+            if (!first) out_ += ",\n";
+            first = false;
+            Node(*child, depth);
+        }
+        out_ += '\n';
+    }
+
+    void Text(std::string_view text) { out_ += text; }
+    void Flush() {
+        if (out_.size() < 65536) return;
+        sink_(out_);
+        out_.clear();
+    }
+    void Finish() {
+        sink_(out_);
+        out_.clear();
+    }
+
+private:
+    const std::function<void(std::string_view)>& sink_;
+    std::string out_;
+};
+
+int Number(const JsonValue& object, const char* key, int fallback, int maximum) {
+    const JsonValue* value = object.member(QLatin1StringView(key));
+    if (!value) return fallback;
+    const double number = value->number;
+    if (value->kind != JsonValue::Kind::Number || number < 0 || number > maximum ||
+        number != static_cast<int>(number))
         throw AppError(QStringLiteral("\"%1\" must be a whole number from 0 to %2")
                            .arg(QLatin1String(key))
                            .arg(maximum));
     return static_cast<int>(number);
 }
 
-void NodeFromJson(const QJsonValue& value, TreeNode& node, int depth) {
-    if (!value.isObject()) throw AppError(QStringLiteral("a node must be a JSON object"));
+const std::vector<JsonValue>& Children(const JsonValue& object) {
+    static const std::vector<JsonValue> none;
+    const JsonValue* children = object.member(QLatin1StringView("children"));
+    return children && children->kind == JsonValue::Kind::Array ? children->items : none;
+}
+
+void NodeFromJson(const JsonValue& object, TreeNode& node, int depth) {
+    if (object.kind != JsonValue::Kind::Object)
+        throw AppError(QStringLiteral("a node must be a JSON object"));
     if (depth > kMaxTreeDepth) throw AppError(QStringLiteral("the tree is nested too deeply"));
-    const QJsonObject object = value.toObject();
-    for (int f = 0; f < RegisterNode::kFields; ++f)
-        node.record.setText(RegisterNode::Field(f), object.value(kTextKeys[f]).toString());
-    const QJsonArray children = object.value("children").toArray();
+    for (int f = 0; f < RegisterNode::kFields; ++f) {
+        const JsonValue* text = object.member(QLatin1StringView(kTextKeys[f]));
+        node.record.setText(RegisterNode::Field(f), text && text->kind == JsonValue::Kind::String
+                                                        ? text->string
+                                                        : QString());
+    }
+    const std::vector<JsonValue>& children = Children(object);
     const int defaultStates = NodeState::Initialized | NodeState::Visible |
-                              (children.isEmpty() ? 0 : NodeState::HasChildren);
+                              (children.empty() ? 0 : NodeState::HasChildren);
     node.states = static_cast<std::uint16_t>(Number(object, "states", defaultStates, 0xFFFF));
     node.height = static_cast<std::uint16_t>(Number(object, "height", 18, 0xFFFF));
     node.alignment = static_cast<std::uint8_t>(Number(object, "alignment", 0, 255));
     node.checkState = static_cast<std::uint8_t>(Number(object, "checkState", 0, 255));
     node.checkKind = static_cast<std::uint8_t>(Number(object, "checkKind", 0, 255));
-    for (const QJsonValue& child : children)
+    for (const JsonValue& child : children)
         NodeFromJson(child, *node.appendChild(), depth + 1);
 }
 
 } // namespace
 
-QJsonObject TreeToJson(const RegisterTree& tree, int version) {
-    QJsonArray nodes;
-    for (const auto& node : tree.topLevel())
-        nodes.append(NodeToJson(*node));
-    return QJsonObject{{"version", version}, {"nodes", nodes}};
+void WriteTreeJson(const RegisterTree& tree, int version,
+                   const std::function<void(std::string_view)>& sink) {
+    TreeWriter writer(sink);
+    writer.Text("{\"version\": " + Decimal(version) + ", \"nodes\": [\n");
+    writer.List(tree.topLevel(), 0);
+    writer.Text("]}\n");
+    writer.Finish();
 }
 
-void TreeFromJson(const QJsonObject& document, RegisterTree& tree) {
+QByteArray TreeToJson(const RegisterTree& tree, int version) {
+    QByteArray json;
+    WriteTreeJson(tree, version,
+                  [&](std::string_view piece) { json.append(piece.data(), piece.size()); });
+    return json;
+}
+
+void TreeFromJson(const QByteArray& json, RegisterTree& tree) {
+    // Each level of the tree is an object and its children's array.
+    const JsonValue document = ParseJson(json, 2 * kMaxTreeDepth + 4);
+    if (document.kind != JsonValue::Kind::Object)
+        throw AppError(QStringLiteral("not a JSON object"));
     tree.clear();
-    for (const QJsonValue& node : document.value("nodes").toArray())
+    const JsonValue* nodes = document.member(QLatin1StringView("nodes"));
+    if (!nodes || nodes->kind != JsonValue::Kind::Array) return;
+    for (const JsonValue& node : nodes->items)
         NodeFromJson(node, *tree.appendTopLevel(), 0);
 }

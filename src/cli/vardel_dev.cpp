@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -31,20 +33,26 @@ QByteArray ReadAll(const QString& path) {
 int Dump(const QString& path) {
     RegisterTree tree;
     const int version = LoadDeviceFile(path, tree);
-    std::fputs(QJsonDocument(TreeToJson(tree, version)).toJson().constData(), stdout);
+    WriteTreeJson(tree, version, [](std::string_view piece) {
+        std::fwrite(piece.data(), 1, piece.size(), stdout);
+    });
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        throw AppError(QStringLiteral("Cannot write the JSON: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(errno))));
     return 0;
 }
 
 int Build(const QString& input, const QString& output) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(ReadAll(input), &error);
-    if (!document.isObject())
-        throw AppError(QStringLiteral("%1: not a JSON object: %2").arg(input, error.errorString()));
     RegisterTree tree;
-    TreeFromJson(document.object(), tree);
+    try {
+        TreeFromJson(ReadAll(input), tree);
+    } catch (const AppError& e) {
+        throw AppError(input + QStringLiteral(": ") + e.message());
+    }
     QFile file(output);
     const QByteArray bytes = WriteDeviceFile(tree);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.flush())
         throw AppError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(output, file.errorString()));
     return 0;
@@ -62,6 +70,9 @@ int main(int argc, char* argv[]) {
         return Usage();
     } catch (const AppError& e) {
         std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fputs("vardel-dev: not enough memory for this file\n", stderr);
         return 1;
     }
 }

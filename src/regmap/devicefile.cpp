@@ -406,7 +406,8 @@ void WriteTaggedText(Writer& out, QStringView text) {
         return;
     }
     const QByteArray utf8 = text.toUtf8();
-    if (utf8.size() < 2 * text.size()) {
+    // UTF-8 only when it holds the text exactly: a lone surrogate needs the wide form.
+    if (utf8.size() < 2 * text.size() && text.isValidUtf16()) {
         out.u8(0x14);
         out.u32(static_cast<std::uint32_t>(utf8.size()));
         out.bytes.append(utf8);
