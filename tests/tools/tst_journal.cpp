@@ -1,3 +1,4 @@
+#include "smalldisk.h"
 #include "tools/journal.h"
 #include "tools/logfile.h"
 #include <QtTest>
@@ -88,15 +89,8 @@ private slots:
     }
 
     void fullDiskIsReportedOnce() {
-        QTemporaryDir dir;
-        QProcess mount;
-        mount.start("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", dir.path()});
-        if (!mount.waitForFinished(5000) || mount.exitCode() != 0)
-            QSKIP("mounting a small tmpfs needs root");
-        struct Unmount {
-            QString path;
-            ~Unmount() { QProcess::execute("umount", {path}); }
-        } unmount{dir.path()};
+        const SmallDisk dir("16k");
+        if (!dir.mounted()) QSKIP("mounting a small tmpfs needs root");
         LogJournal journal;
         journal.Open(dir.path() + "/vardel.log");
         int failures = 0;

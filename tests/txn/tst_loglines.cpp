@@ -1,4 +1,5 @@
 #include "regmap/error.h"
+#include "smalldisk.h"
 #include "tools/logfile.h"
 #include "txn/loglines.h"
 #include <QtTest>
@@ -94,15 +95,8 @@ private slots:
     void fullDiskKeepsTheEarlierLog() {
         QFETCH(int, lineLength);
         QFETCH(bool, fillFirst);
-        QTemporaryDir dir;
-        QProcess mount;
-        mount.start("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", dir.path()});
-        if (!mount.waitForFinished(5000) || mount.exitCode() != 0)
-            QSKIP("mounting a small tmpfs needs root");
-        struct Unmount {
-            QString path;
-            ~Unmount() { QProcess::execute("umount", {path}); }
-        } unmount{dir.path()};
+        const SmallDisk dir("64k");
+        if (!dir.mounted()) QSKIP("mounting a small tmpfs needs root");
         const QString path = dir.path() + "/vardel.log";
         SaveLogFile(path, "dobry\n");
         if (fillFirst) {
