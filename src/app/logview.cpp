@@ -49,13 +49,14 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
 void LogView::AppendLine(const QString& line) {
     const LogPosition end = buffer_.End();
     const bool followEnd = firstVisibleLine() + visibleLineCount() >= buffer_.LineCount();
-    const bool cursorAtEnd = cursor_ == end, anchorAtEnd = anchor_ == end;
+    const bool caretAtEnd = !hasSelection() && cursor_ == end;
     buffer_.Insert(end, line);
     const LogPosition newEnd = buffer_.Insert(buffer_.End(), u"\n");
     NoteWidth(end.line);
-    if (cursorAtEnd) cursor_ = newEnd;
-    if (anchorAtEnd) anchor_ = newEnd;
-    if (followEnd) ScrollTo(MaxTop(), left_);
+    // A caret at the end moves on with it; a selection keeps its ends, so an appended line
+    // is never part of it.
+    if (caretAtEnd) cursor_ = anchor_ = newEnd;
+    if (followEnd) ScrollTo(MaxTop(), 0); // the newest line from its start
     viewport()->update();
 }
 

@@ -29,6 +29,7 @@ public:
     LogPosition cursorPosition() const { return cursor_; }
     void setCursorPosition(LogPosition at, bool keepAnchor = false);
     qsizetype firstVisibleLine() const;
+    int horizontalOffset() const { return left_; } // pixels scrolled to the right
     qsizetype visibleLineCount() const;
     int tabStopDistance() const;
 

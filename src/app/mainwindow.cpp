@@ -165,7 +165,11 @@ void TForm1::BuildConnectionGroup(QWidget* column) {
     connect(ComCBox, &QComboBox::activated, this, [this] { ComCBoxSelect(); });
     // Enter in the editable box chooses what was typed: virtual ports, /dev/serial/by-id.
     connect(ComCBox->lineEdit(), &QLineEdit::returnPressed, this, [this] { ComCBoxSelect(); });
-    link_.onLost = [this] { SetIndicator(kRed, link_.failureReason); };
+    link_.onLost = [this] {
+        SetIndicator(kRed, link_.failureReason);
+        AppendLogLine(QStringLiteral("Port utracony:"));
+        AppendLogLine(link_.failureReason);
+    };
 }
 
 void TForm1::BuildDeviceGroup(QWidget* column) {
@@ -279,8 +283,10 @@ void TForm1::StartJournal() {
     logStampAtStart_ = LogFileStamp(log);
     const QStringList recovered = LogJournal::Recover(log, QDateTime::currentDateTime());
     journal_.Open(log);
-    for (const QString& path : recovered)
-        AppendLogLine(QStringLiteral("Odzyskano dziennik poprzedniego uruchomienia: %1").arg(path));
+    for (const QString& path : recovered) { // the log shows 28 characters: the name below
+        AppendLogLine(QStringLiteral("Odzyskano dziennik:"));
+        AppendLogLine(QFileInfo(path).fileName());
+    }
     journalRewrite_.setSingleShot(true);
     journalRewrite_.setInterval(500);
     connect(&journalRewrite_, &QTimer::timeout, this, [this] { RewriteJournal(); });
@@ -290,13 +296,17 @@ void TForm1::StartJournal() {
 }
 
 void TForm1::JournalLine(const QString& line) {
-    if (!journal_.Append(line))
-        Memo1->AppendLine(QStringLiteral("Dziennik wyłączony: %1").arg(journal_.failure()));
+    if (!journal_.Append(line)) JournalFailed();
 }
 
 void TForm1::RewriteJournal() {
-    if (!journal_.Rewrite(LogText()))
-        Memo1->AppendLine(QStringLiteral("Dziennik wyłączony: %1").arg(journal_.failure()));
+    if (!journal_.Rewrite(LogText())) JournalFailed();
+}
+
+// Said once, in the log only: the journal is what failed.
+void TForm1::JournalFailed() {
+    Memo1->AppendLine(QStringLiteral("Dziennik wyłączony:"));
+    Memo1->AppendLine(journal_.failure());
 }
 
 void TForm1::WireTools() {
@@ -402,7 +412,9 @@ void TForm1::cbxDeviceSelect(const QString& name) {
     }
     Guarded([&] {
         engine_.ForgetNodes();
+        lbReg->clear(); // no register of the old tree stays named
         ++loadGeneration_;
+        checkPending_ = false;
         RepaintTimer.stop();
         model_->resetAround([&] { LoadDeviceFile(directory_ + '/' + name, tree_); });
         loadedName_ = name;
@@ -461,6 +473,11 @@ void TForm1::Disconnect() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    // A device name typed into "Typ:" is not loaded by Enter: only choosing from the list acts.
+    if (event->type() == QEvent::KeyPress && watched == cbxDevice->lineEdit()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && engine_.Busy()) {
         engine_.RequestStop(); // Esc ends the running job after its current request
@@ -477,7 +494,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::closeEvent(QCloseEvent* event) {
     if (engine_.Busy()) { // end the job at its next step, then close
         closeAfterJob_ = true;
-        engine_.RequestStop();
+        engine_.RequestStop(false);
         event->ignore();
         return;
     }

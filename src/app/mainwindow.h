@@ -109,6 +109,7 @@ private:
     void StartJournal();
     void JournalLine(const QString& line);
     void RewriteJournal();
+    void JournalFailed();
     QString SaveAtClose(const QString& text);
     void ApplyCheckState(TreeNode* node, CheckState state);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
@@ -134,6 +135,7 @@ private:
     int loadGeneration_ = 0;
     bool closed_ = false;
     bool closeAfterJob_ = false;
+    bool checkPending_ = false; // a check mark's rule waits to run before its click's
 
 public:
     // Controls, named as the layout tables name them.

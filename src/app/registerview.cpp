@@ -74,7 +74,12 @@ void RegisterStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* 
 
 void RegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
-    QStyledItemDelegate::paint(painter, option, index);
+    // The colour rules hold on the selected row too: its text keeps the rule's colour on the
+    // selection's background instead of turning white.
+    QStyleOptionViewItem shown = option;
+    const QVariant rule = index.data(Qt::ForegroundRole);
+    if (rule.isValid()) shown.palette.setColor(QPalette::HighlightedText, rule.value<QColor>());
+    QStyledItemDelegate::paint(painter, shown, index);
     painter->save();
     painter->setPen(option.palette.color(QPalette::Mid)); // vertical grid lines only
     painter->drawLine(option.rect.topRight(), option.rect.bottomRight());

@@ -26,9 +26,19 @@ void TForm1::WireTree() {
         Later([this, node] { VTEdited(node); });
     };
     model_->onChecking = [this](TreeNode* node, CheckState proposed) {
-        Later([this, node, proposed] { VTChecking(node, proposed); });
+        checkPending_ = true;
+        Later([this, node, proposed] {
+            checkPending_ = false;
+            VTChecking(node, proposed);
+        });
     };
-    connect(VT, &QTreeView::clicked, this, [this] { Guarded([this] { VTClick(); }); });
+    // A click on a check mark runs the check rule first, then the click rule.
+    connect(VT, &QTreeView::clicked, this, [this] {
+        if (checkPending_)
+            Later([this] { VTClick(); });
+        else
+            Guarded([this] { VTClick(); });
+    });
     connect(VT, &QTreeView::doubleClicked, this,
             [this](const QModelIndex& index) { Guarded([&] { VTColumnDblClick(index); }); });
     connect(VT, &QTreeView::expanded, this,

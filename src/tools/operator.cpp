@@ -77,9 +77,11 @@ bool Calibration::TakeNext() {
     return true;
 }
 
-void Calibration::Abandon() {
+bool Calibration::Abandon() {
+    const bool running = Calibrating;
     Calibrating = false;
     SamplesLeft = 0;
+    return running;
 }
 
 void Calibration::ShowCalibrationResult() {

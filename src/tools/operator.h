@@ -34,7 +34,7 @@ public:
     void ShowCalibrationResult();
 
     bool TakeNext() override;
-    void Abandon() override;
+    bool Abandon() override;
 
 private:
     TransactionEngine& engine_;

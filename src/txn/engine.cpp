@@ -43,8 +43,11 @@ void TransactionEngine::RunPending(JobFrame& frame) {
         const CycleMessage message = frame.pending;
         frame.pending = CycleMessage(0);
         if (message == MSG_NEXT && stopRequested_) {
-            if (continuation_) continuation_->Abandon();
+            const bool walking = state.Walking;
+            const bool running = continuation_ && continuation_->Abandon();
             state.Walking = false; // the operator gave the walk up: clicks work again
+            if ((walking || running) && announceStop_)
+                frontend_.AppendLog(QStringLiteral("Przerwano"));
             return;
         }
         Handle(message);
@@ -97,8 +100,10 @@ void TransactionEngine::ShowModal(const QString& text) {
     WithEventsRunning([&] { frontend_.ShowMessage(text); });
 }
 
-void TransactionEngine::RequestStop() {
-    if (Busy()) stopRequested_ = true;
+void TransactionEngine::RequestStop(bool announce) {
+    if (!Busy()) return;
+    stopRequested_ = true;
+    announceStop_ = announce;
 }
 
 void TransactionEngine::ForgetNodes() {
@@ -311,9 +316,9 @@ void TransactionEngine::EndWalkAfterFailures() {
     failuresInRow_ = 0;
     state.Walking = false;
     const RegisterNode* r = state.CurrentNode ? &state.CurrentNode->record : nullptr;
-    frontend_.AppendLog(QStringLiteral("Odczyt zatrzymany na rejestrze %1 (%2): %3 "
-                                       "błędnych odpowiedzi z rzędu")
+    // Two short lines: the log shows 28 characters.
+    frontend_.AppendLog(QStringLiteral("Przerwano: %1 błędów z rzędu").arg(kWalkRetryLimit));
+    frontend_.AppendLog(QStringLiteral("rejestr %1 %2")
                             .arg(PrintableText(r ? r->Address() : QStringView()),
-                                 PrintableText(r ? r->Name() : QStringView()))
-                            .arg(kWalkRetryLimit));
+                                 PrintableText(r ? r->Name() : QStringView())));
 }

@@ -38,8 +38,8 @@ class Continuation {
 public:
     virtual ~Continuation() = default;
     virtual bool TakeNext() = 0;
-    // The operator stopped the job: the run ends without a result.
-    virtual void Abandon() = 0;
+    // The operator stopped the job: the run ends without a result. True when a run was going.
+    virtual bool Abandon() = 0;
 };
 
 // Failed replies in a row after which a read walk gives up at its register.
@@ -82,8 +82,9 @@ public:
 
     // A job is running (possibly waiting in a modal box or in the events it lets run).
     bool Busy() const { return !frames_.empty(); }
-    // Ends every running job after its current request.
-    void RequestStop();
+    // Ends every running job after its current request; a walk or run that it ends says so in
+    // the log when announced.
+    void RequestStop(bool announce = true);
     // Forgets every node reference; called before the tree is replaced.
     void ForgetNodes();
 
@@ -112,6 +113,7 @@ private:
     Continuation* continuation_ = nullptr;
     std::vector<JobFrame*> frames_;
     bool stopRequested_ = false;
+    bool announceStop_ = true;
     int failuresInRow_ = 0;
     // Why the reply now going to OnCrcError was refused.
     ReplyOutcome refusedBy_ = ReplyOutcome::BadCrc;

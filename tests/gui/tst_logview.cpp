@@ -190,6 +190,27 @@ private slots:
         QCOMPARE(view->firstVisibleLine(), 5 + QApplication::wheelScrollLines());
     }
 
+    // "Kopiuj" selects everything; lines appended later are not part of that selection.
+    void appendedLinesStayOutOfASelection() {
+        Fill(*view, "a\nb\n");
+        view->selectAll();
+        view->AppendLine("c");
+        QCOMPARE(view->selectedText(), QStringLiteral("a\nb\n"));
+    }
+
+    // Scrolled sideways to the end of a long line, the view shows the newest line from its
+    // start when one is appended.
+    void appendingShowsTheNewLineFromItsStart() {
+        view->clear();
+        view->AppendLine(QString(200, 'x'));
+        view->setFocus();
+        view->setCursorPosition({0, 0});
+        QTest::keyClick(view, Qt::Key_End);
+        QVERIFY(view->horizontalOffset() > 0);
+        view->AppendLine("nowa");
+        QCOMPARE(view->horizontalOffset(), 0);
+    }
+
     void mouseClickAndShiftClick() {
         Fill(*view, "first line\nsecond line\n");
         const int lineHeight = view->fontMetrics().lineSpacing();

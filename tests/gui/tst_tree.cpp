@@ -162,6 +162,65 @@ private slots:
         }
     }
 
+    // The written value shows red on its selected row, right after Enter.
+    void editedValueShowsRedOnTheSelectedRow() {
+        Connect();
+        TreeNode* reg = Node("Okres uśredniania");
+        DoubleClick(reg, 2);
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        QVERIFY(editor);
+        editor->setText("888");
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        QVERIFY(w->VT->selectionModel()->isRowSelected(Index(reg).row(), Index(reg).parent()));
+        const QImage cell = w->VT->viewport()->grab(Cell(reg, 2)).toImage();
+        int red = 0;
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = 0; x < cell.width(); ++x) {
+                const QColor c = cell.pixelColor(x, y);
+                red += c.red() > 180 && c.green() < 80 && c.blue() < 80;
+            }
+        QVERIFY2(red > 5, qPrintable(QString::number(red)));
+    }
+
+    // A click on an option's check mark: the check rule, then the click rule, so the monitor
+    // group names the register that the next reads go to.
+    void clickOnACheckMarkNamesTheCurrentRegister() {
+        Connect();
+        Click(Node("Okres uśredniania"));
+        TreeNode* option = Node("Próg dolny");
+        const QRect cell = Cell(option, 0);
+        QStyleOptionViewItem item;
+        item.initFrom(w->VT);
+        item.rect = cell;
+        item.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect mark =
+            w->VT->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, w->VT);
+        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, mark.center());
+        Settle();
+        QVERIFY(w->engine().state.CurrentNode != Node("Okres uśredniania"));
+        QCOMPARE(w->lbReg->text(), w->engine().state.CurrentNode->record.Name().toString() + ':');
+    }
+
+    // A load forgets the register named in the monitor group with every other reference.
+    void loadForgetsTheNamedRegister() {
+        Click(Node("Okres uśredniania"));
+        QVERIFY(!w->lbReg->text().isEmpty());
+        w->cbxDeviceSelect("TR100F.dat");
+        QCOMPARE(w->lbReg->text(), QString());
+    }
+
+    // A device name typed into "Typ:" and Enter load nothing; choosing from the list does.
+    void typedDeviceNameDoesNotLoad() {
+        w->cbxDeviceSelect("TR100F.dat");
+        w->cbxDevice->setFocus();
+        w->cbxDevice->lineEdit()->setText("TR100.dat");
+        QTest::keyClick(w->cbxDevice->lineEdit(), Qt::Key_Return);
+        Settle();
+        QVERIFY(w->tree().FindNodeByName("R0"));
+        QVERIFY(!Node("Okres uśredniania"));
+    }
+
     void enterWritesEvenUnchanged() {
         Connect();
         TreeNode* reg = Node("Okres uśredniania");
@@ -309,12 +368,12 @@ private slots:
         Connect();
         QTimer::singleShot(0, w.get(), [this] { QTest::keyClick(w->VT, Qt::Key_Escape); });
         w->engine().ReadFromNode(Node("Pomiary"));
-        QCOMPARE(w->LogText().count('\n'), 1);
+        QCOMPARE(w->LogText(), QStringLiteral("100  Temperatura23,50\nPrzerwano\n"));
         QVERIFY(!w->engine().state.Walking);
         Click(Node("Status"));
         QCOMPARE(w->engine().state.CurrentNode, Node("Status"));
         DoubleClick(Node("Tryb"), 0);
-        QCOMPARE(w->LogText(), QStringLiteral("100  Temperatura23,50\n200  Tryb       $01\n"));
+        QVERIFY(w->LogText().endsWith("Przerwano\n200  Tryb       $01\n"));
     }
 
     // A register that keeps failing ends the walk too, and the tree obeys clicks after it.
@@ -324,8 +383,9 @@ private slots:
         Connect();
         DoubleClick(Node("Pomiary"), 0);
         const QStringList lines = w->LogText().split('\n');
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[1].contains(QString::fromUtf8("Ciśnienie")));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[1], QString::fromUtf8("Przerwano: 10 błędów z rzędu"));
+        QCOMPARE(lines[2], QString::fromUtf8("rejestr 102 Ciśnienie"));
         QVERIFY(!w->engine().state.Walking);
         Click(Node("Status"));
         QCOMPARE(w->engine().state.CurrentNode, Node("Status"));
@@ -414,7 +474,7 @@ private slots:
         Connect();
         QTimer::singleShot(0, w.get(), [this] { sim->Kill(); });
         w->engine().ReadFromNode(Node("Pomiary"));
-        QCOMPARE(w->LogText(), QStringLiteral("100  Temperatura23,50\n"));
+        QVERIFY(w->LogText().startsWith("100  Temperatura23,50\nPort utracony:\n"));
         QCOMPARE(w->shConnect->palette().color(QPalette::Window), QColor(255, 0, 0));
         Click(Node("Status")); // the walk stopped early: clicks do not move the current register
         QVERIFY(w->engine().state.Walking);
@@ -424,7 +484,7 @@ private slots:
         QVERIFY(sim->started());
         Connect();
         w->engine().ReadFromNode(w->engine().state.CurrentNode); // the walk resumes
-        QCOMPARE(w->LogText().count('\n'), 5);
+        QCOMPARE(w->LogText().count('\n'), 7); // five values and the loss in two lines
         QVERIFY(!w->engine().state.Walking);
     }
 

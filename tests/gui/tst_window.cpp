@@ -1,5 +1,6 @@
 #include "app/logview.h"
 #include "app/mainwindow.h"
+#include "app/translations.h"
 #include "regmap/devicefile.h"
 #include <QtTest>
 #include <QtWidgets>
@@ -258,6 +259,14 @@ private slots:
         QVERIFY(w.lbReg->text().size() <= 301);
         QCOMPARE(reg->record.Name().size(), huge.size() + 22);
         w.Wyczy1Click();
+    }
+
+    // Qt's own texts come in Polish: the save dialog and the buttons.
+    void qtTextsInPolish() {
+        QVERIFY(InstallQtTranslations(*QCoreApplication::instance()));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"),
+                 QString::fromUtf8("Zachowaj jako"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Anuluj"));
     }
 
     void closeSavesTheLogOnlyWhenItHoldsLines() {

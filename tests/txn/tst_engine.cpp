@@ -125,9 +125,9 @@ private slots:
         QCOMPARE(rig.addresses().count(12), 0);
         QVERIFY(!rig.engine.state.Walking); // given up: the walk is over
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
-        QCOMPARE(rig.ui.log.size(), 2);
-        QVERIFY(rig.ui.log[1].contains("R1"));
-        QVERIFY(rig.ui.log[1].contains(QString::fromUtf8("błędnych odpowiedzi")));
+        QCOMPARE(rig.ui.log.size(), 3); // the value of R0, then why and where it ended
+        QCOMPARE(rig.ui.log[1], QString::fromUtf8("Przerwano: 10 błędów z rzędu"));
+        QCOMPARE(rig.ui.log[2], QStringLiteral("rejestr 11 R1"));
         QVERIFY(eventRuns >= kWalkRetryLimit - 1); // the operator is never locked out
         QCOMPARE(rig.regs[1]->record.Value(), QString());
     }
@@ -449,7 +449,8 @@ private slots:
         QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
         QVERIFY(!rig.engine.state.Walking); // the walk is over, not paused
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
-        QCOMPARE(rig.ui.log.size(), 2);
+        QCOMPARE(rig.ui.log.size(), 3);
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("Przerwano"));
         rig.ui.events = nullptr;
         rig.engine.ReadFromNode(rig.regs[2]); // a new job is not stopped, and walks no more
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
@@ -480,7 +481,10 @@ private slots:
                 if (--left > 0) engine->ReadRegister(node);
                 return true;
             }
-            void Abandon() override { left = 0; }
+            bool Abandon() override {
+                left = 0;
+                return true;
+            }
         };
         Rig rig;
         Chain chain;
