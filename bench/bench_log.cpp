@@ -50,7 +50,7 @@ Growth AppendToWindow(QApplication& app, const QString& line, bool repaint) {
     }
     app.processEvents();
     const long after = ResidentKilobytes();
-    window.Wyczy1Click();
+    window.findChild<QAction*>("Wyczy1")->trigger();
     window.close();
     constexpr int chunks = kLines / kChunk, sliceChunks = kSlice / kChunk;
     return {MedianUs(chunkUs, 0, sliceChunks), MedianUs(chunkUs, chunks - sliceChunks, chunks),

@@ -4,6 +4,7 @@
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
 #include "tools/logfile.h"
+#include "tools/treerules.h"
 #include "treemodel.h"
 #include <QApplication>
 #include <QCheckBox>
@@ -264,7 +265,7 @@ void TForm1::BuildLeftArea() {
 }
 
 void TForm1::FormCreate() {
-    engine_.state.Walking = false;
+    engine_.EndWalk();
     Memo1->SetMemoMargins(QMargins(px(10), px(10), px(15), px(10)));
     BuildLogMenu();
     RepaintTimer.setSingleShot(true);
@@ -419,7 +420,7 @@ void TForm1::cbxDeviceSelect(const QString& name) {
         model_->resetAround([&] { LoadDeviceFile(directory_ + '/' + name, tree_); });
         loadedName_ = name;
         CollapseAll();
-        if (name.contains(QLatin1String("F.dat"))) {
+        if (IsCalibratable(name)) {
             gbKal->show();
             Memo1->show();
         } else {

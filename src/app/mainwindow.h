@@ -52,29 +52,10 @@ public:
     QString SlaveText() const override;
     void TransactionEnded(const TransactionOutcome& outcome) override;
 
-    // The register tree's events.
-    QVariant VTPaintText(const TreeNode* node, int column) const;
-    void VTClick();
-    void VTColumnDblClick(const QModelIndex& index);
-    void VTNewText(TreeNode* node, const QString& text);
-    void VTEdited(TreeNode* node);
-    void VTChecking(TreeNode* node, CheckState proposed);
-    void VTExpanding(const QModelIndex& index);
+    // Ends a value's red highlight and repaints the tree (the repaint timer's tick).
     void RepaintTimerTimer();
-
-    // Monitoring, calibration and reset.
-    void cbMonitorClick();
-    void Timer1Timer();
-    void Button1Click();
-    void btZapiszClick();
-    void btResetClick();
     Calibration& calibration() { return calibration_; }
     Monitor& monitor() { return monitor_; }
-
-    // The log window's context menu.
-    void Wyczy1Click();
-    void Kopiuj1Click();
-    void Zapiszdopliku1Click();
 
     void AppendLogLine(const QString& line);
     QString LogText() const;
@@ -94,6 +75,27 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The register tree's events; tests reach them through the view.
+    QVariant VTPaintText(const TreeNode* node, int column) const;
+    void VTClick();
+    void VTColumnDblClick(const QModelIndex& index);
+    void VTNewText(TreeNode* node, const QString& text);
+    void VTEdited(TreeNode* node);
+    void VTChecking(TreeNode* node, CheckState proposed);
+    void VTExpanding(const QModelIndex& index);
+
+    // Monitoring, calibration and reset, reached through their buttons and box.
+    void cbMonitorClick();
+    void Timer1Timer();
+    void Button1Click();
+    void btZapiszClick();
+    void btResetClick();
+
+    // The log window's context menu, reached through its actions.
+    void Wyczy1Click();
+    void Kopiuj1Click();
+    void Zapiszdopliku1Click();
+
     void BuildLayout();
     void BuildConnectionGroup(QWidget* column);
     void BuildDeviceGroup(QWidget* column);
@@ -111,7 +113,6 @@ private:
     void RewriteJournal();
     void JournalFailed();
     QString SaveAtClose(const QString& text);
-    void ApplyCheckState(TreeNode* node, CheckState state);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
     void SetIndicator(const QColor& colour, const QString& hint);

@@ -2,6 +2,7 @@
 #include "logview.h"
 #include "mainwindow.h"
 #include "tools/logfile.h"
+#include "tools/treerules.h"
 #include "treemodel.h"
 #include "txn/loglines.h"
 #include <QFileInfo>
@@ -11,10 +12,6 @@
 
 namespace {
 const QColor kBlack(0, 0, 0), kNavy(0, 0, 128), kMaroon(128, 0, 0), kRed(255, 0, 0);
-
-bool IsRadioLike(const TreeNode* node) {
-    return node->checkKind == ckRadioButton || node->checkKind == ckButton;
-}
 } // namespace
 
 void TForm1::WireTree() {
@@ -46,18 +43,25 @@ void TForm1::WireTree() {
 }
 
 QVariant TForm1::VTPaintText(const TreeNode* node, int column) const {
-    QColor colour;
-    if (node->record.Access() == QLatin1String("RW")) colour = column == 1 ? kNavy : kBlack;
-    if (node->record.Access() == QLatin1String("RP")) colour = kMaroon;
-    if (node == engine_.state.HighlightNode) colour = column == 2 ? kRed : kBlack;
-    return colour.isValid() ? QVariant(colour) : QVariant();
+    switch (CellColourOf(*node, column, engine_.state.HighlightNode)) {
+    case CellColour::Black:
+        return kBlack;
+    case CellColour::Navy:
+        return kNavy;
+    case CellColour::Maroon:
+        return kMaroon;
+    case CellColour::Red:
+        return kRed;
+    case CellColour::ViewOwn:
+        break;
+    }
+    return {};
 }
 
 void TForm1::VTClick() {
     TreeNode* focused = model_->nodeOf(VT->currentIndex());
-    if (engine_.state.Walking || !focused) return;
-    engine_.state.CurrentNode = focused;
-    engine_.state.CurrentRecord = &focused->record;
+    if (engine_.Walking() || !focused) return;
+    engine_.MakeCurrent(focused);
     lbReg->setText(ShownText(focused->record.Name()) + ':');
 }
 
@@ -72,7 +76,7 @@ void TForm1::VTColumnDblClick(const QModelIndex& index) {
     } else if (index.column() == RegisterTreeModel::ColValue) {
         TreeNode* node = model_->nodeOf(index);
         if (!node || node != model_->nodeOf(VT->currentIndex())) return;
-        if (AccessCodeOf(node->record.Access()) == acRW) {
+        if (ValueEditable(*node)) {
             tree_.BeginUpdate();
             tree_.EndUpdate();
             VT->edit(model_->indexOf(node, RegisterTreeModel::ColValue));
@@ -88,81 +92,31 @@ void TForm1::VTNewText(TreeNode* node, const QString& text) {
 
 void TForm1::VTEdited(TreeNode* node) {
     VT->setCurrentIndex(model_->indexOf(node));
-    engine_.state.HighlightNode = node;
+    engine_.Highlight(node);
     RepaintTimer.start();
     engine_.WriteRegister(node); // the node edited, even while a walk holds CurrentNode
 }
 
 void TForm1::VTChecking(TreeNode* node, CheckState proposed) {
     VT->setCurrentIndex(model_->indexOf(node));
-    if (IsRadioLike(node)) proposed = csCheckedNormal; // a click never unchecks these
-    if (proposed == csCheckedNormal) {
-        const QString value = node->record.Value().toString();
-        TreeNode* parent = node->parent();
-        if (!parent) {
-            ApplyCheckState(node, proposed);
-            return;
-        }
-        // A walk keeps its position; the option's register is written all the same.
-        if (!engine_.state.Walking) engine_.state.CurrentNode = parent;
-        if (!parent->record.Type().isEmpty()) {
-            parent->record.setValue(value);
-            engine_.state.HighlightNode = parent;
-            RepaintTimer.start();
-            engine_.WriteRegister(parent);
-        } else if (TreeNode* reg = parent->parent()) {
-            // A byte group: the option sets one byte of the register two levels up.
-            const std::int32_t current = ParseInteger(reg->record.Value());
-            const std::int32_t v = ParseInteger(value);
-            const std::int32_t n = v > 255 ? (v | (current & 0x00FF)) : (v | (current & 0xFF00));
-            reg->record.setValue('$' + QString::number(static_cast<std::uint32_t>(n), 16)
-                                           .toUpper()
-                                           .rightJustified(4, '0'));
-        }
-    }
-    ApplyCheckState(node, proposed);
-}
-
-void TForm1::ApplyCheckState(TreeNode* node, CheckState state) {
-    if (node->checkKind == ckButton) state = csUncheckedNormal; // a button springs back
-    node->checkState = state;
-    if (node->checkKind == ckRadioButton && state == csCheckedNormal && node->parent()) {
-        for (TreeNode* sibling : node->parent()->children())
-            if (sibling != node && sibling->checkKind == ckRadioButton)
-                sibling->checkState = csUncheckedNormal;
-    }
-    if (node->checkKind == ckTriStateCheckBox) // children follow the box, then it follows them
-        for (TreeNode* n = RegisterTree::GetNext(node); n && n->depth() > node->depth();
-             n = RegisterTree::GetNext(n))
-            if (n->checkKind == ckCheckBox || n->checkKind == ckTriStateCheckBox)
-                n->checkState = state;
-    for (TreeNode* p = node->parent(); p && p->checkKind == ckTriStateCheckBox; p = p->parent()) {
-        bool any = false, all = true;
-        for (const auto& child : p->children()) {
-            if (child->checkKind == ckNone) continue;
-            const bool on = child->checkState == csCheckedNormal;
-            any |= on || child->checkState == csMixedNormal;
-            all &= on;
-        }
-        p->checkState = all ? csCheckedNormal : any ? csMixedNormal : csUncheckedNormal;
+    const OptionOutcome outcome = CheckOption(node, proposed);
+    // A walk keeps its position; the option's register is written all the same.
+    if (outcome.current && !engine_.Walking()) engine_.SetCurrentNode(outcome.current);
+    if (outcome.written) {
+        engine_.Highlight(outcome.written);
+        RepaintTimer.start();
     }
     model_->refreshAll();
+    if (outcome.written) engine_.WriteRegister(outcome.written);
 }
 
 void TForm1::VTExpanding(const QModelIndex& index) {
-    TreeNode* node = model_->nodeOf(index);
-    if (!node || node->record.Type() != QLatin1String("HEX") || !node->record.Value().isEmpty())
-        return;
-    // An unread HEX register shows no option as set.
-    for (TreeNode* n = RegisterTree::GetNext(node); n && n->depth() > node->depth();
-         n = RegisterTree::GetNext(n))
-        n->checkState = csUncheckedNormal;
-    model_->refreshAll();
+    if (ClearMarksOfUnreadHex(model_->nodeOf(index))) model_->refreshAll();
 }
 
 void TForm1::RepaintTimerTimer() {
     RepaintTimer.stop();
-    engine_.state.HighlightNode = nullptr;
+    engine_.Highlight(nullptr);
     model_->refreshAll();
 }
 

@@ -142,7 +142,7 @@ public:
         const QStringList& c = options_.commands;
         for (int i = 0; i < c.size();) {
             const QString& command = c[i];
-            engine_.state.Walking = false; // a walk that stopped early ends with its command
+            engine_.EndWalk(); // a walk that stopped early ends with its command
             auto arg = [&](int k) {
                 if (i + k >= c.size()) throw UsageError{command + " needs more arguments"};
                 return c[i + k];
@@ -225,8 +225,7 @@ private:
             throw AppError(QStringLiteral("Okres monitorowania musi wynosić co najmniej %1 ms")
                                .arg(kMinimumPeriodMs));
         OpenOnce();
-        engine_.state.CurrentNode = node;
-        engine_.state.CurrentRecord = &node->record;
+        engine_.MakeCurrent(node);
         const QString label = node->record.Name().toString() + ':';
         const int validBefore = console_.validReplies, endedBefore = console_.ended;
         console_.monitoring = true;

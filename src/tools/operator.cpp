@@ -50,9 +50,9 @@ bool Calibration::Start(const QString& range, const QString& countText) {
     finished_ = false;
     Calibrating = true;
     SamplesLeft = ParseInteger(countText);
-    engine_.state.CurrentNode = tree_.FindNodeByName(QStringLiteral("R0"));
-    sampleNode_ = engine_.state.CurrentNode;
-    engine_.ReadRegister(engine_.state.CurrentNode);
+    sampleNode_ = tree_.FindNodeByName(QStringLiteral("R0"));
+    engine_.SetCurrentNode(sampleNode_);
+    engine_.ReadRegister(sampleNode_);
     // The whole run has gone by now, unless a sample read got no reply. Then it ends here:
     // no later read, of whatever register, may complete it.
     if (!Calibrating) return finished_;
@@ -140,8 +140,6 @@ void Monitor::Tick() {
 }
 
 void SendReset(TransactionEngine& engine) {
-    // The reset sets its own log texts, so its line never repeats the last register's.
-    engine.ClearTransactionTexts();
-    engine.state.LogNameText = QStringLiteral("Reset");
-    engine.SendDiagnostic(QStringLiteral("$0001"), QStringLiteral("$FF00"));
+    engine.SendDiagnostic(QStringLiteral("Reset"), QStringLiteral("$0001"),
+                          QStringLiteral("$FF00"));
 }

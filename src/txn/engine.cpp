@@ -207,8 +207,17 @@ void TransactionEngine::WriteIfWritableStep(TreeNode* node) {
     if (TypeCodeOf(node->record.Type()) != tcNone) WriteRegisterStep(node);
 }
 
-void TransactionEngine::SendDiagnostic(const QString& subFunction, const QString& data) {
+void TransactionEngine::MakeCurrent(TreeNode* node) {
+    state.CurrentNode = node;
+    state.CurrentRecord = node ? &node->record : nullptr;
+}
+
+void TransactionEngine::SendDiagnostic(const QString& logName, const QString& subFunction,
+                                       const QString& data) {
     Entry([&] {
+        // Its own log texts, so its line never repeats the last register's.
+        ClearTransactionTexts();
+        state.LogNameText = logName;
         if (!BuildDiagnosticRequest(state, frontend_.SlaveText(), subFunction, data)) return;
         requestNode_ = nullptr;
         Transact();

@@ -57,6 +57,18 @@ public:
     // Called whenever the outermost job has returned.
     std::function<void()> onIdle;
 
+    // What the frontends and tools change of the transaction state, as intents.
+    // A click on a register: reads, writes and monitoring act on it from now on.
+    void MakeCurrent(TreeNode* node);
+    // Points reads and writes at a register, leaving whose Value monitoring shows (a checked
+    // option's register, the calibration's R0).
+    void SetCurrentNode(TreeNode* node) { state.CurrentNode = node; }
+    // Paints the node's value red until the repaint timer ends it with none.
+    void Highlight(TreeNode* node) { state.HighlightNode = node; }
+    // A walk that stopped early is given up: clicks work again, no reply resumes it.
+    void EndWalk() { state.Walking = false; }
+    bool Walking() const { return state.Walking; }
+
     static int NodeAccess(const TreeNode* node);
     void ReadFromNode(TreeNode* node);
     void ReadRegister(TreeNode* node);
@@ -66,8 +78,9 @@ public:
     bool AdvanceToSibling();
     void ClearTransactionTexts();
     void Transact();
-    // Builds the diagnostics request and sends it; slave 0 sends nothing.
-    void SendDiagnostic(const QString& subFunction, const QString& data);
+    // Builds the diagnostics request and sends it, its log line naming it; slave 0 sends
+    // nothing.
+    void SendDiagnostic(const QString& logName, const QString& subFunction, const QString& data);
 
     void OnNext();
     void OnReply();

@@ -101,7 +101,7 @@ private slots:
         rw->record.setAccess("rw");
         QVERIFY(!Colour(rw, 1).isValid());
         for (TreeNode* n : {rw, rp}) {
-            w->engine().state.HighlightNode = n;
+            w->engine().Highlight(n);
             QCOMPARE(Colour(n, 0), QVariant(kBlack));
             QCOMPARE(Colour(n, 1), QVariant(kBlack));
             QCOMPARE(Colour(n, 2), QVariant(kRed));

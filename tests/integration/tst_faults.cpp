@@ -111,8 +111,7 @@ private slots:
             b.engine.ReadFromNode(b.Node("Pomiar"));
             QVERIFY(b.engine.state.Walking); // stopped early, as with a silent register
         } else if (job == "monitor") {
-            b.engine.state.CurrentNode = b.Node("R0");
-            b.engine.state.CurrentRecord = &b.Node("R0")->record;
+            b.engine.MakeCurrent(b.Node("R0"));
             b.ui.monitor = true;
             b.monitor.Click(true, "100", "R0:");
             QTest::qWait(400); // ticks go on; their reads meet the closed port

@@ -244,8 +244,7 @@ private slots:
         rig.ui.monitor = true;
         Monitor monitor(rig.engine, rig.ui);
         QObject::connect(&monitor.Timer1, &QTimer::timeout, [&] { monitor.Tick(); });
-        rig.engine.state.CurrentNode = rig.r0;
-        rig.engine.state.CurrentRecord = &rig.r0->record;
+        rig.engine.MakeCurrent(rig.r0);
         monitor.Click(true, period, label);
         QCOMPARE(monitor.Timer1.isActive(), running);
         QCOMPARE(rig.ui.log.size(), lines);
@@ -269,8 +268,7 @@ private slots:
         int stopped = 0;
         monitor.onStopped = [&] { ++stopped; };
         QObject::connect(&monitor.Timer1, &QTimer::timeout, [&] { monitor.Tick(); });
-        rig.engine.state.CurrentNode = rig.r0;
-        rig.engine.state.CurrentRecord = &rig.r0->record;
+        rig.engine.MakeCurrent(rig.r0);
         monitor.Click(true, "100", "R0:");
         rig.link.open = false;
         QTest::qWait(450);
@@ -283,7 +281,7 @@ private slots:
     void untickingWithABadPeriodKeepsTheTimer() {
         Rig rig;
         Monitor monitor(rig.engine, rig.ui);
-        rig.engine.state.CurrentRecord = &rig.r0->record;
+        rig.engine.MakeCurrent(rig.r0);
         monitor.Click(true, "2000", "R0:");
         QVERIFY(monitor.Timer1.isActive());
         const int lines = rig.ui.log.size();

@@ -321,15 +321,14 @@ private slots:
         Rig rig;
         rig.engine.state.Walking = true;
         rig.engine.state.CurrentNode = rig.regs[0];
-        rig.engine.ClearTransactionTexts();
-        rig.engine.SendDiagnostic("$0001", "$FF00");
+        rig.engine.SendDiagnostic("", "$0001", "$FF00");
         QCOMPARE(rig.link.requests.size(), 1);
         QCOMPARE(rig.link.requests[0].toHex(), QByteArray("f7080001ff00e4ad"));
         QVERIFY(rig.engine.state.Walking);
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[0]);
         QCOMPARE(rig.ui.log, QStringList{QString()}); // the emptied texts make an empty line
         rig.ui.slave = "0";
-        rig.engine.SendDiagnostic("$0001", "$FF00");
+        rig.engine.SendDiagnostic("", "$0001", "$FF00");
         QCOMPARE(rig.link.requests.size(), 1);
     }
 
