@@ -164,10 +164,11 @@ private slots:
         rig.ui.events = [&] {
             if (rig.link.requests.size() == 2) rig.engine.RequestStop();
         };
-        rig.calibration.Start("100R", "1000");
+        QVERIFY(!rig.calibration.Start("100R", "1000"));
         QCOMPARE(rig.link.requests.size(), 2);
         QVERIFY(!rig.calibration.Calibrating);
         QCOMPARE(rig.result, QStringLiteral("8"));
+        QCOMPARE(rig.ui.log.last(), QStringLiteral("Przerwano"));
     }
 
     void store_data() {
