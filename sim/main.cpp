@@ -78,6 +78,9 @@ public:
     }
 
     QByteArray Answer(const QByteArray& request) {
+        // A request for another slave is not ours to answer, nor to hand to libmodbus.
+        const auto to = request.isEmpty() ? 0 : static_cast<std::uint8_t>(request[0]);
+        if (to != slave_ && to != 0) return {};
         if (IsRestartCommunications(request)) return request; // its reply is the echo
         write(pair_[0], request.constData(), request.size());
         std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
@@ -209,31 +212,47 @@ int Run(const QCommandLineParser& args) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCommandLineParser args;
-    args.setApplicationDescription("Simulated Modbus RTU transducer serving a device file.");
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARDEL_VERSION));
+    args.setApplicationDescription(QStringLiteral(
+        "Simulated Modbus RTU transducer serving a device file's registers: RO registers as\n"
+        "input registers (function 4), the others as holding registers (3, 6, 16), filled\n"
+        "from their Value texts; function 8 sub-function 1 is echoed. It prints the port's\n"
+        "name once it listens.\n\n"
+        "Exit status: 0 stopped by SIGINT or SIGTERM; 1 an error (the reason on stderr);\n"
+        "2 a usage error.\n\n"
+        "Examples:\n"
+        "  vardel-sim --device TR100.dat --pty /tmp/tr100\n"
+        "  vardel-sim --device TR100F.dat --port /dev/ttyUSB0 --baud 9600 --parity none "
+        "--jitter R0:6"));
     args.addHelpOption();
     args.addOptions({
-        {"device", "Device file whose registers are served.", "FILE.dat"},
-        {"slave", "Slave address.", "N", "247"},
+        {"version", "Print the version."},
+        {"device", "Device file whose registers are served (required).", "FILE.dat"},
+        {"slave", "Slave address (247).", "N", "247"},
         {"pty", "Open a pseudo-terminal and link its slave side here.", "LINK"},
         {"port", "Serve on a real serial port instead.", "DEVICE"},
-        {"baud", "Baud rate (port, and --wire-time).", "B", "19200"},
-        {"parity", "none, even or odd (port).", "P", "even"},
+        {"baud", "Baud rate of the port, and of --wire-time (19200).", "B", "19200"},
+        {"parity", "none, even or odd, of the port (even).", "P", "even"},
         {"set", "Raw 16-bit words at an address.", "ADDR=WORD[,WORD...]"},
         {"jitter", "Uniform noise on a register at every read.", "NAME:AMPLITUDE"},
-        {"seed", "Seed of the noise and garbage.", "N"},
+        {"seed", "Seed of the noise and garbage (random).", "N"},
         {"wire-time",
          "Time replies as the line would: transmission, 3.5-character gaps, turnaround."},
-        {"turnaround", "Turnaround added by --wire-time, ms.", "MS", "2"},
-        {"drop", "No reply to every Nth request.", "N", "0"},
-        {"bad-crc", "Bad CRC in every Nth reply.", "N", "0"},
+        {"turnaround", "Turnaround added by --wire-time, ms (2).", "MS", "2"},
+        {"drop", "No reply to every Nth request (0: never).", "N", "0"},
+        {"bad-crc", "Bad CRC in every Nth reply (0: never).", "N", "0"},
         {"exception", "Exception reply for requests at an address.", "ADDR:CODE"},
-        {"garbage", "Random bytes instead of every Nth reply.", "N", "0"},
+        {"garbage", "Random bytes instead of every Nth reply (0: never).", "N", "0"},
         {"overlong", "Pad every reply to 200 bytes."},
-        {"delay", "Reply this late, ms.", "MS", "0"},
-        {"split", "Send replies in two halves this far apart, ms.", "MS", "0"},
+        {"delay", "Reply this late, ms (0).", "MS", "0"},
+        {"split", "Send replies in two halves this far apart, ms (0: whole).", "MS", "0"},
         {"v", "Log requests and replies as hex on stderr."},
     });
     args.process(app);
+    if (args.isSet("version")) {
+        std::printf("vardel-sim %s\n", VARDEL_VERSION);
+        return 0;
+    }
     if (!args.isSet("device") || args.isSet("pty") == args.isSet("port")) {
         std::fputs("vardel-sim: --device and one of --pty or --port are required\n", stderr);
         return 2;

@@ -12,11 +12,29 @@
 
 namespace {
 
+const char* const kUsage = "usage: vardel-dev dump FILE.dat\n"
+                           "       vardel-dev build FILE.json -o FILE.dat\n"
+                           "       vardel-dev -h | --help | --version\n";
+
 int Usage() {
-    std::fputs("usage: vardel-dev dump FILE.dat\n"
-               "       vardel-dev build FILE.json -o FILE.dat\n",
-               stderr);
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int Help() {
+    std::fputs(kUsage, stdout);
+    std::fputs("\nThe device file tool of vardel.\n"
+               "  dump FILE.dat            print the register tree as JSON on stdout\n"
+               "  build FILE.json -o FILE  write a device file (version 2) from such JSON;\n"
+               "                           missing texts are empty, missing tree state the\n"
+               "                           writer's defaults (height 18, the rest 0)\n"
+               "  -h, --help               this text;  --version  the version\n\n"
+               "Exit status: 0 done; 1 an error (the reason on stderr); 2 a usage error.\n\n"
+               "Examples:\n"
+               "  vardel-dev dump TR100.dat > TR100.json\n"
+               "  vardel-dev build TR100.json -o TR100.dat\n",
+               stdout);
+    return 0;
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -64,6 +82,11 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     try {
+        if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) return Help();
+        if (args.size() == 1 && args[0] == "--version") {
+            std::puts("vardel-dev " VARDEL_VERSION);
+            return 0;
+        }
         if (args.size() == 2 && args[0] == "dump") return Dump(args[1]);
         if (args.size() == 4 && args[0] == "build" && args[2] == "-o")
             return Build(args[1], args[3]);

@@ -1,5 +1,8 @@
-// vardelctl: the transaction engine from the command line. Standard output carries the lines
-// the log window would receive; boxes and -v traffic go to standard error.
+// vardelctl: the transaction engine from the command line. Standard output carries the log
+// window's lines, or a record per value in CSV or JSON; why a request failed, boxes and -v
+// traffic go to standard error.
+#include "ctlplan.h"
+#include "ctlreport.h"
 #include "link/serial.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
@@ -8,35 +11,63 @@
 #include "txn/engine.h"
 #include "txn/loglines.h"
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace {
 
 enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3 };
 
-const char* const kUsageText =
-    "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd] [--slave N]\n"
-    "                 [--timeout MS] --device FILE.dat [--log FILE] [-v] COMMAND...\n"
-    "commands: read NAME | write NAME VALUE | reset | monitor NAME PERIOD_MS COUNT |\n"
-    "          calibrate RANGE COUNT [--store] | list\n";
+volatile std::sig_atomic_t gSignal = 0;
+#ifndef Q_OS_WIN
+int gSignalPipe[2] = {-1, -1};
+#endif
 
-struct UsageError {
-    QString why;
-};
+void OnSignal(int signal) {
+    gSignal = signal;
+#ifndef Q_OS_WIN
+    const char byte = 0;
+    [[maybe_unused]] const auto written = write(gSignalPipe[1], &byte, 1);
+#endif
+}
+
+void Out(const QString& line) {
+    const QByteArray utf8 = (line + '\n').toUtf8();
+    std::fwrite(utf8.constData(), 1, utf8.size(), stdout);
+    std::fflush(stdout);
+}
+
+void Err(const QString& line) {
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+}
+
+QString RegisterLabel(const TreeNode* node) {
+    if (!node) return QStringLiteral("reset");
+    return PrintableText(node->record.Address()) + ' ' + PrintableText(node->record.Name());
+}
 
 class Console : public Frontend {
 public:
-    bool verbose = false;
-    bool monitoring = false;
-    QString slave = QStringLiteral("247");
+    explicit Console(const CtlOptions& options)
+        : slave(QString::number(options.slave)), options_(options) {}
+
+    QString slave;
     QString logText;
-    // Requests that ended, and those of them that ended in a valid reply.
-    int ended = 0, validReplies = 0;
-    bool refused = false;
+    bool monitoring = false, refused = false, quiet = false;
+    int failures = 0, validReplies = 0, ended = 0;
+    ReplyOutcome last = ReplyOutcome::NoReply;
+    RequestStats stats;
 
     void ShowMessage(const QString& text) override {
         refused = true;
@@ -44,92 +75,80 @@ public:
     }
     void ProcessEvents() override { QCoreApplication::processEvents(); }
     void SetTxText(const QString& text) override {
-        if (verbose) Err(QStringLiteral("TX: ") + text);
+        sent_.start();
+        if (options_.verbose) Err(QStringLiteral("TX: ") + text);
     }
     void SetRxText(const QString& text) override {
-        if (verbose && !text.isEmpty()) Err(QStringLiteral("RX: ") + text);
+        if (options_.verbose && !text.isEmpty()) Err(QStringLiteral("RX: ") + text);
     }
     void AppendLog(const QString& line) override {
+        if (quiet) return; // a scan's reads are not the session's values
         logText += line + '\n';
-        const QByteArray utf8 = (line + '\n').toUtf8();
-        std::fwrite(utf8.constData(), 1, utf8.size(), stdout);
-        std::fflush(stdout);
+        if (options_.format == OutputFormat::Log) Out(line);
     }
     bool MonitorChecked() const override { return monitoring; }
     void StartRepaintTimer() override {}
-    void TransactionEnded(const TransactionOutcome& outcome) override {
-        ++ended;
-        if (outcome.kind == ReplyOutcome::Valid) ++validReplies;
-    }
     void Pause(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
     QString SlaveText() const override { return slave; }
-
-    static void Err(const QString& text) {
-        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    void TransactionEnded(const TransactionOutcome& outcome) override {
+        ++ended;
+        last = outcome.kind;
+        stats.Ended(outcome, sent_.nsecsElapsed() / 1e6);
+        if (outcome.kind == ReplyOutcome::Valid) {
+            ++validReplies;
+            if (outcome.node && !quiet) Record(*outcome.node);
+            return;
+        }
+        if (slave == QLatin1String("0")) return; // a broadcast gets no reply
+        ++failures;
+        if (!quiet) Err(RegisterLabel(outcome.node) + QStringLiteral(": ") + Why(outcome));
     }
-    bool allAnswered() const { return !refused && validReplies == ended; }
+    void Record(const TreeNode& node) {
+        const RegisterNode& r = node.record;
+        Record(ValueRecord{QDateTime::currentDateTime(), r.Name().toString(),
+                           r.Address().toString(), r.Type().toString(), r.Value().toString()});
+    }
+    void Record(const ValueRecord& record) {
+        if (options_.format == OutputFormat::Log) return;
+        if (options_.format == OutputFormat::Csv) {
+            if (!csvHeaderDone_) Out(CsvHeader());
+            csvHeaderDone_ = true;
+            Out(CsvLine(record));
+        } else {
+            Out(JsonLine(record));
+        }
+    }
+    bool allAnswered() const { return !refused && failures == 0; }
+
+private:
+    QString Why(const TransactionOutcome& outcome) const {
+        if (outcome.kind == ReplyOutcome::NoReply)
+            return QStringLiteral("brak odpowiedzi w ciągu %1 ms").arg(options_.timeoutMs);
+        return OutcomeText(outcome);
+    }
+
+    const CtlOptions& options_;
+    QElapsedTimer sent_;
+    bool csvHeaderDone_ = false;
 };
 
-constexpr int kDefaultTimeoutMs = 40; // the window's read window
-constexpr int kMaxTimeoutMs = 60000;
-
-struct Options {
-    QString port, baud = QStringLiteral("19200"), parity = QStringLiteral("even"), device, log;
-    int timeoutMs = kDefaultTimeoutMs;
-    QStringList commands;
-};
-
-int ParseTimeout(const QString& text) {
-    bool ok = false;
-    const int ms = text.toInt(&ok);
-    if (!ok || ms < 1 || ms > kMaxTimeoutMs)
-        throw UsageError{QStringLiteral("--timeout must be a whole number of milliseconds from 1 "
-                                        "to %1, not %2")
-                             .arg(kMaxTimeoutMs)
-                             .arg(text)};
-    return ms;
+// A relative path names a file from the current folder; a bare name is a system port.
+QString PortPathOf(const QString& port) {
+    if (QDir::isAbsolutePath(port) || !port.contains('/')) return PortPathFor(port);
+    return QFileInfo(port).absoluteFilePath();
 }
 
-Options ParseOptions(const QStringList& args, Console& console) {
-    Options o;
-    int i = 0;
-    auto value = [&](const QString& name) {
-        if (i + 1 >= args.size()) throw UsageError{name + " needs a value"};
-        return args[++i];
-    };
-    for (; i < args.size() && args[i].startsWith('-'); ++i) {
-        const QString& a = args[i];
-        if (a == "--port")
-            o.port = value(a);
-        else if (a == "--baud")
-            o.baud = value(a);
-        else if (a == "--parity")
-            o.parity = value(a);
-        else if (a == "--slave")
-            console.slave = value(a);
-        else if (a == "--device")
-            o.device = value(a);
-        else if (a == "--log")
-            o.log = value(a);
-        else if (a == "--timeout")
-            o.timeoutMs = ParseTimeout(value(a));
-        else if (a == "-v")
-            console.verbose = true;
-        else
-            throw UsageError{"unknown option " + a};
-    }
-    o.commands = args.mid(i);
-    if (o.device.isEmpty()) throw UsageError{QStringLiteral("--device is required")};
-    if (o.commands.isEmpty()) throw UsageError{QStringLiteral("no command")};
-    if (!QStringList{"none", "even", "odd"}.contains(o.parity))
-        throw UsageError{"parity must be none, even or odd, not " + o.parity};
-    return o;
+// As given, else beside this program, where the window lists device files.
+QString DevicePathOf(const QString& device) {
+    if (QFileInfo::exists(device)) return device;
+    const QString beside = QCoreApplication::applicationDirPath() + '/' + device;
+    return QFileInfo::exists(beside) ? beside : device;
 }
 
 class Session {
 public:
-    Session(const Options& options, Console& console)
-        : options_(options), console_(console), engine_(tree_, link_, console_),
+    Session(const CtlPlan& plan, Console& console)
+        : plan_(plan), console_(console), engine_(tree_, link_, console_),
           calibration_(engine_, tree_, console_), monitor_(engine_, console_) {
         engine_.setContinuation(&calibration_);
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
@@ -137,187 +156,299 @@ public:
                          [this] { Guard([this] { monitor_.Tick(); }); });
     }
 
+    void Load() {
+        LoadDeviceFile(DevicePathOf(plan_.options.device), tree_);
+        CheckAgainstDevice(plan_, tree_);
+    }
+
     void Run() {
-        LoadDeviceFile(options_.device, tree_);
-        const QStringList& c = options_.commands;
-        for (int i = 0; i < c.size();) {
-            const QString& command = c[i];
+        for (const CtlCommand& c : plan_.commands) {
+            if (gSignal) return;
             engine_.EndWalk(); // a walk that stopped early ends with its command
-            auto arg = [&](int k) {
-                if (i + k >= c.size()) throw UsageError{command + " needs more arguments"};
-                return c[i + k];
-            };
-            if (command == "read") {
-                Read(arg(1));
-                i += 2;
-            } else if (command == "write") {
-                Write(arg(1), arg(2));
-                i += 3;
-            } else if (command == "reset") {
-                OpenOnce();
-                SendReset(engine_);
-                i += 1;
-            } else if (command == "monitor") {
-                RunMonitor(arg(1), arg(2), arg(3));
-                i += 4;
-            } else if (command == "calibrate") {
-                const bool store = i + 3 < c.size() && c[i + 3] == "--store";
-                Calibrate(arg(1), arg(2), store);
-                i += store ? 4 : 3;
-            } else if (command == "list") {
-                List();
-                i += 1;
-            } else
-                throw UsageError{"unknown command " + command};
+            RunOne(c);
         }
     }
+
+    void Interrupt() {
+        engine_.RequestStop(false);
+        monitorLoop_.quit();
+    }
+    void Release() { link_.ClosePort(); }
     bool incomplete = false;
 
 private:
+    using Kind = CtlCommand::Kind;
+
+    void RunOne(const CtlCommand& c) {
+        switch (c.kind) {
+        case Kind::Read:
+            Read(c.name);
+            break;
+        case Kind::Write:
+            Write(c.name, c.value);
+            break;
+        case Kind::Reset:
+            OpenOnce();
+            SendReset(engine_);
+            break;
+        case Kind::Monitor:
+            RunMonitor(c);
+            break;
+        case Kind::Calibrate:
+            Calibrate(c);
+            break;
+        case Kind::List:
+            List();
+            break;
+        case Kind::Scan:
+            Scan(c.from, c.to);
+            break;
+        case Kind::Ports:
+            Ports();
+            break;
+        }
+    }
+
     template <typename F> void Guard(F&& f) {
         try {
             f();
         } catch (const AppError& e) {
-            Console::Err(BoxText(e.message()));
+            Err(BoxText(e.message()));
             error_ = true;
-            QCoreApplication::exit(kError);
+            monitorLoop_.quit();
         }
     }
 
     void OpenOnce() {
         if (link_.isOpen()) return;
-        if (options_.port.isEmpty()) throw AppError(QStringLiteral("brak portu: podaj --port"));
-        const int parity = options_.parity == "even" ? 1 : options_.parity == "odd" ? 2 : 0;
-        if (!link_.OpenPort(PortPathFor(options_.port), LineSettingsFor(options_.baud, parity)) ||
-            !link_.SetPortTimeouts(30, 0, static_cast<std::uint16_t>(options_.timeoutMs), 0, 30))
-            throw AppError(link_.failureReason);
+        const int parity = plan_.options.parity == "even"  ? 1
+                           : plan_.options.parity == "odd" ? 2
+                                                           : 0;
+        const QString path = PortPathOf(plan_.options.port);
+        if (!link_.OpenPort(path, LineSettingsFor(plan_.options.baud, parity)) ||
+            !link_.SetPortTimeouts(30, 0, static_cast<std::uint16_t>(plan_.options.timeoutMs), 0,
+                                   30)) {
+            QString why = link_.failureReason;
+#ifdef Q_OS_LINUX
+            if (link_.lastError() == QSerialPort::PermissionError)
+                why += QStringLiteral("\nrozwiązanie: sudo usermod -aG dialout $USER, potem "
+                                      "zaloguj się ponownie");
+#endif
+            throw AppError(why);
+        }
     }
 
-    TreeNode* Find(const QString& name) {
-        TreeNode* node = tree_.FindNodeByName(name);
-        if (!node)
-            throw AppError(QStringLiteral("Nie ma rejestru \"%1\" w pliku urządzenia").arg(name));
-        return node;
+    TreeNode* Node(const QString& name) {
+        return tree_.FindNodeByName(name);
     }
 
     void Read(const QString& name) {
-        TreeNode* node = Find(name);
+        TreeNode* node = Node(name);
         OpenOnce();
+        const bool group = TransactionEngine::NodeAccess(node) == acNone;
         engine_.ReadFromNode(node);
+        if (group && engine_.state.CurrentNode && !gSignal)
+            Err(QStringLiteral("read %1 stopped at register %2")
+                    .arg(name, RegisterLabel(engine_.state.CurrentNode)));
     }
 
     void Write(const QString& name, const QString& value) {
-        TreeNode* node = Find(name);
-        const AccessCode access = AccessCodeOf(node->record.Access());
-        if ((access != acRW && access != acRP) || TypeCodeOf(node->record.Type()) == tcNone)
-            throw AppError(QStringLiteral("Rejestru \"%1\" nie można zapisać (dostęp \"%2\", typ "
-                                          "\"%3\")")
-                               .arg(name, node->record.Access(), node->record.Type()));
+        TreeNode* node = Node(name);
         OpenOnce();
         node->record.setValue(value);
         engine_.WriteIfWritable(node);
     }
 
-    void RunMonitor(const QString& name, const QString& period, const QString& countText) {
-        TreeNode* node = Find(name);
-        const int count = ParseInteger(countText);
-        if (ParseInteger(period) < kMinimumPeriodMs)
-            throw AppError(QStringLiteral("Okres monitorowania musi wynosić co najmniej %1 ms")
-                               .arg(kMinimumPeriodMs));
+    void RunMonitor(const CtlCommand& c) {
+        TreeNode* node = Node(c.name);
         OpenOnce();
         engine_.MakeCurrent(node);
         const QString label = node->record.Name().toString() + ':';
         const int validBefore = console_.validReplies, endedBefore = console_.ended;
+        const QString period = QString::number(c.periodMs);
         console_.monitoring = true;
         monitor_.Click(true, period, label);
-        // A silent device must not hold the session forever: give up after twice the count.
-        QEventLoop loop;
+        // A silent device must not hold a counted monitor for ever: twice the count at most.
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            if (error_ || !monitor_.Timer1.isActive() ||
-                console_.validReplies - validBefore >= count ||
-                console_.ended - endedBefore >= 2 * count + 5)
-                loop.quit();
+            const qint64 valid = console_.validReplies - validBefore;
+            const qint64 asked = console_.ended - endedBefore;
+            if (error_ || gSignal || !monitor_.Timer1.isActive() ||
+                (c.count > 0 && (valid >= c.count || asked >= 2 * c.count + 5)))
+                monitorLoop_.quit();
         });
         check.start(5);
-        if (console_.validReplies - validBefore < count) loop.exec();
+        monitorLoop_.exec();
         console_.monitoring = false;
         monitor_.Click(false, period, label);
         if (error_) throw AppError(QStringLiteral("monitorowanie przerwane"));
     }
 
-    void Calibrate(const QString& range, const QString& countText, bool store) {
-        const std::int32_t count = ParseInteger(countText);
-        if (count <= 0)
-            throw AppError(QStringLiteral("Liczba próbek kalibracji musi być większa od 0, "
-                                          "a jest %1")
-                               .arg(countText));
-        if (!tree_.FindNodeByName(QStringLiteral("R0")))
-            throw AppError(QStringLiteral("Plik urządzenia nie ma rejestru \"R0\": kalibracja "
-                                          "jest niemożliwa"));
+    void Calibrate(const CtlCommand& c) {
         OpenOnce();
         mean_.clear();
-        if (!calibration_.Start(range, countText)) {
-            Console::Err(QStringLiteral("Kalibracja nie została ukończona: brak odpowiedzi"));
+        if (!calibration_.Start(c.range, QString::number(c.count))) {
+            if (!gSignal) Err(QStringLiteral("Kalibracja nie została ukończona: brak odpowiedzi"));
             incomplete = true;
             return;
         }
-        if (store && !mean_.isEmpty()) calibration_.Store(range, mean_);
+        if (plan_.options.format != OutputFormat::Log) RecordCalibration(c.range);
+        if (c.store && !mean_.isEmpty()) calibration_.Store(c.range, mean_);
+    }
+
+    void RecordCalibration(const QString& range) {
+        const CalibrationResult result = ComputeCalibration(calibration_.SampleList);
+        const QDateTime now = QDateTime::currentDateTime();
+        console_.Record(ValueRecord{
+            now, range + QStringLiteral(" mean"), {}, "INT", QString::number(result.mean)});
+        console_.Record(ValueRecord{now,
+                                    range + QStringLiteral(" error"),
+                                    {},
+                                    "REAL",
+                                    FormatCalibrationError(result.error)});
     }
 
     void List() {
         for (TreeNode* n = tree_.First(); n; n = RegisterTree::GetNext(n)) {
             const RegisterNode& r = n->record;
-            const QString line = QString(2 * n->depth(), ' ') +
-                                 QStringList{PrintableText(r.Name()), PrintableText(r.Address()),
-                                             PrintableText(r.Type()), PrintableText(r.Count()),
-                                             PrintableText(r.Access())}
-                                     .join('\t');
-            const QByteArray utf8 = (line + '\n').toUtf8();
-            std::fwrite(utf8.constData(), 1, utf8.size(), stdout);
+            Out(QString(2 * n->depth(), ' ') +
+                QStringList{PrintableText(r.Name()), PrintableText(r.Address()),
+                            PrintableText(r.Type()), PrintableText(r.Count()),
+                            PrintableText(r.Access())}
+                    .join('\t'));
         }
     }
 
-    const Options& options_;
+    // Each address asked once for the first register; a valid or an exception reply means a
+    // device is there. Silence is the expected answer of an empty address, not a failure.
+    void Scan(int from, int to) {
+        OpenOnce();
+        TreeNode* first = FirstRegister(tree_);
+        const QString slave = console_.slave;
+        const int failures = console_.failures;
+        console_.quiet = true;
+        QElapsedTimer clock;
+        clock.start();
+        int found = 0;
+        for (int address = from; address <= to && !gSignal; ++address) {
+            console_.slave = QString::number(address);
+            engine_.ReadRegister(first);
+            if (console_.last == ReplyOutcome::Valid || console_.last == ReplyOutcome::Exception) {
+                Out(QString::number(address));
+                ++found;
+            }
+        }
+        console_.quiet = false;
+        console_.failures = failures;
+        console_.slave = slave;
+        Err(QStringLiteral("scan %1-%2: %3 answered, %4 s")
+                .arg(from)
+                .arg(to)
+                .arg(found)
+                .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1)));
+        if (found == 0) incomplete = true;
+    }
+
+    static QString ByIdLink(const QString& systemLocation) {
+        const QDir byId(QStringLiteral("/dev/serial/by-id"));
+        for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
+            if (link.canonicalFilePath() == QFileInfo(systemLocation).canonicalFilePath())
+                return link.absoluteFilePath();
+        return {};
+    }
+
+    void Ports() {
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            Out(QStringList{info.portName(), info.description(), info.manufacturer(),
+                            info.serialNumber(), ByIdLink(info.systemLocation())}
+                    .join('\t'));
+    }
+
+    CtlPlan plan_;
     Console& console_;
     RegisterTree tree_;
     SerialLink link_;
     TransactionEngine engine_;
     Calibration calibration_;
     Monitor monitor_;
+    QEventLoop monitorLoop_;
     QString mean_;
     bool error_ = false;
 };
+
+void CatchSignals(Session& session) {
+#ifndef Q_OS_WIN
+    if (pipe(gSignalPipe) != 0) return;
+    auto* notifier =
+        new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [&session] {
+        char byte;
+        [[maybe_unused]] const auto got = read(gSignalPipe[0], &byte, 1);
+        session.Interrupt();
+    });
+#else
+    Q_UNUSED(session);
+#endif
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+}
+
+int SaveLog(const CtlOptions& options, const Console& console) {
+    if (options.log.isEmpty() || console.logText.isEmpty()) return kOk;
+    try {
+        SaveLogFile(options.log, console.logText);
+    } catch (const AppError& e) {
+        Err(BoxText(e.message()));
+        return kError;
+    }
+    return kOk;
+}
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    Console console;
-    int status = kOk;
-    Options options;
+    CtlPlan plan;
     try {
-        options = ParseOptions(app.arguments().mid(1), console);
-        Session session(options, console);
+        plan = ParseCommandLine(app.arguments().mid(1));
+    } catch (const UsageError& e) {
+        Err(e.why);
+        std::fputs(UsageText().toUtf8().constData(), stderr);
+        return kUsage;
+    }
+    if (plan.options.help) {
+        Out(HelpText().trimmed());
+        return kOk;
+    }
+    if (plan.options.version) {
+        Out(QStringLiteral("vardelctl " VARDEL_VERSION));
+        return kOk;
+    }
+    Console console(plan.options);
+    int status = kOk;
+    {
+        Session session(plan, console);
+        try {
+            session.Load();
+        } catch (const UsageError& e) {
+            Err(e.why);
+            return kUsage;
+        } catch (const AppError& e) {
+            Err(BoxText(e.message()));
+            return kError;
+        }
+        CatchSignals(session);
         try {
             session.Run();
             if (!console.allAnswered() || session.incomplete) status = kNoValidReply;
         } catch (const AppError& e) {
-            Console::Err(BoxText(e.message()));
+            Err(BoxText(e.message()));
             status = kError;
         }
-    } catch (const UsageError& e) {
-        Console::Err(e.why);
-        std::fputs(kUsageText, stderr);
-        return kUsage;
+        session.Release(); // the port is free for others before anything else is said
     }
-    if (!options.log.isEmpty() && !console.logText.isEmpty()) {
-        try {
-            SaveLogFile(options.log, console.logText);
-        } catch (const AppError& e) {
-            Console::Err(BoxText(e.message()));
-            status = kError;
-        }
-    }
+    if (SaveLog(plan.options, console) != kOk) status = kError;
+    if (plan.options.stats || gSignal) Err(console.stats.Summary());
+    if (gSignal) return 128 + gSignal;
     return status;
 }

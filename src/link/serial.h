@@ -55,6 +55,8 @@ public:
                          std::uint16_t writeConstant);
 
     bool isOpen() const override { return com.Open; }
+    // Why the last open failed, as QSerialPort classes it.
+    QSerialPort::SerialPortError lastError() const { return port_.error(); }
     std::uint16_t WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
                              ReplyBuffer& reply) override;
     bool ReadReply(ReplyBuffer& reply) override;

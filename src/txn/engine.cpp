@@ -245,7 +245,7 @@ void TransactionEngine::Transact() {
             static_cast<std::uint16_t>(std::min<std::uint32_t>(state.reply.BytesRead, kReplySize));
         if (received == 0) {
             link_.ExpectLateReply();
-            frontend_.TransactionEnded({ReplyOutcome::NoReply});
+            frontend_.TransactionEnded({ReplyOutcome::NoReply, 0, requestNode_});
             return;
         }
         frontend_.SetRxText(HexText(state.reply.Bytes, received));
@@ -278,7 +278,9 @@ void TransactionEngine::OnReply() {
         }
         frontend_.StartRepaintTimer();
     }
-    frontend_.TransactionEnded(OutcomeOfAcceptedReply(decoded, state.reply));
+    TransactionOutcome outcome = OutcomeOfAcceptedReply(decoded, state.reply);
+    outcome.node = requestNode_;
+    frontend_.TransactionEnded(outcome);
     const Answered answered{state.frame.FunctionCode(), state.LastReplyOk, requestNode_};
     LetEventsRun();
     answered_ = answered;
@@ -287,7 +289,7 @@ void TransactionEngine::OnReply() {
 
 void TransactionEngine::OnCrcError() {
     state.LastReplyOk = false;
-    frontend_.TransactionEnded({refusedBy_});
+    frontend_.TransactionEnded({refusedBy_, 0, requestNode_});
     refusedBy_ = ReplyOutcome::BadCrc;
     answered_ = {state.frame.FunctionCode(), false, requestNode_};
     Dispatch(MSG_NEXT);

@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+struct TreeNode;
+
 enum class ReplyOutcome {
     Valid,     // the reply answered the request and was decoded
     Exception, // the device refused the request with an exception code
@@ -14,6 +16,7 @@ enum class ReplyOutcome {
 struct TransactionOutcome {
     ReplyOutcome kind = ReplyOutcome::NoReply;
     std::uint8_t exceptionCode = 0; // for Exception only
+    const TreeNode* node = nullptr;  // the register asked; none for a diagnostic
 };
 
 // The Modbus name of an exception code: "illegal data address" for 2, and so on.

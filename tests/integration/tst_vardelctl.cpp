@@ -1,6 +1,10 @@
 #include "regmap/record.h"
 #include "simulator.h"
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPort>
 #include <cmath>
+#include <csignal>
 
 namespace {
 struct Result {
@@ -15,16 +19,19 @@ class TestVardelctl : public QObject {
     QString bin = qEnvironmentVariable("VARDEL_BIN");
 
     Result Run(const Simulator* sim, const QStringList& args, const QString& device = "TR100.dat",
-               const QByteArray& locale = QByteArray()) {
+               const QByteArray& locale = QByteArray(), const QString& workingDir = QString()) {
         QProcess p;
+        if (!workingDir.isEmpty()) p.setWorkingDirectory(workingDir);
         if (!locale.isEmpty()) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert("LC_ALL", locale);
             env.insert("LANG", locale);
             p.setProcessEnvironment(env);
         }
-        QStringList all{"--device", bin + '/' + device};
-        if (sim) all << "--port" << sim->port();
+        QStringList all{"--device", QDir::isAbsolutePath(device) || device.startsWith("./")
+                                        ? device
+                                        : bin + '/' + device};
+        if (sim && workingDir.isEmpty()) all << "--port" << sim->port();
         p.start(bin + "/vardelctl", all + args);
         Result r;
         if (!p.waitForFinished(30000)) return r;
@@ -176,6 +183,202 @@ private slots:
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(!r.err.contains("brak odpowiedzi"));
         QVERIFY(sim.Requests().isEmpty());
+    }
+
+    // Every request without a valid reply says why on stderr; a group read says where it
+    // stopped.
+    void sayWhy_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("exception")
+            << QStringList{"--exception", "200:2"} << "Tryb"
+            << QString::fromUtf8("200 Tryb: wyjątek 2 (illegal data address)");
+        QTest::newRow("no reply") << QStringList{"--drop", "1"} << "Tryb"
+                                  << QString::fromUtf8("200 Tryb: brak odpowiedzi w ciągu 40 ms");
+        QTest::newRow("bad CRC") << QStringList{"--bad-crc", "1"} << "Tryb"
+                                 << QString::fromUtf8("200 Tryb: błędne CRC");
+        QTest::newRow("a group that stops")
+            << QStringList{"--exception", "102:4"} << "Pomiary"
+            << QString::fromUtf8("read Pomiary stopped at register 102 Ciśnienie");
+    }
+    void sayWhy() {
+        QFETCH(QStringList, faults);
+        QFETCH(QString, name);
+        QFETCH(QString, why);
+        Simulator sim(faults);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"read", name});
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(why), qPrintable(r.err));
+    }
+
+    // The whole command line is checked before anything is sent.
+    void wholeLineCheckedFirst_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("a typo after a write")
+            << QStringList{"write", "Korekta", "9", "wrtie", "Korekta", "10"} << 2;
+        QTest::newRow("a count below 0") << QStringList{"monitor", "Wersja", "100", "-1"} << 2;
+        QTest::newRow("a count past 2^31-1")
+            << QStringList{"monitor", "Wersja", "100", "2147483648"} << 2;
+        QTest::newRow("a period too short") << QStringList{"monitor", "Wersja", "50", "3"} << 2;
+        QTest::newRow("an unknown format") << QStringList{"--format", "xml", "read", "Tryb"} << 2;
+        QTest::newRow("slave 248") << QStringList{"--slave", "248", "read", "Tryb"} << 2;
+        QTest::newRow("a broadcast read") << QStringList{"--slave", "0", "read", "Tryb"} << 2;
+        QTest::newRow("a value that is no number")
+            << QStringList{"write", "Korekta", "9", "write", "Tryb", "x"} << 1;
+        QTest::newRow("a name not in the file")
+            << QStringList{"write", "Korekta", "9", "read", "Brak"} << 1;
+        QTest::newRow("a range the file lacks")
+            << QStringList{"write", "Korekta", "9", "calibrate", "100R", "5"} << 1;
+    }
+    void wholeLineCheckedFirst() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        Simulator sim({}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, args);
+        QCOMPARE(r.status, status);
+        QVERIFY(!r.err.isEmpty());
+        QCOMPARE(sim.Requests(), QStringList());
+    }
+
+    void missingPortIsAUsageError() {
+        const Result r = Run(nullptr, {"read", "Tryb"});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.err.contains("--port"));
+    }
+
+    void helpAndVersion_data() {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("vardelctl") << "vardelctl";
+        QTest::newRow("vardel-sim") << "vardel-sim";
+        QTest::newRow("vardel-dev") << "vardel-dev";
+    }
+    void helpAndVersion() {
+        QFETCH(QString, program);
+        QProcess p;
+        p.start(bin + '/' + program, {"--help"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString help = QString::fromUtf8(p.readAllStandardOutput());
+        for (const char* part : {"Exit status", "Examples", "--help", "--version"})
+            QVERIFY2(help.contains(part), qPrintable(help));
+        p.start(bin + '/' + program, {"--version"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(),
+                 program + ' ' + VARDEL_VERSION);
+    }
+
+    // Records a spreadsheet or a program reads: 20 monitor rows of time and value.
+    void csvMonitor() {
+        Simulator sim({"--jitter", "R0:6"}, "TR100F.dat");
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"--format", "csv", "monitor", "R0", "100", "20"}, "TR100F.dat");
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 21);
+        QCOMPARE(lines[0], QStringLiteral("time,name,address,type,value,text"));
+        for (const QString& line : lines.mid(1)) {
+            const QStringList f = line.split(',');
+            QCOMPARE(f.size(), 6);
+            QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
+            QCOMPARE(f.mid(1, 3), (QStringList{"R0", "0", "INT"}));
+            QVERIFY(std::abs(f[4].toInt() - 1000) <= 6);
+        }
+    }
+
+    void jsonRecords() {
+        Simulator sim({}, "TR100F.dat");
+        QVERIFY(sim.started());
+        const Result r =
+            Run(&sim, {"--format", "json", "read", "Temperatura", "calibrate", "100R", "2"},
+                "TR100F.dat");
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 1 + 2 + 2);
+        QList<QJsonObject> objects;
+        for (const QString& line : lines)
+            objects << QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(objects[0].value("name").toString(), QStringLiteral("Temperatura"));
+        QCOMPARE(objects[0].value("value").toDouble(), 21.0);
+        QCOMPARE(objects[0].value("text").toString(), QStringLiteral("21,00"));
+        QCOMPARE(objects[3].value("name").toString(), QStringLiteral("100R mean"));
+        QCOMPARE(objects[3].value("value").toInt(), 1000);
+        QCOMPARE(objects[4].value("name").toString(), QStringLiteral("100R error"));
+    }
+
+    // Ctrl-C or SIGTERM during an endless monitor: the log is saved whole, the port is free
+    // for another program at once, the statistics are printed.
+    void interruptedMonitor_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("SIGINT") << int(SIGINT) << 130;
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    }
+    void interruptedMonitor() {
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        Simulator sim({});
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/m.log";
+        QProcess p;
+        p.start(bin + "/vardelctl", {"--device", bin + "/TR100.dat", "--port", sim.port(), "--log",
+                                     log, "monitor", "Wersja", "100", "0"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(700);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), status);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY(out.count("\t12\n") >= 3);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("requests "));
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromLatin1(f.readAll()).replace("\r\n", "\n"), out);
+        QSerialPort again(sim.port());
+        QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
+    }
+
+    void statsScanAndPorts() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        Result r = Run(&sim, {"--stats", "read", "Wersja", "read", "Tryb"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains("requests 2, valid 2, exceptions 0, bad CRC 0, mismatched 0, "
+                                "no reply 0; response ms min "),
+                 qPrintable(r.err));
+        r = Run(&sim, {"scan", "244-247"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("247\n"));
+        QVERIFY(r.err.contains("scan 244-247: 1 answered"));
+        r = Run(nullptr, {"ports"});
+        QCOMPARE(r.status, 0);
+    }
+
+    // Paths as a shell user types them, a broadcast write, a decimal point.
+    void asAShellUserTypes() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const QString folder = QFileInfo(sim.port()).absolutePath();
+        QVERIFY(QFile::copy(bin + "/TR100.dat", folder + "/mine.dat"));
+        Result r = Run(&sim, {"--port", "./tty", "read", "Wersja"}, "./mine.dat", {}, folder);
+        QCOMPARE(r.out, QStringLiteral("4    Wersja     12\n"));
+        QTemporaryDir elsewhere;
+        QProcess p;
+        p.setWorkingDirectory(elsewhere.path());
+        p.start(bin + "/vardelctl",
+                {"--device", "TR100.dat", "--port", sim.port(), "read", "Wersja"});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0); // found beside the program
+        r = Run(&sim, {"--slave", "0", "write", "Tryb", "2"});
+        QCOMPARE(r.status, 0);
+        r = Run(&sim, {"write", QString::fromUtf8("Próg alarmu"), "12.5", "read",
+                       QString::fromUtf8("Próg alarmu")});
+        QCOMPARE(r.out, QString::fromUtf8("210  Próg alarmu12,5\n210  Próg alarmu12,50\n"));
     }
 
     void list() {

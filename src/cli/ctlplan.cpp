@@ -1,0 +1,269 @@
+#include "ctlplan.h"
+#include "regmap/error.h"
+#include "tools/operator.h"
+#include "txn/builders.h"
+#include <QRegularExpression>
+#include <limits>
+
+namespace {
+
+constexpr qint64 kMaxCount = std::numeric_limits<std::int32_t>::max();
+constexpr int kMaxTimeoutMs = 60000;
+constexpr qint64 kMaxPeriodMs = 24LL * 3600 * 1000;
+
+qint64 WholeNumber(const QString& what, const QString& text, qint64 low, qint64 high) {
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    if (!ok || n < low || n > high)
+        throw UsageError{QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+                             .arg(what)
+                             .arg(low)
+                             .arg(high)
+                             .arg(text)};
+    return n;
+}
+
+OutputFormat FormatNamed(const QString& name) {
+    if (name == QLatin1String("log")) return OutputFormat::Log;
+    if (name == QLatin1String("csv")) return OutputFormat::Csv;
+    if (name == QLatin1String("json")) return OutputFormat::Json;
+    throw UsageError{QStringLiteral("--format must be log, csv or json, not \"%1\"").arg(name)};
+}
+
+// Options come first; the commands follow.
+int ParseOptions(const QStringList& args, CtlOptions& o) {
+    int i = 0;
+    auto value = [&](const QString& name) {
+        if (i + 1 >= args.size()) throw UsageError{name + QStringLiteral(" needs a value")};
+        return args[++i];
+    };
+    for (; i < args.size() && args[i].startsWith('-'); ++i) {
+        const QString& a = args[i];
+        if (a == "--port")
+            o.port = value(a);
+        else if (a == "--baud")
+            o.baud = value(a);
+        else if (a == "--parity")
+            o.parity = value(a);
+        else if (a == "--slave")
+            o.slave = int(WholeNumber("--slave", value(a), 0, 247));
+        else if (a == "--timeout")
+            o.timeoutMs = int(WholeNumber("--timeout", value(a), 1, kMaxTimeoutMs));
+        else if (a == "--device")
+            o.device = value(a);
+        else if (a == "--log")
+            o.log = value(a);
+        else if (a == "--format")
+            o.format = FormatNamed(value(a));
+        else if (a == "--stats")
+            o.stats = true;
+        else if (a == "-v")
+            o.verbose = true;
+        else if (a == "-h" || a == "--help")
+            o.help = true;
+        else if (a == "--version")
+            o.version = true;
+        else
+            throw UsageError{QStringLiteral("unknown option ") + a};
+    }
+    if (!QStringList{"none", "even", "odd"}.contains(o.parity))
+        throw UsageError{QStringLiteral("--parity must be none, even or odd, not ") + o.parity};
+    if (!QStringList{"9600", "19200"}.contains(o.baud))
+        throw UsageError{QStringLiteral("--baud must be 9600 or 19200, not ") + o.baud};
+    return i;
+}
+
+CtlCommand ParseCommand(const QStringList& c, int& i) {
+    const QString& word = c[i];
+    auto arg = [&](int k) {
+        if (i + k >= c.size()) throw UsageError{word + QStringLiteral(" needs more arguments")};
+        return c[i + k];
+    };
+    CtlCommand command;
+    using Kind = CtlCommand::Kind;
+    if (word == "read") {
+        command.kind = Kind::Read;
+        command.name = arg(1);
+        i += 2;
+    } else if (word == "write") {
+        command.kind = Kind::Write;
+        command.name = arg(1);
+        command.value = arg(2);
+        i += 3;
+    } else if (word == "reset") {
+        command.kind = Kind::Reset;
+        i += 1;
+    } else if (word == "monitor") {
+        command.kind = Kind::Monitor;
+        command.name = arg(1);
+        command.periodMs = WholeNumber("monitor PERIOD_MS", arg(2), kMinimumPeriodMs, kMaxPeriodMs);
+        command.count = WholeNumber("monitor COUNT", arg(3), 0, kMaxCount);
+        i += 4;
+    } else if (word == "calibrate") {
+        command.kind = Kind::Calibrate;
+        command.range = arg(1);
+        command.count = WholeNumber("calibrate COUNT", arg(2), -kMaxCount - 1, kMaxCount);
+        command.store = i + 3 < c.size() && c[i + 3] == "--store";
+        i += command.store ? 4 : 3;
+    } else if (word == "list") {
+        command.kind = Kind::List;
+        i += 1;
+    } else if (word == "ports") {
+        command.kind = Kind::Ports;
+        i += 1;
+    } else if (word == "scan") {
+        command.kind = Kind::Scan;
+        i += 1;
+        static const QRegularExpression range(QStringLiteral("^(\\d+)-(\\d+)$"));
+        const auto match = i < c.size() ? range.match(c[i]) : QRegularExpressionMatch();
+        if (match.hasMatch()) {
+            command.from = int(WholeNumber("scan FROM", match.captured(1), 1, 247));
+            command.to = int(WholeNumber("scan TO", match.captured(2), command.from, 247));
+            ++i;
+        }
+    } else {
+        throw UsageError{QStringLiteral("unknown command ") + word};
+    }
+    return command;
+}
+
+// A register by name, or a usage error naming it.
+TreeNode* Named(const RegisterTree& tree, const QString& name) {
+    TreeNode* node = const_cast<RegisterTree&>(tree).FindNodeByName(name);
+    if (!node)
+        throw AppError(QStringLiteral("Nie ma rejestru \"%1\" w pliku urządzenia").arg(name));
+    return node;
+}
+
+bool IsRealType(int type) {
+    return type == tcReal || type == tcPrec || type == tcFloat;
+}
+
+// The value as the write will send it, or a usage error saying why it cannot be sent.
+void CheckWrite(CtlCommand& command, const RegisterTree& tree) {
+    const TreeNode* node = Named(tree, command.name);
+    const RegisterNode& r = node->record;
+    const int access = AccessCodeOf(r.Access());
+    const int type = TypeCodeOf(r.Type());
+    if ((access != acRW && access != acRP) || type == tcNone)
+        throw AppError(QStringLiteral("Rejestru \"%1\" nie można zapisać (dostęp \"%2\", typ "
+                                      "\"%3\")")
+                           .arg(command.name, r.Access().toString(), r.Type().toString()));
+    if (IsRealType(type) && !command.value.contains(',')) command.value.replace('.', ',');
+    RegisterNode trial = r;
+    trial.setValue(command.value);
+    TxnState scratch;
+    scratch.frame.ValueType = static_cast<std::uint8_t>(type);
+    try {
+        if (ParseInteger(r.Count()) == 1)
+            BuildWriteSingleRequest(scratch, trial, QStringLiteral("1"));
+        else
+            BuildWriteMultipleRequest(scratch, trial, QStringLiteral("1"));
+    } catch (const AppError& e) {
+        throw AppError(QStringLiteral("write %1: %2").arg(command.name, e.message()));
+    }
+}
+
+void CheckCalibration(const CtlCommand& command, const RegisterTree& tree) {
+    if (command.count <= 0)
+        throw AppError(QStringLiteral("Liczba próbek kalibracji musi być większa od 0, a jest %1")
+                           .arg(command.count));
+    const QString target = command.range == "100R"   ? QStringLiteral("N100")
+                           : command.range == "400R" ? QStringLiteral("N400")
+                                                     : QString();
+    auto& t = const_cast<RegisterTree&>(tree);
+    if (!t.FindNodeByName(QStringLiteral("R0")))
+        throw AppError(QStringLiteral("Plik urządzenia nie ma rejestru \"R0\": kalibracja jest "
+                                      "niemożliwa"));
+    if (target.isEmpty() || !t.FindNodeByName(target))
+        throw AppError(QStringLiteral("Zakres kalibracji \"%1\" nie jest obsługiwany przez ten "
+                                      "plik urządzenia (100R wymaga N100, 400R wymaga N400)")
+                           .arg(command.range));
+}
+
+} // namespace
+
+CtlPlan ParseCommandLine(const QStringList& args) {
+    CtlPlan plan;
+    int i = ParseOptions(args, plan.options);
+    if (plan.options.help || plan.options.version) return plan;
+    if (plan.options.device.isEmpty()) throw UsageError{QStringLiteral("--device is required")};
+    if (i >= args.size()) throw UsageError{QStringLiteral("no command")};
+    while (i < args.size())
+        plan.commands << ParseCommand(args, i);
+    bool port = false, onlyWrites = true;
+    for (const CtlCommand& c : plan.commands) {
+        port |= c.usesPort();
+        if (c.usesPort() && c.kind != CtlCommand::Kind::Write && c.kind != CtlCommand::Kind::Reset)
+            onlyWrites = false;
+    }
+    if (port && plan.options.port.isEmpty())
+        throw UsageError{QStringLiteral("--port is required for these commands")};
+    if (plan.options.slave == 0 && !onlyWrites)
+        throw UsageError{QStringLiteral("--slave 0 (broadcast) gets no reply: only writes")};
+    return plan;
+}
+
+void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
+    using Kind = CtlCommand::Kind;
+    for (CtlCommand& c : plan.commands) {
+        if (c.kind == Kind::Read || c.kind == Kind::Monitor) Named(tree, c.name);
+        if (c.kind == Kind::Write) CheckWrite(c, tree);
+        if (c.kind == Kind::Calibrate) CheckCalibration(c, tree);
+        if (c.kind == Kind::Scan && !FirstRegister(tree))
+            throw AppError(QStringLiteral("scan: the device file has no register to read"));
+    }
+}
+
+TreeNode* FirstRegister(const RegisterTree& tree) {
+    for (TreeNode* n = const_cast<RegisterTree&>(tree).First(); n; n = RegisterTree::GetNext(n))
+        if (AccessCodeOf(n->record.Access()) != acNone) return n;
+    return nullptr;
+}
+
+QString UsageText() {
+    return QStringLiteral(
+        "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
+        "                 [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
+        "                 --device FILE.dat [--log FILE] [-v] COMMAND...\n"
+        "       vardelctl -h | --help | --version\n");
+}
+
+QString HelpText() {
+    return UsageText() + QStringLiteral(R"(
+The transaction engine of the vardel window from the command line: Modbus RTU requests to
+one device over a serial port, its registers named as in a device file.
+
+Options (default):
+  --port PORT        serial port: a name such as ttyUSB0 (/dev/ttyUSB0), or a path
+  --baud B           9600 or 19200 (19200)
+  --parity P         none (2 stop bits), even or odd (1 stop bit) (even)
+  --slave N          slave address 0-247; 0 broadcasts, for writes only (247)
+  --timeout MS       how long a request waits for its reply, 1-60000 (40)
+  --device FILE.dat  device file, as given or beside this program (required)
+  --log FILE         also save the log as the window does (Windows-1250, CR LF)
+  --format F         log: the log window's lines; csv or json: one record a value (log)
+  --stats            print request statistics on stderr at the end
+  -v                 print TX:/RX: traffic on stderr
+  -h, --help         this text;  --version  the version
+
+Commands, run in order once the whole line has been checked:
+  read NAME                      a register, or every register of a group
+  write NAME VALUE               a value, as the window takes it (reals: 12,5 or 12.5)
+  reset                          restart communications (diagnostics 8/1)
+  monitor NAME PERIOD_MS COUNT   COUNT reads every PERIOD_MS (>= 100); COUNT 0: until Ctrl-C
+  calibrate RANGE COUNT [--store] COUNT samples of R0; --store writes the mean (100R, 400R)
+  list                           the device file's registers
+  scan [FROM-TO]                 which slave addresses answer (1-247)
+  ports                          the serial ports this system knows
+
+Exit status: 0 every request answered; 1 an error (the reason on stderr); 2 a usage error;
+3 some request got no valid reply (each says why on stderr); 130 or 143 interrupted by
+SIGINT or SIGTERM (the log is saved, the port released).
+
+Examples:
+  vardel-sim --device TR100.dat --pty /tmp/tr100 &
+  vardelctl --device TR100.dat --port /tmp/tr100 read Pomiary write Tryb 2
+  vardelctl --device TR100.dat --port /tmp/tr100 --format csv monitor Temperatura 500 20
+)");
+}

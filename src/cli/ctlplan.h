@@ -1,0 +1,49 @@
+#pragma once
+// vardelctl's command line: every option and command parsed and checked before the port is
+// opened, so a script's mistake sends nothing.
+#include "regmap/tree.h"
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct UsageError {
+    QString why;
+};
+
+enum class OutputFormat { Log, Csv, Json };
+
+struct CtlOptions {
+    QString port, device, log;
+    QString baud = QStringLiteral("19200"), parity = QStringLiteral("even");
+    int slave = 247;
+    int timeoutMs = 40; // the window's read window
+    OutputFormat format = OutputFormat::Log;
+    bool verbose = false, stats = false, help = false, version = false;
+};
+
+struct CtlCommand {
+    enum class Kind { Read, Write, Reset, Monitor, Calibrate, List, Scan, Ports };
+    Kind kind = Kind::Read;
+    QString name, value, range;
+    qint64 periodMs = 0;
+    qint64 count = 0; // monitor: 0 reads until interrupted
+    bool store = false;
+    int from = 1, to = 247; // scan
+    bool usesPort() const { return kind != Kind::List && kind != Kind::Ports; }
+};
+
+struct CtlPlan {
+    CtlOptions options;
+    QList<CtlCommand> commands;
+};
+
+// Throws UsageError for anything the command line itself gets wrong.
+CtlPlan ParseCommandLine(const QStringList& args);
+// Checks the commands against the device file: names exist, writes are writable and their
+// values convert (a real value may be typed with a decimal point: it becomes the comma),
+// calibration ranges, counts and R0 are right. Throws AppError, the reason in Polish.
+void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree);
+// The register a scan reads at each address: the device file's first register.
+TreeNode* FirstRegister(const RegisterTree& tree);
+QString UsageText();
+QString HelpText();
