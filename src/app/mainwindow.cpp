@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTreeView>
 
@@ -109,12 +110,15 @@ void SetFill(QFrame* shape, const QColor& colour) {
 
 TForm1::TForm1(const QString& executablePath, QWidget* parent)
     : QWidget(parent), executablePath_(executablePath),
-      directory_(QFileInfo(executablePath).absolutePath()) {
+      places_(PlacesFor(executablePath,
+                        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("vardel"));
     setFont(WindowFont());
     setFixedSize(px(982), px(695));
-    askSaveFileName = [this] { return QFileDialog::getSaveFileName(this, QString(), directory_); };
+    askSaveFileName = [this] {
+        return QFileDialog::getSaveFileName(this, QString(), places_.writableFolder);
+    };
     BuildLayout();
     FormCreate();
 }
@@ -280,10 +284,10 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::StartJournal() {
-    const QString log = LogPathFor(executablePath_);
+    const QString log = places_.logPath;
     logStampAtStart_ = LogFileStamp(log);
     const QStringList recovered = LogJournal::Recover(log, QDateTime::currentDateTime());
-    journal_.Open(log);
+    if (!journal_.Open(log)) JournalFailed(); // said at once, in the log
     for (const QString& path : recovered) { // the log shows 28 characters: the name below
         AppendLogLine(QStringLiteral("Odzyskano dziennik:"));
         AppendLogLine(QFileInfo(path).fileName());
@@ -403,7 +407,7 @@ QString TForm1::LogText() const {
 }
 
 void TForm1::cbxDeviceEnter() {
-    RefillSorted(cbxDevice, ListDeviceFiles(directory_));
+    RefillSorted(cbxDevice, DeviceFileNames(places_));
 }
 
 void TForm1::cbxDeviceSelect(const QString& name) {
@@ -417,7 +421,7 @@ void TForm1::cbxDeviceSelect(const QString& name) {
         ++loadGeneration_;
         checkPending_ = false;
         RepaintTimer.stop();
-        model_->resetAround([&] { LoadDeviceFile(directory_ + '/' + name, tree_); });
+        model_->resetAround([&] { LoadDeviceFile(DeviceFilePath(places_, name), tree_); });
         loadedName_ = name;
         CollapseAll();
         if (IsCalibratable(name)) {
@@ -534,7 +538,7 @@ void TForm1::FormClose() {
 // The log goes to its usual file, unless another window saved that file after this one
 // started: then beside it under a dated name, and the operator is told.
 QString TForm1::SaveAtClose(const QString& text) {
-    const QString usual = LogPathFor(executablePath_);
+    const QString usual = places_.logPath;
     if (LogFileStamp(usual) == logStampAtStart_) {
         SaveLogFile(usual, text);
         return usual;

@@ -6,6 +6,7 @@
 #include "regmap/tree.h"
 #include "tools/journal.h"
 #include "tools/operator.h"
+#include "tools/places.h"
 #include "txn/engine.h"
 #include <QTimer>
 #include <QWidget>
@@ -119,7 +120,7 @@ private:
     template <typename F> void Guarded(F&& action);
 
     QString executablePath_;
-    QString directory_;
+    Places places_;
     RegisterTree tree_;
     SerialLink link_;
     RegisterTreeModel* model_ = nullptr;

@@ -149,6 +149,6 @@ void TForm1::Zapiszdopliku1Click() {
     const QString path = askSaveFileName();
     if (path.isEmpty()) return;
     SaveLogFile(path, LogText());
-    const QString usual = LogPathFor(executablePath_);
+    const QString usual = places_.logPath;
     if (QFileInfo(path).absoluteFilePath() == usual) logStampAtStart_ = LogFileStamp(usual);
 }

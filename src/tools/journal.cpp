@@ -46,7 +46,7 @@ QStringList LogJournal::Recover(const QString& logPath, const QDateTime& now) {
     return recovered;
 }
 
-void LogJournal::Open(const QString& logPath) {
+bool LogJournal::Open(const QString& logPath) {
     for (int slot = 1; slot <= kMaxSlots; ++slot) {
         const QString journal = PathFor(logPath, slot);
         std::unique_ptr<QLockFile> lock = LockOf(journal);
@@ -54,10 +54,12 @@ void LogJournal::Open(const QString& logPath) {
         if (!lock->tryLock(0) || QFileInfo::exists(journal)) continue;
         lock_ = std::move(lock);
         file_.setFileName(journal);
-        return;
+        return true;
     }
+    failed_ = true;
     failure_ = QStringLiteral("nie można założyć pliku w %1")
                    .arg(QDir::toNativeSeparators(QFileInfo(logPath).absolutePath()));
+    return false;
 }
 
 bool LogJournal::Fail(const QString& why) {

@@ -23,8 +23,9 @@ public:
     // A journal that cannot be renamed stays where it is, untouched.
     static QStringList Recover(const QString& logPath, const QDateTime& now);
 
-    // Claims this window's journal; the file is created with the first line.
-    void Open(const QString& logPath);
+    // Claims this window's journal; the file is created with the first line. False, with
+    // failure() saying why, when no journal can be made there: the window goes on without.
+    bool Open(const QString& logPath);
     // False exactly once: when the journal first fails (failure() says why); from then on
     // the window runs without it.
     bool Append(const QString& line);

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/translations.h"
 #include "regmap/devicefile.h"
+#include <QStandardPaths>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -267,6 +268,38 @@ private slots:
         QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"),
                  QString::fromUtf8("Zachowaj jako"));
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Anuluj"));
+    }
+
+    // An installed program (<prefix>/bin beside <prefix>/share/vardel/devices) lists the
+    // device files of the user's folder and the installed ones, the user's winning, and writes
+    // its log to the user's data folder, never beside the executable.
+    void installedProgramUsesTheUserFolder() {
+        QStandardPaths::setTestModeEnabled(true);
+        const QString user = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QDir(user).removeRecursively();
+        QTemporaryDir prefix;
+        QVERIFY(QDir().mkpath(prefix.path() + "/bin"));
+        QVERIFY(QDir().mkpath(prefix.path() + "/share/vardel/devices"));
+        QVERIFY(QDir().mkpath(user + "/devices"));
+        for (const char* name : {"TR100.dat", "TR100F.dat"})
+            QVERIFY(QFile::copy(bin + '/' + name, prefix.path() + "/share/vardel/devices/" + name));
+        QVERIFY(QFile::copy(bin + "/TR100F.dat", user + "/devices/TR100.dat")); // the user's own
+        QList<Message> messages;
+        {
+            TForm1 w(prefix.path() + "/bin/vardel");
+            w.messageSink = [&](const QString& t, bool e) { messages.append({t, e}); };
+            w.cbxDeviceEnter();
+            QCOMPARE(w.cbxDevice->count(), 2);
+            w.cbxDeviceSelect("TR100.dat");
+            QVERIFY(w.tree().FindNodeByName("R0")); // the user's file won
+            w.AppendLogLine("zapis");
+            w.close();
+        }
+        QVERIFY(messages.isEmpty());
+        QVERIFY(QFile::exists(user + "/vardel.log"));
+        QCOMPARE(QDir(prefix.path() + "/bin").entryList(QDir::Files), QStringList());
+        QDir(user).removeRecursively();
+        QStandardPaths::setTestModeEnabled(false);
     }
 
     void closeSavesTheLogOnlyWhenItHoldsLines() {

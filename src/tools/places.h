@@ -1,0 +1,20 @@
+#pragma once
+// Where the program finds device files and writes its log. A portable folder (the Windows
+// way, and build/bin) keeps everything beside the executable. An installed program
+// (<prefix>/bin beside <prefix>/share/vardel/devices) writes to the user's data folder and
+// lists the device files of that folder's devices/ and of the installed ones.
+#include <QString>
+#include <QStringList>
+
+struct Places {
+    QString logPath;           // the log file; its journal and records go beside it
+    QString writableFolder;    // where the save dialog starts
+    QStringList deviceFolders; // a file in an earlier folder wins over one of the same name
+};
+
+// userDataFolder: the user's data folder (QStandardPaths::AppDataLocation).
+Places PlacesFor(const QString& executablePath, const QString& userDataFolder);
+// The device file names of every folder, each once.
+QStringList DeviceFileNames(const Places& places);
+// The path of a listed name: in the first folder that has it (the first folder when none).
+QString DeviceFilePath(const Places& places, const QString& name);
