@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <cstring>
+#include <utility>
 #ifndef Q_OS_WIN
 #include <termios.h>
 #endif
@@ -102,7 +103,10 @@ int CompleteReplyLength(const std::uint8_t* bytes, int count) {
 
 // USB serial adapters hold received bytes for their latency timer (16 ms on FTDI) unless
 // asked not to; ports and drivers without the flag simply keep their setting.
-static void SetLowLatency(int handle) {
+// The handle is a file descriptor on POSIX systems and a HANDLE (a pointer) on Windows.
+using PortHandle = decltype(std::declval<QSerialPort&>().handle());
+
+static void SetLowLatency(PortHandle handle) {
 #ifdef Q_OS_LINUX
     serial_struct info{};
     if (ioctl(handle, TIOCGSERIAL, &info) != 0) return;
@@ -179,7 +183,7 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     // A line that talks between requests fills this much and no more; the rest waits in the
     // system's queue, which the next request purges. A reply is never longer than the area.
     port_.setReadBufferSize(kReadBufferBytes);
-    SetLowLatency(static_cast<int>(port_.handle()));
+    SetLowLatency(port_.handle());
     port_.clear(QSerialPort::AllDirections);
     port_.readAll();
     com.Open = true;
@@ -256,7 +260,7 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
         return 0;
     }
 #ifndef Q_OS_WIN
-    tcdrain(static_cast<int>(port_.handle()));
+    tcdrain(port_.handle());
 #endif
     com.BytesWritten = static_cast<std::uint32_t>(written);
     return static_cast<std::uint16_t>(written);
