@@ -138,11 +138,15 @@ QString PortPathOf(const QString& port) {
     return QFileInfo(port).absoluteFilePath();
 }
 
-// As given, else beside this program, where the window lists device files.
+// As given, else beside this program, where the window lists device files, else among the
+// installed ones (<prefix>/share/vardel/devices beside <prefix>/bin).
 QString DevicePathOf(const QString& device) {
     if (QFileInfo::exists(device)) return device;
-    const QString beside = QCoreApplication::applicationDirPath() + '/' + device;
-    return QFileInfo::exists(beside) ? beside : device;
+    const QString folder = QCoreApplication::applicationDirPath();
+    for (const QString& candidate :
+         {folder + '/' + device, folder + QStringLiteral("/../share/vardel/devices/") + device})
+        if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
+    return device;
 }
 
 class Session {
