@@ -3,6 +3,7 @@
 #include "registerview.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
+#include "report/calpdf.h"
 #include "tools/logfile.h"
 #include "tools/treerules.h"
 #include "treemodel.h"
@@ -288,7 +289,7 @@ void TForm1::StartJournal() {
     logStampAtStart_ = LogFileStamp(log);
     const QStringList recovered = LogJournal::Recover(log, QDateTime::currentDateTime());
     if (!journal_.Open(log)) JournalFailed(); // said at once, in the log
-    for (const QString& path : recovered) { // the log shows 28 characters: the name below
+    for (const QString& path : recovered) {   // the log shows 28 characters: the name below
         AppendLogLine(QStringLiteral("Odzyskano dziennik:"));
         AppendLogLine(QFileInfo(path).fileName());
     }
@@ -340,11 +341,83 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Button1Click() {
-    calibration_.Start(cbxKalibracja->currentText(), eCount->text());
+    calibrationRecord_ = NewCalibrationRecord(cbxKalibracja->currentText(), eCount->text());
+    bool finished = false;
+    try {
+        finished = calibration_.Start(cbxKalibracja->currentText(), eCount->text());
+    } catch (const AppError& error) {
+        FinishCalibrationRecord(false, error.message()); // the failure is on record too
+        throw;
+    }
+    FinishCalibrationRecord(finished, calibration_.StopReason);
 }
 
 void TForm1::btZapiszClick() {
-    calibration_.Store(cbxKalibracja->currentText(), eMed->text());
+    const QString range = cbxKalibracja->currentText(), value = eMed->text();
+    lastOutcome_ = {};
+    const TreeNode* written = calibration_.Store(range, value);
+    if (!recordOfAFinishedRun_) { // a record of its own
+        calibrationRecord_ = NewCalibrationRecord(range, QStringLiteral("0"));
+        calibrationRecord_.end = calibrationRecord_.start;
+        calibrationRecord_.stopReason = QStringLiteral("zapis bez kalibracji w tym uruchomieniu");
+    }
+    CalibrationRecord& r = calibrationRecord_;
+    r.stored = true;
+    r.storeTime = QDateTime::currentDateTime();
+    r.storeValue = value;
+    r.storeRegister = written ? written->record.Name().toString() : QStringLiteral("(brak)");
+    r.storeAddress = written ? written->record.Address().toString() : QString();
+    r.storeOutcome = written && lastOutcome_.node == written ? OutcomeText(lastOutcome_)
+                                                             : QStringLiteral("nie wysłano");
+    WriteCalibrationRecord();
+}
+
+CalibrationRecord TForm1::NewCalibrationRecord(const QString& range,
+                                               const QString& countText) const {
+    CalibrationRecord r;
+    r.start = QDateTime::currentDateTime();
+    r.programVersion = QStringLiteral(VARDEL_VERSION);
+    const QString device = loadedName_.isEmpty() ? QString() : DeviceFilePath(places_, loadedName_);
+    r.deviceFile = loadedName_;
+    r.deviceSha256 = Sha256OfFile(device);
+    r.portPath = link_.com.PortPath;
+    r.lineSettings = link_.com.LineSettings;
+    r.slave = eSlave->text();
+    r.range = range;
+    if (const TreeNode* r0 = tree_.FindNodeByName(QStringLiteral("R0"))) {
+        r.registerName = r0->record.Name().toString();
+        r.registerAddress = r0->record.Address().toString();
+    }
+    bool ok = false;
+    r.asked = countText.toLongLong(&ok);
+    return r;
+}
+
+void TForm1::FinishCalibrationRecord(bool finished, const QString& reason) {
+    CalibrationRecord& r = calibrationRecord_;
+    r.end = QDateTime::currentDateTime();
+    r.samples = calibration_.SampleList;
+    r.sampleTimes = calibration_.SampleTimes;
+    r.finished = finished;
+    r.stopReason = reason;
+    if (finished) {
+        const CalibrationResult result = ComputeCalibration(r.samples);
+        r.meanText = QString::number(result.mean);
+        r.errorText = FormatCalibrationError(result.error);
+    }
+    recordOfAFinishedRun_ = finished;
+    WriteCalibrationRecord();
+}
+
+// Beside the log, in kalibracje/: the PDF to file and the CSV for a spreadsheet.
+void TForm1::WriteCalibrationRecord() {
+    const QString folder =
+        QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje");
+    if (!QDir().mkpath(folder))
+        throw AppError(QStringLiteral("Cannot create folder \"%1\".").arg(folder));
+    const QString base = folder + '/' + RecordBaseName(calibrationRecord_);
+    SaveRecordPdf(calibrationRecord_, base + QStringLiteral(".pdf"));
+    SaveRecordCsv(calibrationRecord_, base + QStringLiteral(".csv"));
 }
 
 void TForm1::btResetClick() {
@@ -394,6 +467,7 @@ QString TForm1::SlaveText() const {
 }
 
 void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
+    lastOutcome_ = outcome;
     lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
 }
 

@@ -4,6 +4,7 @@
 #include "link/serial.h"
 #include "regmap/error.h"
 #include "regmap/tree.h"
+#include "tools/calrecord.h"
 #include "tools/journal.h"
 #include "tools/operator.h"
 #include "tools/places.h"
@@ -113,6 +114,9 @@ private:
     void JournalLine(const QString& line);
     void RewriteJournal();
     void JournalFailed();
+    CalibrationRecord NewCalibrationRecord(const QString& range, const QString& countText) const;
+    void FinishCalibrationRecord(bool finished, const QString& reason);
+    void WriteCalibrationRecord();
     QString SaveAtClose(const QString& text);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
@@ -138,6 +142,10 @@ private:
     bool closed_ = false;
     bool closeAfterJob_ = false;
     bool checkPending_ = false; // a check mark's rule waits to run before its click's
+    // The record of the last calibration run; "Zapisz" adds to it and writes it again.
+    CalibrationRecord calibrationRecord_;
+    bool recordOfAFinishedRun_ = false;
+    TransactionOutcome lastOutcome_;
 
 public:
     // Controls, named as the layout tables name them.

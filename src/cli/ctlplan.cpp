@@ -53,6 +53,8 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
             o.device = value(a);
         else if (a == "--log")
             o.log = value(a);
+        else if (a == "--report")
+            o.report = value(a);
         else if (a == "--format")
             o.format = FormatNamed(value(a));
         else if (a == "--stats")
@@ -191,12 +193,15 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     if (i >= args.size()) throw UsageError{QStringLiteral("no command")};
     while (i < args.size())
         plan.commands << ParseCommand(args, i);
-    bool port = false, onlyWrites = true;
+    bool port = false, onlyWrites = true, calibrates = false;
     for (const CtlCommand& c : plan.commands) {
         port |= c.usesPort();
+        calibrates |= c.kind == CtlCommand::Kind::Calibrate;
         if (c.usesPort() && c.kind != CtlCommand::Kind::Write && c.kind != CtlCommand::Kind::Reset)
             onlyWrites = false;
     }
+    if (!plan.options.report.isEmpty() && !calibrates)
+        throw UsageError{QStringLiteral("--report records a calibrate command; there is none")};
     if (port && plan.options.port.isEmpty())
         throw UsageError{QStringLiteral("--port is required for these commands")};
     if (plan.options.slave == 0 && !onlyWrites)
@@ -225,7 +230,7 @@ QString UsageText() {
     return QStringLiteral(
         "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
         "                 [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
-        "                 --device FILE.dat [--log FILE] [-v] COMMAND...\n"
+        "                 --device FILE.dat [--log FILE] [--report FILE] [-v] COMMAND...\n"
         "       vardelctl -h | --help | --version\n");
 }
 
@@ -242,6 +247,7 @@ Options (default):
   --timeout MS       how long a request waits for its reply, 1-60000 (40)
   --device FILE.dat  device file, as given or beside this program (required)
   --log FILE         also save the log as the window does (Windows-1250, CR LF)
+  --report FILE      the calibration's record for an audit: FILE.pdf, or CSV otherwise
   --format F         log: the log window's lines; csv or json: one record a value (log)
   --stats            print request statistics on stderr at the end
   -v                 print TX:/RX: traffic on stderr

@@ -13,7 +13,7 @@ struct UsageError {
 enum class OutputFormat { Log, Csv, Json };
 
 struct CtlOptions {
-    QString port, device, log;
+    QString port, device, log, report;
     QString baud = QStringLiteral("19200"), parity = QStringLiteral("even");
     int slave = 247;
     int timeoutMs = 40; // the window's read window

@@ -6,6 +6,8 @@
 #include "link/serial.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
+#include "report/calpdf.h"
+#include "tools/calrecord.h"
 #include "tools/logfile.h"
 #include "tools/operator.h"
 #include "txn/engine.h"
@@ -15,12 +17,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
@@ -291,13 +295,69 @@ private:
     void Calibrate(const CtlCommand& c) {
         OpenOnce();
         mean_.clear();
-        if (!calibration_.Start(c.range, QString::number(c.count))) {
+        CalibrationRecord record = NewRecord(c);
+        const bool finished = calibration_.Start(c.range, QString::number(c.count));
+        record.end = QDateTime::currentDateTime();
+        record.samples = calibration_.SampleList;
+        record.sampleTimes = calibration_.SampleTimes;
+        record.finished = finished;
+        record.stopReason = calibration_.StopReason;
+        if (!finished) {
             if (!gSignal) Err(QStringLiteral("Kalibracja nie została ukończona: brak odpowiedzi"));
             incomplete = true;
+            WriteReport(record);
             return;
         }
+        const CalibrationResult result = ComputeCalibration(record.samples);
+        record.meanText = QString::number(result.mean);
+        record.errorText = FormatCalibrationError(result.error);
         if (plan_.options.format != OutputFormat::Log) RecordCalibration(c.range);
-        if (c.store && !mean_.isEmpty()) calibration_.Store(c.range, mean_);
+        if (c.store && !mean_.isEmpty()) Store(c.range, record);
+        WriteReport(record);
+    }
+
+    void Store(const QString& range, CalibrationRecord& record) {
+        const int endedBefore = console_.ended;
+        const TreeNode* written = calibration_.Store(range, mean_);
+        record.stored = true;
+        record.storeTime = QDateTime::currentDateTime();
+        record.storeValue = mean_;
+        record.storeRegister =
+            written ? written->record.Name().toString() : QStringLiteral("(brak)");
+        record.storeAddress = written ? written->record.Address().toString() : QString();
+        record.storeOutcome = written && console_.ended > endedBefore
+                                  ? OutcomeText({console_.last})
+                                  : QStringLiteral("nie wysłano");
+    }
+
+    CalibrationRecord NewRecord(const CtlCommand& c) {
+        CalibrationRecord r;
+        r.start = QDateTime::currentDateTime();
+        r.programVersion = QStringLiteral(VARDEL_VERSION);
+        const QString device = DevicePathOf(plan_.options.device);
+        r.deviceFile = QFileInfo(device).fileName();
+        r.deviceSha256 = Sha256OfFile(device);
+        r.portPath = PortPathOf(plan_.options.port);
+        const int parity = plan_.options.parity == "even"  ? 1
+                           : plan_.options.parity == "odd" ? 2
+                                                           : 0;
+        r.lineSettings = LineSettingsFor(plan_.options.baud, parity);
+        r.slave = console_.slave;
+        r.range = c.range;
+        r.registerName = QStringLiteral("R0");
+        if (const TreeNode* r0 = tree_.FindNodeByName(r.registerName))
+            r.registerAddress = r0->record.Address().toString();
+        r.asked = c.count;
+        return r;
+    }
+
+    void WriteReport(const CalibrationRecord& record) const {
+        const QString& path = plan_.options.report;
+        if (path.isEmpty()) return;
+        if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+            SaveRecordPdf(record, path);
+        else
+            SaveRecordCsv(record, path);
     }
 
     void RecordCalibration(const QString& range) {
@@ -410,8 +470,22 @@ int SaveLog(const CtlOptions& options, const Console& console) {
 
 } // namespace
 
+// A PDF report needs fonts, so a (windowless) GUI application; anything else runs on QtCore.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (qstrcmp(argv[i], "--report") == 0 &&
+            QString::fromLocal8Bit(argv[i + 1])
+                .endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            return std::make_unique<QGuiApplication>(argc, argv);
+        }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> application = MakeApplication(argc, argv);
+    QCoreApplication& app = *application;
     CtlPlan plan;
     try {
         plan = ParseCommandLine(app.arguments().mid(1));

@@ -43,7 +43,7 @@ std::filesystem::path NativePath(const QString& path) {
 
 } // namespace
 
-QString WriteAllBytes(QFile& file, const QByteArray& bytes) {
+QString WriteAllBytes(QFileDevice& file, const QByteArray& bytes) {
     qint64 done = 0;
     while (done < bytes.size()) {
         const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);

@@ -12,7 +12,7 @@ QByteArray LogFileBytes(const QString& logText);
 void SaveLogFile(const QString& path, const QString& logText);
 // Writes every byte, going on after a short write so a full disk gives its own reason; empty
 // when all were written, else why not.
-QString WriteAllBytes(QFile& file, const QByteArray& bytes);
+QString WriteAllBytes(QFileDevice& file, const QByteArray& bytes);
 // Which version of a file is there: it changes whenever the file is saved again. Empty when
 // there is no file.
 QString LogFileStamp(const QString& path);

@@ -47,6 +47,8 @@ bool Calibration::Start(const QString& range, const QString& countText) {
     frontend_.AppendLog(QString());
     frontend_.AppendLog(QStringLiteral("kalibracja ") + range + QStringLiteral(" ... "));
     SampleList.clear();
+    SampleTimes.clear();
+    StopReason.clear();
     finished_ = false;
     Calibrating = true;
     SamplesLeft = ParseInteger(countText);
@@ -57,6 +59,8 @@ bool Calibration::Start(const QString& range, const QString& countText) {
     // no later read, of whatever register, may complete it.
     if (!Calibrating) return finished_;
     Abandon();
+    StopReason = sampleNode_ ? QStringLiteral("brak odpowiedzi na odczyt próbki")
+                             : QStringLiteral("brak rejestru R0");
     frontend_.AppendLog(QStringLiteral("kalibracja przerwana"));
     return false;
 }
@@ -65,6 +69,7 @@ bool Calibration::TakeNext() {
     if (SamplesLeft <= 0 || !Calibrating) return false;
     if (engine_.AnsweredNode() != sampleNode_) return false; // another register's read
     SampleList << sampleNode_->record.Value().toString();
+    SampleTimes << QDateTime::currentDateTime();
     --SamplesLeft;
     if (SamplesLeft == 0) {
         Calibrating = false; // before the result, so a failure there leaves the tool idle
@@ -79,6 +84,7 @@ bool Calibration::TakeNext() {
 
 bool Calibration::Abandon() {
     const bool running = Calibrating;
+    if (running) StopReason = QStringLiteral("przerwana przez operatora");
     Calibrating = false;
     SamplesLeft = 0;
     return running;
@@ -95,14 +101,15 @@ void Calibration::ShowCalibrationResult() {
     frontend_.AppendLog(QString());
 }
 
-void Calibration::Store(const QString& range, const QString& valueText) {
+TreeNode* Calibration::Store(const QString& range, const QString& valueText) {
     QString name;
     if (range == QLatin1String("100R")) name = QStringLiteral("N100");
     if (range == QLatin1String("400R")) name = QStringLiteral("N400");
     TreeNode* node = name.isEmpty() ? nullptr : tree_.FindNodeByName(name);
-    if (!node) return;
+    if (!node) return nullptr;
     node->record.setValue(valueText);
     engine_.WriteIfWritable(node);
+    return node;
 }
 
 Monitor::Monitor(TransactionEngine& engine, Frontend& frontend)

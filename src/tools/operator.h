@@ -2,6 +2,7 @@
 // The operator's tools over the transaction engine: monitoring a register, the calibration
 // run, and the communications reset.
 #include "txn/engine.h"
+#include <QDateTime>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -21,6 +22,9 @@ public:
     Calibration(TransactionEngine& engine, RegisterTree& tree, Frontend& frontend);
 
     QStringList SampleList;
+    QList<QDateTime> SampleTimes; // when each sample's reply came
+    // Why the last run ended without its result; empty when it ended with it.
+    QString StopReason;
     bool Calibrating = false;
     std::int32_t SamplesLeft = 0;
     // Receives the mean for the result field.
@@ -29,8 +33,9 @@ public:
     // Runs the whole calibration. False when it ended early: stopped, or a sample read that
     // got no reply (the port lost, say), which ends the run with a short log line.
     bool Start(const QString& range, const QString& countText);
-    // Stores the value text into the range's register, exactly as given.
-    void Store(const QString& range, const QString& valueText);
+    // Stores the value text into the range's register, exactly as given; the register
+    // written, or none when the range has none.
+    TreeNode* Store(const QString& range, const QString& valueText);
     void ShowCalibrationResult();
 
     bool TakeNext() override;

@@ -16,7 +16,7 @@ enum class ReplyOutcome {
 struct TransactionOutcome {
     ReplyOutcome kind = ReplyOutcome::NoReply;
     std::uint8_t exceptionCode = 0; // for Exception only
-    const TreeNode* node = nullptr;  // the register asked; none for a diagnostic
+    const TreeNode* node = nullptr; // the register asked; none for a diagnostic
 };
 
 // The Modbus name of an exception code: "illegal data address" for 2, and so on.

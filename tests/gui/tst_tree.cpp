@@ -503,6 +503,41 @@ private slots:
         QVERIFY(w->LogText().endsWith(QString::fromUtf8("monitorowanie wyłączone\n")));
     }
 
+    // A calibration in the window leaves its record in kalibracje/ beside the log; a run
+    // stopped with Esc leaves one marked "przerwana"; "Zapisz" adds what it stored.
+    void calibrationRecords() {
+        sim = std::make_unique<Simulator>(QStringList{"--jitter", "R0:6"}, "TR100F.dat");
+        QVERIFY(sim->started());
+        w->cbxDeviceSelect("TR100F.dat");
+        Connect();
+        const QDir records(dir.path() + "/kalibracje");
+        QDir(records).removeRecursively(); // what earlier tests stored
+        w->cbxKalibracja->setCurrentText("100R");
+        w->eCount->setText("3");
+        QTest::mouseClick(w->Button1, Qt::LeftButton);
+        QTRY_COMPARE(records.entryList({"TR100F_100R_*.csv"}).size(), 1);
+        QCOMPARE(records.entryList({"TR100F_100R_*.pdf"}).size(), 1);
+        const QString csv = records.filePath(records.entryList({"TR100F_100R_*.csv"})[0]);
+        auto read = [](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        QVERIFY2(read(csv).contains(QString::fromUtf8("Stan;ukończona")), qPrintable(read(csv)));
+        QTest::mouseClick(w->btZapisz, Qt::LeftButton);
+        QTRY_VERIFY(
+            read(csv).contains(QString::fromUtf8("Potwierdzenie urządzenia;poprawna odpowiedź")));
+        QTest::qWait(1100); // the next record gets a name of its own
+        w->eCount->setText("1000");
+        QTimer::singleShot(300, w.get(), [this] { QTest::keyClick(w->VT, Qt::Key_Escape); });
+        QTest::mouseClick(w->Button1, Qt::LeftButton);
+        QTRY_COMPARE(records.entryList({"TR100F_100R_*.csv"}).size(), 2);
+        bool stopped = false;
+        for (const QString& name : records.entryList({"*.csv"}))
+            stopped |= read(records.filePath(name)).contains(QString::fromUtf8("Stan;przerwana"));
+        QVERIFY(stopped);
+        QDir(records).removeRecursively();
+    }
+
     void logMenu() {
         w->AppendLogLine("a");
         w->AppendLogLine("");

@@ -1,5 +1,6 @@
 #include "regmap/record.h"
 #include "simulator.h"
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSerialPort>
@@ -379,6 +380,61 @@ private slots:
         r = Run(&sim, {"write", QString::fromUtf8("Próg alarmu"), "12.5", "read",
                        QString::fromUtf8("Próg alarmu")});
         QCOMPARE(r.out, QString::fromUtf8("210  Próg alarmu12,5\n210  Próg alarmu12,50\n"));
+    }
+
+    // The calibration record: every figure of the run is in the PDF's text, and the CSV is
+    // what a Polish spreadsheet reads.
+    void calibrationReport() {
+        Simulator sim({"--jitter", "R0:6", "--seed", "42"}, "TR100F.dat");
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        const QString pdf = dir.path() + "/run.pdf", csv = dir.path() + "/run.csv";
+        const Result r =
+            Run(&sim, {"--report", pdf, "calibrate", "100R", "8", "--store"}, "TR100F.dat");
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split('\n');
+        QStringList samples;
+        for (int i = 2; i < 10; ++i)
+            samples << lines[i].mid(16);
+        const QString mean = lines[10].mid(16).trimmed(), error = lines[11].mid(16).trimmed();
+        QProcess text;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY2(text.waitForFinished(10000), "pdftotext (poppler-utils) is needed");
+        const QString pdfText = QString::fromUtf8(text.readAllStandardOutput());
+        QFile device(bin + "/TR100F.dat");
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        const QString sha = QString::fromLatin1(
+            QCryptographicHash::hash(device.readAll(), QCryptographicHash::Sha256).toHex());
+        QStringList figures = samples;
+        figures << mean << error << sha.left(32) << sha.right(16) << "TR100F.dat" << sim.port()
+                << "19200,e,8,1"
+                << "247"
+                << "100R"
+                << "N100 (300)" << QString::fromUtf8("Protokół kalibracji")
+                << QString::fromUtf8("poprawna odpowiedź");
+        for (const QString& figure : figures)
+            QVERIFY2(pdfText.contains(figure), qPrintable(figure + " missing in:\n" + pdfText));
+
+        const Result again = Run(&sim, {"--report", csv, "calibrate", "100R", "3"}, "TR100F.dat");
+        QCOMPARE(again.status, 0);
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList rows = QString::fromUtf8(bytes.mid(3)).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(rows[0], QString::fromUtf8("Protokół kalibracji"));
+        QVERIFY(rows.contains(QString::fromUtf8("Próbek pobranych;3")));
+        const QStringList tail =
+            rows.mid(rows.indexOf(QString::fromUtf8("Próbka;Czas;Wartość")) + 1);
+        QCOMPARE(tail.size(), 3);
+        for (const QString& row : tail) {
+            const QStringList f = row.split(';');
+            QCOMPARE(f.size(), 3);
+            QVERIFY(std::abs(f[2].toInt() - 1000) <= 6);
+        }
+        const QString deviation =
+            rows.filter(QString::fromUtf8("Odchylenie standardowe;")).value(0);
+        QVERIFY2(deviation.contains(','), qPrintable(deviation)); // the decimal comma
     }
 
     void list() {
