@@ -296,12 +296,22 @@ private:
         OpenOnce();
         mean_.clear();
         CalibrationRecord record = NewRecord(c);
-        const bool finished = calibration_.Start(c.range, QString::number(c.count));
-        record.end = QDateTime::currentDateTime();
-        record.samples = calibration_.SampleList;
-        record.sampleTimes = calibration_.SampleTimes;
-        record.finished = finished;
-        record.stopReason = calibration_.StopReason;
+        auto took = [&](bool finished, const QString& reason) {
+            record.end = QDateTime::currentDateTime();
+            record.samples = calibration_.SampleList;
+            record.sampleTimes = calibration_.SampleTimes;
+            record.finished = finished;
+            record.stopReason = reason;
+        };
+        bool finished = false;
+        try {
+            finished = calibration_.Start(c.range, QString::number(c.count));
+        } catch (const AppError& e) { // a failed sample: the record keeps what there is
+            took(false, e.message());
+            WriteReport(record);
+            throw;
+        }
+        took(finished, calibration_.StopReason);
         if (!finished) {
             if (!gSignal) Err(QStringLiteral("Kalibracja nie została ukończona: brak odpowiedzi"));
             incomplete = true;
@@ -311,7 +321,7 @@ private:
         const CalibrationResult result = ComputeCalibration(record.samples);
         record.meanText = QString::number(result.mean);
         record.errorText = FormatCalibrationError(result.error);
-        if (plan_.options.format != OutputFormat::Log) RecordCalibration(c.range);
+        if (plan_.options.format != OutputFormat::Log) RecordCalibration(record);
         if (c.store && !mean_.isEmpty()) Store(c.range, record);
         WriteReport(record);
     }
@@ -360,16 +370,12 @@ private:
             SaveRecordCsv(record, path);
     }
 
-    void RecordCalibration(const QString& range) {
-        const CalibrationResult result = ComputeCalibration(calibration_.SampleList);
-        const QDateTime now = QDateTime::currentDateTime();
-        console_.Record(ValueRecord{
-            now, range + QStringLiteral(" mean"), {}, "INT", QString::number(result.mean)});
-        console_.Record(ValueRecord{now,
-                                    range + QStringLiteral(" error"),
-                                    {},
-                                    "REAL",
-                                    FormatCalibrationError(result.error)});
+    // The result as two records: the mean and the error, as the log shows them.
+    void RecordCalibration(const CalibrationRecord& run) {
+        console_.Record(
+            ValueRecord{run.end, run.range + QStringLiteral(" mean"), {}, "INT", run.meanText});
+        console_.Record(
+            ValueRecord{run.end, run.range + QStringLiteral(" error"), {}, "REAL", run.errorText});
     }
 
     void List() {
