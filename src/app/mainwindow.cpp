@@ -7,6 +7,7 @@
 #include "tools/logfile.h"
 #include "tools/treerules.h"
 #include "treemodel.h"
+#include "trendwindow.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -273,6 +274,7 @@ void TForm1::FormCreate() {
     engine_.EndWalk();
     Memo1->SetMemoMargins(QMargins(px(10), px(10), px(15), px(10)));
     BuildLogMenu();
+    BuildTreeMenu();
     RepaintTimer.setSingleShot(true);
     RepaintTimer.setInterval(500);
     connect(&RepaintTimer, &QTimer::timeout, this, [this] { RepaintTimerTimer(); });
@@ -443,6 +445,7 @@ void TForm1::ProcessEvents() {
 }
 
 void TForm1::SetTxText(const QString& text) {
+    requestClock_.start(); // the request goes out now
     lbTX->setText(text);
 }
 
@@ -468,6 +471,9 @@ QString TForm1::SlaveText() const {
 
 void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
     lastOutcome_ = outcome;
+    lineStats_.Ended(outcome, requestClock_.nsecsElapsed() / 1e6);
+    GroupBox3->setToolTip(lineStats_.Summary());
+    FeedTrend(outcome);
     lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
 }
 
@@ -492,6 +498,9 @@ void TForm1::cbxDeviceSelect(const QString& name) {
     Guarded([&] {
         engine_.ForgetNodes();
         lbReg->clear(); // no register of the old tree stays named
+        for (const QPointer<TrendWindow>& trend : std::as_const(trends_))
+            if (trend) trend->close(); // their registers go with the tree
+        trends_.clear();
         ++loadGeneration_;
         checkPending_ = false;
         RepaintTimer.stop();
@@ -544,6 +553,8 @@ void TForm1::Connect() {
         return;
     }
     SetIndicator(kLime, link_.com.PortPath);
+    lineStats_ = {};
+    GroupBox3->setToolTip(lineStats_.Summary());
 }
 
 void TForm1::Disconnect() {

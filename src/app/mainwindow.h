@@ -8,7 +8,11 @@
 #include "tools/journal.h"
 #include "tools/operator.h"
 #include "tools/places.h"
+#include "tools/requeststats.h"
 #include "txn/engine.h"
+#include <QElapsedTimer>
+#include <QHash>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -25,6 +29,7 @@ class QTreeView;
 class RegisterTreeModel;
 
 class QMenu;
+class TrendWindow;
 
 class TForm1 : public QWidget, public Frontend {
     Q_OBJECT
@@ -109,6 +114,9 @@ private:
     void CollapseAll();
     void WireTree();
     void BuildLogMenu();
+    void BuildTreeMenu();
+    void OpenTrend(TreeNode* node);
+    void FeedTrend(const TransactionOutcome& outcome);
     void WireTools();
     void StartJournal();
     void JournalLine(const QString& line);
@@ -146,6 +154,12 @@ private:
     CalibrationRecord calibrationRecord_;
     bool recordOfAFinishedRun_ = false;
     TransactionOutcome lastOutcome_;
+    // Open trend windows, one per register; they close with a load.
+    // Guarded pointers: a window the operator closed is gone, and nothing of this window is
+    // touched when the trend windows go with it.
+    QHash<const TreeNode*, QPointer<TrendWindow>> trends_;
+    RequestStats lineStats_; // since the port was opened: the " modbus  " group's tool tip
+    QElapsedTimer requestClock_;
 
 public:
     // Controls, named as the layout tables name them.
@@ -174,6 +188,7 @@ public:
     QLabel* lbRX = nullptr;
     LogView* Memo1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    QMenu* TreeMenu = nullptr; // "Wykres" on a register row
 };
 
 // Every event entry point runs its action here: an error ends the action and shows its box,

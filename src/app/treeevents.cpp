@@ -3,7 +3,9 @@
 #include "mainwindow.h"
 #include "tools/logfile.h"
 #include "tools/treerules.h"
+#include "tools/trend.h"
 #include "treemodel.h"
+#include "trendwindow.h"
 #include "txn/loglines.h"
 #include <QFileInfo>
 #include <QLabel>
@@ -135,6 +137,43 @@ void TForm1::BuildLogMenu() {
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Memo1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(Memo1->viewport()->mapToGlobal(at)); });
+}
+
+// The tree's own context menu: "Wykres" on a register whose type decodes to a number.
+void TForm1::BuildTreeMenu() {
+    TreeMenu = new QMenu(VT);
+    TreeMenu->setObjectName(QStringLiteral("TreeMenu"));
+    QAction* chart = TreeMenu->addAction(QStringLiteral("Wykres"));
+    chart->setObjectName(QStringLiteral("Wykres"));
+    VT->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(VT, &QWidget::customContextMenuRequested, this, [this, chart](const QPoint& at) {
+        TreeNode* node = model_->nodeOf(VT->indexAt(at));
+        if (!node || !IsNumericType(TypeCodeOf(node->record.Type()))) return;
+        chart->disconnect();
+        connect(chart, &QAction::triggered, this,
+                [this, node] { Guarded([&] { OpenTrend(node); }); });
+        TreeMenu->popup(VT->viewport()->mapToGlobal(at));
+    });
+}
+
+void TForm1::OpenTrend(TreeNode* node) {
+    QPointer<TrendWindow>& trend = trends_[node];
+    if (!trend) trend = new TrendWindow(ShownText(node->record.Name()), this);
+    trend->show();
+    trend->raise();
+}
+
+// Every read of a register with a trend window open reaches it: a value, or a failure mark.
+void TForm1::FeedTrend(const TransactionOutcome& outcome) {
+    TrendWindow* trend = trends_.value(outcome.node).data();
+    if (!trend || !IsReadFunction(engine_.state.frame.FunctionCode())) return;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (outcome.kind != ReplyOutcome::Valid) {
+        trend->AddFailure(now);
+        return;
+    }
+    if (const std::optional<double> value = NumberOfValue(outcome.node->record))
+        trend->AddValue(now, *value);
 }
 
 void TForm1::Wyczy1Click() {

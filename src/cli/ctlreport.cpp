@@ -61,27 +61,3 @@ QString JsonLine(const ValueRecord& r) {
                              {"value", NumberOf(r).json}, {"text", r.text}};
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
-
-void RequestStats::Ended(const TransactionOutcome& outcome, double milliseconds) {
-    ++requests_;
-    ++counts_[int(outcome.kind)];
-    if (outcome.kind != ReplyOutcome::NoReply) times_ << milliseconds;
-}
-
-QString RequestStats::Summary() const {
-    QString text =
-        QStringLiteral("requests %1, valid %2, exceptions %3, bad CRC %4, mismatched %5, "
-                       "no reply %6")
-            .arg(requests_)
-            .arg(counts_[int(ReplyOutcome::Valid)])
-            .arg(counts_[int(ReplyOutcome::Exception)])
-            .arg(counts_[int(ReplyOutcome::BadCrc)])
-            .arg(counts_[int(ReplyOutcome::Mismatch)])
-            .arg(counts_[int(ReplyOutcome::NoReply)]);
-    if (times_.isEmpty()) return text;
-    QList<double> sorted = times_;
-    std::sort(sorted.begin(), sorted.end());
-    const auto ms = [](double v) { return QLocale::c().toString(v, 'f', 1); };
-    return text + QStringLiteral("; response ms min %1 median %2 max %3")
-                      .arg(ms(sorted.first()), ms(sorted[sorted.size() / 2]), ms(sorted.last()));
-}

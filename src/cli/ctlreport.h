@@ -1,7 +1,7 @@
 #pragma once
 // What vardelctl prints for programs: a record per valid value in CSV or JSON, and the
 // statistics of a session's requests.
-#include "txn/outcome.h"
+#include "tools/requeststats.h"
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -19,18 +19,3 @@ QString CsvHeader();
 QString CsvLine(const ValueRecord& record);
 // One JSON object on one line.
 QString JsonLine(const ValueRecord& record);
-
-class RequestStats {
-public:
-    void Ended(const TransactionOutcome& outcome, double milliseconds);
-    int requests() const { return requests_; }
-    int valid() const { return counts_[int(ReplyOutcome::Valid)]; }
-    // "requests 12, valid 10, exceptions 1, bad CRC 0, mismatched 0, no reply 1;
-    //  response ms min 0.4 median 0.6 max 40.2"
-    QString Summary() const;
-
-private:
-    int requests_ = 0;
-    int counts_[5] = {};
-    QList<double> times_;
-};

@@ -1,6 +1,7 @@
 #include "app/logview.h"
 #include "app/mainwindow.h"
 #include "app/treemodel.h"
+#include "app/trendwindow.h"
 #include "integration/simulator.h"
 #include "regmap/devicefile.h"
 #include <QAbstractItemModelTester>
@@ -536,6 +537,73 @@ private slots:
             stopped |= read(records.filePath(name)).contains(QString::fromUtf8("Stan;przerwana"));
         QVERIFY(stopped);
         QDir(records).removeRecursively();
+    }
+
+    // "Wykres" on a monitored register: the values it plots, their statistics, the light for
+    // a steady and a noisy reading, and the CSV a Polish spreadsheet opens.
+    void trendOfAMonitoredRegister_data() {
+        QTest::addColumn<int>("jitter");
+        QTest::addColumn<int>("stability");
+        QTest::addColumn<QColor>("light");
+        QTest::newRow("steady") << 0 << int(Stability::Stable) << QColor(0, 200, 0);
+        QTest::newRow("noisy") << 50 << int(Stability::Unstable) << QColor(220, 0, 0);
+    }
+    void trendOfAMonitoredRegister() {
+        QFETCH(int, jitter);
+        QFETCH(int, stability);
+        QFETCH(QColor, light);
+        sim = std::make_unique<Simulator>(QStringList{"--jitter", QString("R0:%1").arg(jitter)},
+                                          "TR100F.dat");
+        QVERIFY(sim->started());
+        w->cbxDeviceSelect("TR100F.dat");
+        Connect();
+        TreeNode* r0 = Node("R0");
+        emit w->VT->customContextMenuRequested(Cell(r0, 0).center());
+        QVERIFY(w->TreeMenu->isVisible());
+        w->findChild<QAction*>("Wykres")->trigger();
+        w->TreeMenu->hide();
+        auto* trend = w->findChild<TrendWindow*>("Wykres");
+        QVERIFY(trend && trend->isVisible());
+        QCOMPARE(trend->windowTitle(), QString::fromUtf8("Wykres – R0"));
+        Click(r0);
+        w->ePeriod->setText("100");
+        w->cbMonitor->click();
+        QTRY_VERIFY_WITH_TIMEOUT(trend->series().size() >= 12, 5000);
+        w->cbMonitor->click();
+        trend->Refresh();
+        const std::vector<double>& values = trend->series().values();
+        const auto n = qsizetype(values.size());
+        double sum = 0, low = 1e9, high = -1e9;
+        for (qsizetype i = n - 12; i < n; ++i) {
+            sum += values[i];
+            low = std::min(low, values[i]);
+            high = std::max(high, values[i]);
+        }
+        trend->eLast->setText("12");
+        const TrendStatistics stats = trend->statistics();
+        QCOMPARE(stats.count, 12);
+        QCOMPARE(stats.mean, sum / 12);
+        QCOMPARE(stats.minimum, low);
+        QCOMPARE(stats.maximum, high);
+        QCOMPARE(stats.failed, 0);
+        QCOMPARE(trend->findChild<QLabel*>("Liczba")->text(), QStringLiteral("12"));
+        QCOMPARE(int(trend->stability()), stability);
+        QCOMPARE(trend->shStable->palette().color(QPalette::Window), light);
+        QTemporaryDir out;
+        trend->askSavePath = [&](const QString&, const QString&) { return out.path() + "/r0.csv"; };
+        trend->btCsv->click();
+        QFile csv(out.path() + "/r0.csv");
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QByteArray bytes = csv.readAll();
+        QCOMPARE(bytes, trend->series().Csv());
+        QVERIFY(bytes.startsWith(QByteArray("\xEF\xBB\xBF") +
+                                 QString::fromUtf8("Czas;Wartość\r\n").toUtf8()));
+        const QList<QByteArray> rows = bytes.split('\n');
+        QCOMPARE(rows.size(), n + 2); // header, the values, and the end of the last row
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3};\\d+\r$")
+                    .match(QString::fromUtf8(rows[1]))
+                    .hasMatch());
+        trend->close();
     }
 
     void logMenu() {

@@ -1,0 +1,227 @@
+#include "trendwindow.h"
+#include "regmap/error.h"
+#include "regmap/record.h"
+#include "tools/logfile.h"
+#include "txn/numbers.h"
+#include <QChart>
+#include <QChartView>
+#include <QDateTimeAxis>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScatterSeries>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <algorithm>
+
+namespace {
+constexpr qint64 kShownSpanMs = 60 * 1000; // following: the newest minute
+
+const char* const kFigureNames[] = {"Liczba",   "Średnia", "Odch. std.", "Minimum",
+                                    "Maksimum", "Rozstęp", "Nieudane"};
+
+void Fill(QFrame* light, const QColor& colour) {
+    QPalette palette = light->palette();
+    palette.setColor(QPalette::Window, colour);
+    light->setPalette(palette);
+}
+} // namespace
+
+TrendWindow::TrendWindow(const QString& registerName, QWidget* parent)
+    : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("Wykres"));
+    setWindowTitle(QStringLiteral("Wykres – ") + registerName);
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(820, 420);
+    askSavePath = [this](const QString& caption, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+    };
+    BuildChart();
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(view_, 1);
+    layout->addWidget(BuildPanel());
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] {
+        if (changed_) Refresh();
+    });
+    timer->start(250);
+    Refresh();
+}
+
+void TrendWindow::BuildChart() {
+    chart_ = new QChart;
+    chart_->legend()->hide();
+    line_ = new QLineSeries;
+    failures_ = new QScatterSeries;
+    failures_->setMarkerSize(7);
+    failures_->setColor(QColor(200, 0, 0));
+    chart_->addSeries(line_);
+    chart_->addSeries(failures_);
+    timeAxis_ = new QDateTimeAxis;
+    timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
+    valueAxis_ = new QValueAxis;
+    chart_->addAxis(timeAxis_, Qt::AlignBottom);
+    chart_->addAxis(valueAxis_, Qt::AlignLeft);
+    for (auto* s :
+         {static_cast<QAbstractSeries*>(line_), static_cast<QAbstractSeries*>(failures_)}) {
+        s->attachAxis(timeAxis_);
+        s->attachAxis(valueAxis_);
+    }
+    view_ = new QChartView(chart_);
+    view_->setRenderHint(QPainter::Antialiasing, false);
+    view_->setRubberBand(QChartView::HorizontalRubberBand); // drag to zoom in on a span
+    connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, [this] {
+        if (following_ && !refreshing_) Follow(false); // the operator zoomed or panned
+    });
+}
+
+QWidget* TrendWindow::BuildPanel() {
+    auto* panel = new QWidget;
+    auto* column = new QVBoxLayout(panel);
+    auto* form = new QFormLayout;
+    eLast = new QLineEdit(QStringLiteral("20"));
+    eSeconds = new QLineEdit(QStringLiteral("10"));
+    eBand = new QLineEdit;
+    eBand->setPlaceholderText(QStringLiteral("0,1 % średniej"));
+    form->addRow(QStringLiteral("Ostatnie N:"), eLast);
+    for (const char* name : kFigureNames) {
+        auto* figure = new QLabel(QStringLiteral("-"));
+        figure->setObjectName(QString::fromUtf8(name));
+        figures_ << figure;
+        form->addRow(QString::fromUtf8(name) + ':', figure);
+    }
+    form->addRow(QStringLiteral("T [s]:"), eSeconds);
+    form->addRow(QStringLiteral("±B:"), eBand);
+    shStable = new QFrame;
+    shStable->setObjectName(QStringLiteral("shStable"));
+    shStable->setFixedSize(36, 18);
+    shStable->setAutoFillBackground(true);
+    shStable->setFrameShape(QFrame::Box);
+    form->addRow(QStringLiteral("Stabilny:"), shStable);
+    column->addLayout(form);
+    btFollow = new QPushButton(QStringLiteral("Śledź najnowsze"));
+    btCsv = new QPushButton(QStringLiteral("Zapisz CSV…"));
+    btImage = new QPushButton(QStringLiteral("Zapisz obraz…"));
+    for (QPushButton* b : {btFollow, btCsv, btImage})
+        column->addWidget(b);
+    column->addStretch();
+    for (QLineEdit* e : {eLast, eSeconds, eBand})
+        connect(e, &QLineEdit::textChanged, this, [this] { ShowStatistics(); });
+    connect(btFollow, &QPushButton::clicked, this, [this] { Follow(true); });
+    connect(btCsv, &QPushButton::clicked, this, [this] { SaveCsv(); });
+    connect(btImage, &QPushButton::clicked, this, [this] { SaveImage(); });
+    return panel;
+}
+
+void TrendWindow::AddValue(const QDateTime& time, double value) {
+    series_.AddValue(time.toMSecsSinceEpoch(), value);
+    changed_ = true;
+}
+
+void TrendWindow::AddFailure(const QDateTime& time) {
+    series_.AddFailure(time.toMSecsSinceEpoch());
+    changed_ = true;
+}
+
+int TrendWindow::Number(QLineEdit* edit, int fallback) const {
+    bool ok = false;
+    const int n = edit->text().trimmed().toInt(&ok);
+    return ok && n > 0 ? n : fallback;
+}
+
+double TrendWindow::Real(QLineEdit* edit, double fallback) const {
+    try {
+        return edit->text().trimmed().isEmpty() ? fallback : ParseReal(edit->text());
+    } catch (const AppError&) {
+        return fallback;
+    }
+}
+
+TrendStatistics TrendWindow::statistics() const {
+    return series_.Statistics(Number(eLast, 20));
+}
+
+Stability TrendWindow::stability() const {
+    const double seconds = Real(eSeconds, 10);
+    const qint64 now = series_.size() ? series_.times().back() : 0;
+    return series_.StabilityOver(seconds, Real(eBand, series_.DefaultBand(seconds, now)), now);
+}
+
+void TrendWindow::ShowStatistics() {
+    const TrendStatistics s = statistics();
+    const QString texts[] = {QString::number(s.count),    FormatFixed(s.mean, 3),
+                             FormatFixed(s.deviation, 3), FormatFixed(s.minimum, 3),
+                             FormatFixed(s.maximum, 3),   FormatFixed(s.span, 3),
+                             QString::number(s.failed)};
+    for (int i = 0; i < figures_.size(); ++i)
+        figures_[i]->setText(s.count == 0 && i > 0 && i < 6 ? QStringLiteral("-") : texts[i]);
+    const Stability state = stability();
+    Fill(shStable, state == Stability::Stable     ? QColor(0, 200, 0)
+                   : state == Stability::Unstable ? QColor(220, 0, 0)
+                                                  : QColor(160, 160, 160));
+}
+
+// A day of values draws as a few thousand points: minimum and maximum per pixel column.
+void TrendWindow::Refresh() {
+    changed_ = false;
+    refreshing_ = true;
+    const std::vector<qint64>& times = series_.times();
+    qint64 from = 0, to = 0;
+    if (following_ && !times.empty()) {
+        to = times.back();
+        from = std::max(times.front(), to - kShownSpanMs);
+        timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(from),
+                            QDateTime::fromMSecsSinceEpoch(to + 1));
+    } else {
+        from = timeAxis_->min().toMSecsSinceEpoch();
+        to = timeAxis_->max().toMSecsSinceEpoch();
+    }
+    const int columns = std::max(1, int(chart_->plotArea().width()));
+    const QList<QPointF> points = series_.Decimated(from, to, columns);
+    line_->replace(points);
+    double low = 0, high = 1;
+    if (!points.isEmpty()) {
+        low = high = points.first().y();
+        for (const QPointF& p : points) {
+            low = std::min(low, p.y());
+            high = std::max(high, p.y());
+        }
+    }
+    const double margin = std::max((high - low) * 0.1, 0.5);
+    valueAxis_->setRange(low - margin, high + margin);
+    QList<QPointF> marks;
+    for (qint64 t : series_.failures())
+        if (t >= from && t <= to) marks << QPointF(double(t), low - margin);
+    failures_->replace(marks);
+    refreshing_ = false;
+    ShowStatistics();
+}
+
+void TrendWindow::Follow(bool on) {
+    following_ = on;
+    btFollow->setEnabled(!on);
+    if (on) Refresh();
+}
+
+void TrendWindow::SaveCsv() {
+    const QString path = askSavePath(QStringLiteral("Zapisz CSV"), QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty()) return;
+    QSaveFile file(path);
+    const QByteArray bytes = series_.Csv();
+    if (!file.open(QIODevice::WriteOnly) || !WriteAllBytes(file, bytes).isEmpty() || !file.commit())
+        throw AppError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+}
+
+void TrendWindow::SaveImage() {
+    const QString path = askSavePath(QStringLiteral("Zapisz obraz"), QStringLiteral("PNG (*.png)"));
+    if (path.isEmpty()) return;
+    if (!view_->grab().save(path, "PNG"))
+        throw AppError(QStringLiteral("Cannot create file \"%1\".").arg(path));
+}

@@ -1,0 +1,138 @@
+#include "trend.h"
+#include "regmap/error.h"
+#include "regmap/record.h"
+#include "txn/numbers.h"
+#include <algorithm>
+#include <cmath>
+
+bool IsNumericType(int typeCode) {
+    switch (typeCode) {
+    case tcWord:
+    case tcInt:
+    case tcHex:
+    case tcReal:
+    case tcPrec:
+    case tcFloat:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<double> NumberOfValue(const RegisterNode& record) {
+    const int type = TypeCodeOf(record.Type());
+    const QString text = record.Value().toString();
+    if (!IsNumericType(type) || text.isEmpty()) return std::nullopt;
+    try {
+        if (type == tcWord || type == tcInt || type == tcHex) return double(ParseInteger(text));
+        return double(ParseReal(text));
+    } catch (const AppError&) { // NAN, INF
+        return std::nullopt;
+    }
+}
+
+void TrendSeries::AddValue(qint64 msecsSinceEpoch, double value) {
+    times_.push_back(msecsSinceEpoch);
+    values_.push_back(value);
+}
+
+void TrendSeries::AddFailure(qint64 msecsSinceEpoch) {
+    failures_.push_back(msecsSinceEpoch);
+}
+
+TrendStatistics TrendSeries::Statistics(int n) const {
+    TrendStatistics s;
+    const auto total = static_cast<qsizetype>(values_.size());
+    const qsizetype first = std::max<qsizetype>(0, total - std::max(n, 0));
+    s.count = static_cast<int>(total - first);
+    if (s.count == 0) {
+        s.failed = static_cast<int>(failures_.size());
+        return s;
+    }
+    double sum = 0;
+    s.minimum = s.maximum = values_[first];
+    for (qsizetype i = first; i < total; ++i) {
+        sum += values_[i];
+        s.minimum = std::min(s.minimum, values_[i]);
+        s.maximum = std::max(s.maximum, values_[i]);
+    }
+    s.mean = sum / s.count;
+    double squares = 0;
+    for (qsizetype i = first; i < total; ++i)
+        squares += (values_[i] - s.mean) * (values_[i] - s.mean);
+    s.deviation = s.count > 1 ? std::sqrt(squares / (s.count - 1)) : 0;
+    s.span = s.maximum - s.minimum;
+    const qint64 since = times_[first];
+    s.failed = static_cast<int>(
+        std::count_if(failures_.begin(), failures_.end(), [&](qint64 t) { return t >= since; }));
+    return s;
+}
+
+namespace {
+// The index of the first value at or after the time.
+qsizetype FirstAtOrAfter(const std::vector<qint64>& times, qint64 at) {
+    return std::lower_bound(times.begin(), times.end(), at) - times.begin();
+}
+} // namespace
+
+double TrendSeries::DefaultBand(double seconds, qint64 nowMsecs) const {
+    const qsizetype first = FirstAtOrAfter(times_, nowMsecs - qint64(seconds * 1000));
+    double sum = 0;
+    const auto total = static_cast<qsizetype>(values_.size());
+    for (qsizetype i = first; i < total; ++i)
+        sum += values_[i];
+    const qsizetype n = total - first;
+    return n > 0 ? std::fabs(sum / n) * 0.001 : 0;
+}
+
+Stability TrendSeries::StabilityOver(double seconds, double band, qint64 nowMsecs) const {
+    const qsizetype first = FirstAtOrAfter(times_, nowMsecs - qint64(seconds * 1000));
+    const auto total = static_cast<qsizetype>(values_.size());
+    if (total - first < 3) return Stability::Unknown;
+    double sum = 0;
+    for (qsizetype i = first; i < total; ++i)
+        sum += values_[i];
+    const double mean = sum / (total - first);
+    for (qsizetype i = first; i < total; ++i)
+        if (std::fabs(values_[i] - mean) > band) return Stability::Unstable;
+    return Stability::Stable;
+}
+
+QByteArray TrendSeries::Csv() const {
+    QByteArray csv("\xEF\xBB\xBF");
+    csv += QStringLiteral("Czas;Wartość\r\n").toUtf8();
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+        const QString time = QDateTime::fromMSecsSinceEpoch(times_[i]).toString(
+            QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        // The shortest text that reads back as the value, with the decimal comma.
+        QString value = QString::number(values_[i], 'g', 10).replace('.', ',');
+        csv += (time + ';' + value + QStringLiteral("\r\n")).toUtf8();
+    }
+    return csv;
+}
+
+QList<QPointF> TrendSeries::Decimated(qint64 fromMsecs, qint64 toMsecs, int columns) const {
+    QList<QPointF> points;
+    const qsizetype first = FirstAtOrAfter(times_, fromMsecs);
+    const qsizetype end = FirstAtOrAfter(times_, toMsecs + 1);
+    if (end <= first || columns <= 0) return points;
+    if (end - first <= 2 * columns) {
+        for (qsizetype i = first; i < end; ++i)
+            points << QPointF(double(times_[i]), values_[i]);
+        return points;
+    }
+    const double width = double(std::max<qint64>(1, toMsecs - fromMsecs)) / columns;
+    qsizetype i = first;
+    for (int column = 0; column < columns && i < end; ++column) {
+        const qint64 limit = fromMsecs + qint64(width * (column + 1));
+        qsizetype low = i, high = i;
+        for (; i < end && (times_[i] <= limit || column == columns - 1); ++i) {
+            if (values_[i] < values_[low]) low = i;
+            if (values_[i] > values_[high]) high = i;
+        }
+        const qsizetype a = std::min(low, high), b = std::max(low, high);
+        points << QPointF(double(times_[a]), values_[a]);
+        if (b != a) points << QPointF(double(times_[b]), values_[b]);
+    }
+    return points;
+}

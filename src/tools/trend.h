@@ -1,0 +1,55 @@
+#pragma once
+// The values of one register over time, for the trend window: statistics over the newest
+// values, whether the reading has settled, the values for a spreadsheet, and a decimated
+// series (minimum and maximum per column) so that a day of values draws quickly.
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QPointF>
+#include <optional>
+#include <vector>
+
+struct RegisterNode;
+
+// WORD, INT, HEX, REAL, PREC and FLOAT registers decode to a number; TEXT and the rest do not.
+bool IsNumericType(int typeCode);
+// A register's Value as a number (HEX by its digits, reals with the decimal comma); none when
+// it holds none, as after a failed read.
+std::optional<double> NumberOfValue(const RegisterNode& record);
+
+struct TrendStatistics {
+    int count = 0, failed = 0;
+    double mean = 0, deviation = 0, minimum = 0, maximum = 0, span = 0;
+};
+
+enum class Stability { Unknown, Stable, Unstable };
+
+class TrendSeries {
+public:
+    void AddValue(qint64 msecsSinceEpoch, double value);
+    void AddFailure(qint64 msecsSinceEpoch);
+
+    qsizetype size() const { return static_cast<qsizetype>(times_.size()); }
+    const std::vector<qint64>& times() const { return times_; }
+    const std::vector<double>& values() const { return values_; }
+    const std::vector<qint64>& failures() const { return failures_; }
+
+    // Over the newest n values; failed reads counted over the same span of time.
+    TrendStatistics Statistics(int n) const;
+    // Stable when every value of the last seconds lies within ±band of their mean; unknown
+    // while fewer than 3 values lie there.
+    Stability StabilityOver(double seconds, double band, qint64 nowMsecs) const;
+    // The default band: 0.1 % of the mean's magnitude over the last seconds.
+    double DefaultBand(double seconds, qint64 nowMsecs) const;
+    // "Czas;Wartość" then a row per value: local date and time with milliseconds, decimal
+    // comma, ';' between fields, UTF-8 with a byte-order mark.
+    QByteArray Csv() const;
+    // At most two points (minimum and maximum) per column for the columns between from and
+    // to (milliseconds), in time order; every point when there are fewer than the columns.
+    QList<QPointF> Decimated(qint64 fromMsecs, qint64 toMsecs, int columns) const;
+
+private:
+    std::vector<qint64> times_;
+    std::vector<double> values_;
+    std::vector<qint64> failures_;
+};
