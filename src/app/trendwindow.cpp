@@ -120,7 +120,11 @@ QWidget* TrendWindow::BuildPanel() {
 }
 
 void TrendWindow::AddValue(const QDateTime& time, double value) {
-    series_.AddValue(time.toMSecsSinceEpoch(), value);
+    AddValue(time.toMSecsSinceEpoch(), value);
+}
+
+void TrendWindow::AddValue(qint64 msecsSinceEpoch, double value) {
+    series_.AddValue(msecsSinceEpoch, value);
     changed_ = true;
 }
 

@@ -23,6 +23,7 @@ public:
     explicit TrendWindow(const QString& registerName, QWidget* parent = nullptr);
 
     void AddValue(const QDateTime& time, double value);
+    void AddValue(qint64 msecsSinceEpoch, double value);
     void AddFailure(const QDateTime& time);
 
     const TrendSeries& series() const { return series_; }
