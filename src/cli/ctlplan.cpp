@@ -170,9 +170,7 @@ void CheckCalibration(const CtlCommand& command, const RegisterTree& tree) {
     if (command.count <= 0)
         throw AppError(QStringLiteral("Liczba próbek kalibracji musi być większa od 0, a jest %1")
                            .arg(command.count));
-    const QString target = command.range == "100R"   ? QStringLiteral("N100")
-                           : command.range == "400R" ? QStringLiteral("N400")
-                                                     : QString();
+    const QString target = StoreRegisterName(command.range);
     auto& t = const_cast<RegisterTree&>(tree);
     if (!t.FindNodeByName(QStringLiteral("R0")))
         throw AppError(QStringLiteral("Plik urządzenia nie ma rejestru \"R0\": kalibracja jest "

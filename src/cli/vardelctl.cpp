@@ -227,13 +227,16 @@ private:
         }
     }
 
+    // "19200,e,8,1" and the like, from --baud and --parity.
+    QString LineSettings() const {
+        const QString& parity = plan_.options.parity;
+        return LineSettingsFor(plan_.options.baud, parity == "even" ? 1 : parity == "odd" ? 2 : 0);
+    }
+
     void OpenOnce() {
         if (link_.isOpen()) return;
-        const int parity = plan_.options.parity == "even"  ? 1
-                           : plan_.options.parity == "odd" ? 2
-                                                           : 0;
         const QString path = PortPathOf(plan_.options.port);
-        if (!link_.OpenPort(path, LineSettingsFor(plan_.options.baud, parity)) ||
+        if (!link_.OpenPort(path, LineSettings()) ||
             !link_.SetPortTimeouts(30, 0, static_cast<std::uint16_t>(plan_.options.timeoutMs), 0,
                                    30)) {
             QString why = link_.failureReason;
@@ -348,10 +351,7 @@ private:
         r.deviceFile = QFileInfo(device).fileName();
         r.deviceSha256 = Sha256OfFile(device);
         r.portPath = PortPathOf(plan_.options.port);
-        const int parity = plan_.options.parity == "even"  ? 1
-                           : plan_.options.parity == "odd" ? 2
-                                                           : 0;
-        r.lineSettings = LineSettingsFor(plan_.options.baud, parity);
+        r.lineSettings = LineSettings();
         r.slave = console_.slave;
         r.range = c.range;
         r.registerName = QStringLiteral("R0");

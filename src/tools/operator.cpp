@@ -101,10 +101,14 @@ void Calibration::ShowCalibrationResult() {
     frontend_.AppendLog(QString());
 }
 
+QString StoreRegisterName(const QString& range) {
+    if (range == QLatin1String("100R")) return QStringLiteral("N100");
+    if (range == QLatin1String("400R")) return QStringLiteral("N400");
+    return {};
+}
+
 TreeNode* Calibration::Store(const QString& range, const QString& valueText) {
-    QString name;
-    if (range == QLatin1String("100R")) name = QStringLiteral("N100");
-    if (range == QLatin1String("400R")) name = QStringLiteral("N400");
+    const QString name = StoreRegisterName(range);
     TreeNode* node = name.isEmpty() ? nullptr : tree_.FindNodeByName(name);
     if (!node) return nullptr;
     node->record.setValue(valueText);

@@ -50,6 +50,10 @@ private:
     bool finished_ = false; // the last sample was taken
 };
 
+// The register a calibration range stores its mean into: N100 for "100R", N400 for "400R";
+// empty for any other range.
+QString StoreRegisterName(const QString& range);
+
 constexpr int kMinimumPeriodMs = 100;
 constexpr int kSamplePauseMs = 200;
 
