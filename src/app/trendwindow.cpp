@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr qint64 kShownSpanMs = 60 * 1000; // following: the newest minute
@@ -43,6 +44,7 @@ TrendWindow::TrendWindow(const QString& registerName, QWidget* parent)
         return QFileDialog::getSaveFileName(this, caption, QString(), filter);
     };
     BuildChart();
+    chart_->setTitle(registerName); // the saved picture says what it shows
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(view_, 1);
     layout->addWidget(BuildPanel());
@@ -57,6 +59,11 @@ TrendWindow::TrendWindow(const QString& registerName, QWidget* parent)
 void TrendWindow::BuildChart() {
     chart_ = new QChart;
     chart_->legend()->hide();
+    // The axis shows numbers as the rest of the window does: decimal comma, no grouping.
+    QLocale comma(QLocale::Polish, QLocale::Poland);
+    comma.setNumberOptions(QLocale::OmitGroupSeparator);
+    chart_->setLocale(comma);
+    chart_->setLocalizeNumbers(true);
     line_ = new QLineSeries;
     failures_ = new QScatterSeries;
     failures_->setMarkerSize(7);
@@ -197,8 +204,10 @@ void TrendWindow::Refresh() {
             high = std::max(high, p.y());
         }
     }
-    const double margin = std::max((high - low) * 0.1, 0.5);
+    // A tenth of the spread above and below; a flat line gets 1 % of its value (at least 0,5).
+    const double margin = high > low ? (high - low) * 0.1 : std::max(std::fabs(high) * 0.01, 0.5);
     valueAxis_->setRange(low - margin, high + margin);
+    valueAxis_->applyNiceNumbers(); // ticks at round values
     QList<QPointF> marks;
     for (qint64 t : series_.failures())
         if (t >= from && t <= to) marks << QPointF(double(t), low - margin);
