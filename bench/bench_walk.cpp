@@ -65,7 +65,7 @@ class OurMaster {
 public:
     OurMaster(const QString& port, const QString& settings) : engine_(tree_, link_, ui_) {
         group_ = tree_.appendTopLevel();
-        group_->record.setName("G");
+        group_->record.Name = "G";
         group_->states |= NodeState::HasChildren;
         for (int i = 0; i < kPerRound; ++i)
             group_->appendChild()->record = {QStringLiteral("R%1").arg(i),

@@ -1,5 +1,6 @@
-// The reply path over any bytes: CheckReplyCrc, ReplyFitsRequest, then DecodeReply, for any request function
-// and value type, as the engine runs it. The first two input bytes choose function and type.
+// The reply path over any bytes: CheckReplyCrc, ReplyFitsRequest, then DecodeReply, for any request
+// function and value type, as the engine runs it. The first two input bytes choose function and
+// type.
 #include "regmap/error.h"
 #include "txn/codec.h"
 #include <cstring>
@@ -11,11 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          tcText, tcHex,  tcPrec, tcFloat};
     RegisterTree tree;
     TreeNode* reg = tree.appendTopLevel();
-    reg->record.setType((data[1] & 0x80) ? "HEX" : "WORD");
+    reg->record.Type = (data[1] & 0x80) ? "HEX" : "WORD";
     reg->states |= NodeState::HasChildren;
     TreeNode* option = reg->appendChild();
-    option->record.setType("BIT");
-    option->record.setValue("1");
+    option->record.Type = "BIT";
+    option->record.Value = "1";
     TxnState state;
     state.CurrentNode = reg;
     state.CurrentRecord = &reg->record;

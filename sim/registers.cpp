@@ -8,10 +8,10 @@ namespace {
 
 // The register words a write of the node's Value would carry, by the project's encoder.
 std::vector<std::uint16_t> WordsOf(const RegisterNode& r) {
-    const int count = ParseInteger(r.Count());
-    if (count == 1) return {static_cast<std::uint16_t>(ParseInteger(r.Value()))};
+    const int count = ParseInteger(r.Count);
+    if (count == 1) return {static_cast<std::uint16_t>(ParseInteger(r.Value))};
     TxnState state;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type()));
+    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type));
     BuildWriteMultipleRequest(state, r, "1");
     std::vector<std::uint16_t> words;
     for (int i = 0; i < count; ++i)
@@ -39,12 +39,12 @@ QStringList RegisterTables::LoadDevice(const QString& path) {
     QStringList warnings;
     for (TreeNode* node = device_.First(); node; node = RegisterTree::GetNext(node)) {
         const RegisterNode& r = node->record;
-        const AccessCode access = AccessCodeOf(r.Access());
-        if (access == acNone || r.Value().isEmpty()) continue;
+        const AccessCode access = AccessCodeOf(r.Access);
+        if (access == acNone || r.Value.isEmpty()) continue;
         try {
-            Store(ParseInteger(r.Address()) & 0xFFFF, access == acRO, WordsOf(r));
+            Store(ParseInteger(r.Address) & 0xFFFF, access == acRO, WordsOf(r));
         } catch (const AppError& e) {
-            warnings << QStringLiteral("%1: %2").arg(r.Name(), e.message());
+            warnings << QStringLiteral("%1: %2").arg(r.Name, e.message());
         }
     }
     return warnings;
@@ -67,8 +67,8 @@ void RegisterTables::AddJitter(const QString& text) {
     const TreeNode* node = device_.FindNodeByName(text.left(colon));
     if (!node) throw AppError(QStringLiteral("--jitter: no register %1").arg(text.left(colon)));
     Jitter j;
-    j.address = ParseInteger(node->record.Address()) & 0xFFFF;
-    j.input = AccessCodeOf(node->record.Access()) == acRO;
+    j.address = ParseInteger(node->record.Address) & 0xFFFF;
+    j.input = AccessCodeOf(node->record.Access) == acRO;
     j.base = (j.input ? mapping_->tab_input_registers : mapping_->tab_registers)[j.address];
     j.amplitude = ParseInteger(text.mid(colon + 1));
     jitters_.push_back(j);

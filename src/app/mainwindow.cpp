@@ -367,8 +367,8 @@ void TForm1::btZapiszClick() {
     r.stored = true;
     r.storeTime = QDateTime::currentDateTime();
     r.storeValue = value;
-    r.storeRegister = written ? written->record.Name().toString() : QStringLiteral("(brak)");
-    r.storeAddress = written ? written->record.Address().toString() : QString();
+    r.storeRegister = written ? written->record.Name : QStringLiteral("(brak)");
+    r.storeAddress = written ? written->record.Address : QString();
     r.storeOutcome = written && lastOutcome_.node == written ? OutcomeText(lastOutcome_)
                                                              : QStringLiteral("nie wysłano");
     WriteCalibrationRecord();
@@ -387,8 +387,8 @@ CalibrationRecord TForm1::NewCalibrationRecord(const QString& range,
     r.slave = eSlave->text();
     r.range = range;
     if (const TreeNode* r0 = tree_.FindNodeByName(QStringLiteral("R0"))) {
-        r.registerName = r0->record.Name().toString();
-        r.registerAddress = r0->record.Address().toString();
+        r.registerName = r0->record.Name;
+        r.registerAddress = r0->record.Address;
     }
     bool ok = false;
     r.asked = countText.toLongLong(&ok);

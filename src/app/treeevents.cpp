@@ -64,7 +64,7 @@ void TForm1::VTClick() {
     TreeNode* focused = model_->nodeOf(VT->currentIndex());
     if (engine_.Walking() || !focused) return;
     engine_.MakeCurrent(focused);
-    lbReg->setText(ShownText(focused->record.Name()) + ':');
+    lbReg->setText(ShownText(focused->record.Name) + ':');
 }
 
 void TForm1::VTColumnDblClick(const QModelIndex& index) {
@@ -89,7 +89,7 @@ void TForm1::VTColumnDblClick(const QModelIndex& index) {
 }
 
 void TForm1::VTNewText(TreeNode* node, const QString& text) {
-    node->record.setValue(text);
+    node->record.Value = text;
 }
 
 void TForm1::VTEdited(TreeNode* node) {
@@ -148,7 +148,7 @@ void TForm1::BuildTreeMenu() {
     VT->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(VT, &QWidget::customContextMenuRequested, this, [this, chart](const QPoint& at) {
         TreeNode* node = model_->nodeOf(VT->indexAt(at));
-        if (!node || !IsNumericType(TypeCodeOf(node->record.Type()))) return;
+        if (!node || !IsNumericType(TypeCodeOf(node->record.Type))) return;
         chart->disconnect();
         connect(chart, &QAction::triggered, this,
                 [this, node] { Guarded([&] { OpenTrend(node); }); });
@@ -158,7 +158,7 @@ void TForm1::BuildTreeMenu() {
 
 void TForm1::OpenTrend(TreeNode* node) {
     QPointer<TrendWindow>& trend = trends_[node];
-    if (!trend) trend = new TrendWindow(ShownText(node->record.Name()), this);
+    if (!trend) trend = new TrendWindow(ShownText(node->record.Name), this);
     trend->show();
     trend->raise();
 }

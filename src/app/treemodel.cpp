@@ -28,7 +28,7 @@ QModelIndex RegisterTreeModel::indexOf(const TreeNode* node, int column) const {
     return node ? createIndex(node->row(), column, const_cast<TreeNode*>(node)) : QModelIndex();
 }
 
-std::span<TreeNode* const> RegisterTreeModel::childrenOf(const QModelIndex& parent) const {
+TreeNodeList RegisterTreeModel::childrenOf(const QModelIndex& parent) const {
     return parent.isValid() ? nodeOf(parent)->children() : tree_.topLevel();
 }
 
@@ -59,13 +59,13 @@ QVariant RegisterTreeModel::data(const QModelIndex& index, int role) const {
     const RegisterNode& r = node->record;
     switch (role) {
     case Qt::DisplayRole: // drawn printable and cut short; the editor gets the whole text
-        return ShownText(index.column() == ColName      ? r.Name()
-                         : index.column() == ColAddress ? r.Address()
-                                                        : r.Value());
+        return ShownText(index.column() == ColName      ? r.Name
+                         : index.column() == ColAddress ? r.Address
+                                                        : r.Value);
     case Qt::EditRole:
-        return index.column() == ColName      ? r.Name().toString()
-               : index.column() == ColAddress ? r.Address().toString()
-                                              : r.Value().toString();
+        return index.column() == ColName      ? r.Name
+               : index.column() == ColAddress ? r.Address
+                                              : r.Value;
     case Qt::CheckStateRole:
         if (index.column() != ColName || node->checkKind == ckNone) return {};
         return QtState(node->checkState);
@@ -105,7 +105,7 @@ Qt::ItemFlags RegisterTreeModel::flags(const QModelIndex& index) const {
     const TreeNode* node = nodeOf(index);
     if (!node) return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    const AccessCode access = AccessCodeOf(node->record.Access());
+    const AccessCode access = AccessCodeOf(node->record.Access);
     // Only the value column of RW and RP registers can be edited.
     if (index.column() == ColValue && (access == acRW || access == acRP))
         flags |= Qt::ItemIsEditable;

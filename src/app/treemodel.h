@@ -39,6 +39,6 @@ public:
     static Qt::CheckState QtState(std::uint8_t checkState);
 
 private:
-    std::span<TreeNode* const> childrenOf(const QModelIndex& parent) const;
+    TreeNodeList childrenOf(const QModelIndex& parent) const;
     RegisterTree& tree_;
 };

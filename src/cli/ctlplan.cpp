@@ -145,19 +145,19 @@ bool IsRealType(int type) {
 void CheckWrite(CtlCommand& command, const RegisterTree& tree) {
     const TreeNode* node = Named(tree, command.name);
     const RegisterNode& r = node->record;
-    const int access = AccessCodeOf(r.Access());
-    const int type = TypeCodeOf(r.Type());
+    const int access = AccessCodeOf(r.Access);
+    const int type = TypeCodeOf(r.Type);
     if ((access != acRW && access != acRP) || type == tcNone)
         throw AppError(QStringLiteral("Rejestru \"%1\" nie można zapisać (dostęp \"%2\", typ "
                                       "\"%3\")")
-                           .arg(command.name, r.Access().toString(), r.Type().toString()));
+                           .arg(command.name, r.Access, r.Type));
     if (IsRealType(type) && !command.value.contains(',')) command.value.replace('.', ',');
     RegisterNode trial = r;
-    trial.setValue(command.value);
+    trial.Value = command.value;
     TxnState scratch;
     scratch.frame.ValueType = static_cast<std::uint8_t>(type);
     try {
-        if (ParseInteger(r.Count()) == 1)
+        if (ParseInteger(r.Count) == 1)
             BuildWriteSingleRequest(scratch, trial, QStringLiteral("1"));
         else
             BuildWriteMultipleRequest(scratch, trial, QStringLiteral("1"));
@@ -220,7 +220,7 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
 
 TreeNode* FirstRegister(const RegisterTree& tree) {
     for (TreeNode* n = const_cast<RegisterTree&>(tree).First(); n; n = RegisterTree::GetNext(n))
-        if (AccessCodeOf(n->record.Access()) != acNone) return n;
+        if (AccessCodeOf(n->record.Access) != acNone) return n;
     return nullptr;
 }
 

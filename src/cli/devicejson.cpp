@@ -2,13 +2,14 @@
 #include "json.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
+#include <iterator>
 #include <string>
 
 namespace {
 
 // JSON keys of the record's texts, in the record's field order.
-const char* const kTextKeys[RegisterNode::kFields] = {"name",  "note",   "address", "type",
-                                                      "count", "access", "value"};
+const char* const kTextKeys[std::size(kRecordTexts)] = {"name",  "note",   "address", "type",
+                                                        "count", "access", "value"};
 
 std::string Decimal(int number) {
     return QByteArray::number(number).toStdString();
@@ -21,11 +22,11 @@ public:
     void Node(const TreeNode& node, int depth) {
         const std::string indent(2 * depth + 2, ' ');
         out_ += indent + "{";
-        for (int f = 0; f < RegisterNode::kFields; ++f) {
+        for (std::size_t f = 0; f < std::size(kRecordTexts); ++f) {
             out_ += f == 0 ? "\"" : ", \"";
             out_ += kTextKeys[f];
             out_ += "\": ";
-            AppendJsonString(out_, node.record.text(RegisterNode::Field(f)));
+            AppendJsonString(out_, node.record.*kRecordTexts[f]);
         }
         out_ += ", \"states\": " + Decimal(node.states);
         out_ += ", \"height\": " + Decimal(node.height);
@@ -90,11 +91,10 @@ void NodeFromJson(const JsonValue& object, TreeNode& node, int depth) {
     if (object.kind != JsonValue::Kind::Object)
         throw AppError(QStringLiteral("a node must be a JSON object"));
     if (depth > kMaxTreeDepth) throw AppError(QStringLiteral("the tree is nested too deeply"));
-    for (int f = 0; f < RegisterNode::kFields; ++f) {
+    for (std::size_t f = 0; f < std::size(kRecordTexts); ++f) {
         const JsonValue* text = object.member(QLatin1StringView(kTextKeys[f]));
-        node.record.setText(RegisterNode::Field(f), text && text->kind == JsonValue::Kind::String
-                                                        ? text->string
-                                                        : QString());
+        node.record.*kRecordTexts[f] =
+            text && text->kind == JsonValue::Kind::String ? text->string : QString();
     }
     const std::vector<JsonValue>& children = Children(object);
     const int defaultStates = NodeState::Initialized | NodeState::Visible |

@@ -58,7 +58,7 @@ void Err(const QString& line) {
 
 QString RegisterLabel(const TreeNode* node) {
     if (!node) return QStringLiteral("reset");
-    return PrintableText(node->record.Address()) + ' ' + PrintableText(node->record.Name());
+    return PrintableText(node->record.Address) + ' ' + PrintableText(node->record.Name);
 }
 
 class Console : public Frontend {
@@ -109,8 +109,7 @@ public:
     }
     void Record(const TreeNode& node) {
         const RegisterNode& r = node.record;
-        Record(ValueRecord{QDateTime::currentDateTime(), r.Name().toString(),
-                           r.Address().toString(), r.Type().toString(), r.Value().toString()});
+        Record(ValueRecord{QDateTime::currentDateTime(), r.Name, r.Address, r.Type, r.Value});
     }
     void Record(const ValueRecord& record) {
         if (options_.format == OutputFormat::Log) return;
@@ -266,7 +265,7 @@ private:
     void Write(const QString& name, const QString& value) {
         TreeNode* node = Node(name);
         OpenOnce();
-        node->record.setValue(value);
+        node->record.Value = value;
         engine_.WriteIfWritable(node);
     }
 
@@ -274,7 +273,7 @@ private:
         TreeNode* node = Node(c.name);
         OpenOnce();
         engine_.MakeCurrent(node);
-        const QString label = node->record.Name().toString() + ':';
+        const QString label = node->record.Name + ':';
         const int validBefore = console_.validReplies, endedBefore = console_.ended;
         const QString period = QString::number(c.periodMs);
         console_.monitoring = true;
@@ -335,9 +334,8 @@ private:
         record.stored = true;
         record.storeTime = QDateTime::currentDateTime();
         record.storeValue = mean_;
-        record.storeRegister =
-            written ? written->record.Name().toString() : QStringLiteral("(brak)");
-        record.storeAddress = written ? written->record.Address().toString() : QString();
+        record.storeRegister = written ? written->record.Name : QStringLiteral("(brak)");
+        record.storeAddress = written ? written->record.Address : QString();
         record.storeOutcome = written && console_.ended > endedBefore
                                   ? OutcomeText({console_.last})
                                   : QStringLiteral("nie wysłano");
@@ -356,7 +354,7 @@ private:
         r.range = c.range;
         r.registerName = QStringLiteral("R0");
         if (const TreeNode* r0 = tree_.FindNodeByName(r.registerName))
-            r.registerAddress = r0->record.Address().toString();
+            r.registerAddress = r0->record.Address;
         r.asked = c.count;
         return r;
     }
@@ -382,9 +380,8 @@ private:
         for (TreeNode* n = tree_.First(); n; n = RegisterTree::GetNext(n)) {
             const RegisterNode& r = n->record;
             Out(QString(2 * n->depth(), ' ') +
-                QStringList{PrintableText(r.Name()), PrintableText(r.Address()),
-                            PrintableText(r.Type()), PrintableText(r.Count()),
-                            PrintableText(r.Access())}
+                QStringList{PrintableText(r.Name), PrintableText(r.Address), PrintableText(r.Type),
+                            PrintableText(r.Count), PrintableText(r.Access)}
                     .join('\t'));
         }
     }

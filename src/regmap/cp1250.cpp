@@ -24,6 +24,9 @@ constexpr std::array<char16_t, 256> WholeTable() {
     return table;
 }
 
+// The UTF-16 unit of every byte.
+constexpr std::array<char16_t, 256> kCp1250ToUtf16 = WholeTable();
+
 } // namespace
 
 char CharToCp1250(char16_t unit) {
@@ -33,15 +36,14 @@ char CharToCp1250(char16_t unit) {
     return '?';
 }
 
-constinit const std::array<char16_t, 256> kCp1250ToUtf16 = WholeTable();
-
 QChar Cp1250ToChar(unsigned char byte) {
     return QChar(kCp1250ToUtf16[byte]);
 }
 
 QString Cp1250ToString(const char* bytes, qsizetype count) {
     QString text(count, Qt::Uninitialized);
-    Cp1250ToUtf16(bytes, count, reinterpret_cast<char16_t*>(text.data()));
+    for (qsizetype i = 0; i < count; ++i)
+        text[i] = Cp1250ToChar(static_cast<unsigned char>(bytes[i]));
     return text;
 }
 

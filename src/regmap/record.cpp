@@ -1,97 +1,5 @@
 #include "record.h"
 #include "error.h"
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <new>
-
-RegisterNode::RegisterNode(const QString& name, const QString& note, const QString& address,
-                           const QString& type, const QString& count, const QString& access,
-                           const QString& value) {
-    const QString* texts[kFields] = {&name, &note, &address, &type, &count, &access, &value};
-    std::size_t total = 0;
-    for (const QString* t : texts)
-        total += static_cast<std::size_t>(t->size());
-    if (total == 0) return;
-    if (total > kMaxCharacters) throw AppError(QStringLiteral("Text too long"));
-    auto* b = static_cast<Block*>(std::malloc(BlockBytes(total)));
-    if (!b) throw std::bad_alloc();
-    std::uint32_t end = 0;
-    for (int f = 0; f < kFields; ++f) {
-        std::memcpy(b->chars() + end, texts[f]->utf16(), sizeof(char16_t) * texts[f]->size());
-        end += static_cast<std::uint32_t>(texts[f]->size());
-        b->end[f] = end;
-    }
-    Adopt(b);
-}
-
-RegisterNode::RegisterNode(const RegisterNode& other) {
-    *this = other;
-}
-
-RegisterNode& RegisterNode::operator=(const RegisterNode& other) {
-    if (this == &other) return *this;
-    const Block* from = other.block();
-    if (!from) {
-        Release();
-        return *this;
-    }
-    const std::size_t bytes = BlockBytes(from->end[kFields - 1]);
-    auto* b = static_cast<Block*>(std::malloc(bytes));
-    if (!b) throw std::bad_alloc();
-    std::memcpy(b, from, bytes);
-    Release();
-    Adopt(b);
-    return *this;
-}
-
-RegisterNode& RegisterNode::operator=(RegisterNode&& other) noexcept {
-    if (this != &other) {
-        Release();
-        block_ = other.block_;
-        other.block_ = 0;
-    }
-    return *this;
-}
-
-QStringView RegisterNode::text(Field field) const {
-    const Block* b = block();
-    if (!b) return {};
-    const std::uint32_t begin = field == 0 ? 0 : b->end[field - 1];
-    return QStringView(b->chars() + begin, qsizetype(b->end[field] - begin));
-}
-
-void RegisterNode::setText(Field field, QStringView text) {
-    const Block* old = block();
-    const std::size_t oldTotal = old ? old->end[kFields - 1] : 0;
-    const std::size_t oldLength = static_cast<std::size_t>(this->text(field).size());
-    const std::size_t total = oldTotal - oldLength + static_cast<std::size_t>(text.size());
-    if (total > kMaxCharacters) throw AppError(QStringLiteral("Text too long"));
-    if (total == 0) {
-        Release();
-        return;
-    }
-    auto* b = static_cast<Block*>(std::malloc(BlockBytes(total)));
-    if (!b) throw std::bad_alloc();
-    std::uint32_t end = 0;
-    for (int f = 0; f < kFields; ++f) {
-        const QStringView part = f == field ? text : this->text(Field(f));
-        std::copy(part.utf16(), part.utf16() + part.size(), b->chars() + end);
-        end += static_cast<std::uint32_t>(part.size());
-        b->end[f] = end;
-    }
-    Release();
-    Adopt(b);
-}
-
-void RegisterNode::Adopt(Block* owned) {
-    block_ = reinterpret_cast<std::uintptr_t>(owned) | kOwned;
-}
-
-void RegisterNode::Release() {
-    if (block_ & kOwned) std::free(reinterpret_cast<Block*>(block_ & ~kOwned));
-    block_ = 0;
-}
 
 QString BoxText(const QString& message) {
     if (!message.isEmpty() && message.back() > QChar('.')) return message + '.';
@@ -143,6 +51,22 @@ AccessCode AccessCodeOf(QStringView access) {
     if (upper == QLatin1String("RW")) return acRW;
     if (upper == QLatin1String("RP")) return acRP;
     return acNone;
+}
+
+bool IsExactlyRW(const RegisterNode& record) {
+    return record.Access == QLatin1String("RW");
+}
+
+bool IsExactlyRP(const RegisterNode& record) {
+    return record.Access == QLatin1String("RP");
+}
+
+bool IsExactlyHex(const RegisterNode& record) {
+    return record.Type == QLatin1String("HEX");
+}
+
+bool IsExactlyBit(const RegisterNode& record) {
+    return record.Type == QLatin1String("BIT");
 }
 
 std::int32_t ParseInteger(QStringView text) {

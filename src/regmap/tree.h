@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
+#include <ranges>
+#include <utility>
 #include <vector>
 
 enum CheckState : std::uint8_t {
@@ -37,10 +38,8 @@ constexpr std::uint16_t Selected = 1 << 8;
 constexpr std::uint16_t Transient = (1 << 1) | (1 << 2) | (1 << 4) | (1 << 9) | (1 << 13);
 } // namespace NodeState
 
-class RegisterTree;
-
-// One node of the register tree. Nodes live in their tree's pool: their addresses stay valid
-// until the tree is cleared, and they are never copied.
+// One node of the register tree. A node owns its children; its address stays valid until it
+// or an ancestor is removed, so other modules may keep pointers to nodes of the loaded tree.
 class TreeNode {
 public:
     RegisterNode record;
@@ -53,46 +52,38 @@ public:
     TreeNode() = default;
     TreeNode(const TreeNode&) = delete;
     TreeNode& operator=(const TreeNode&) = delete;
-    ~TreeNode();
 
     // None for a top-level node.
     TreeNode* parent() const { return parent_ && parent_->parent_ ? parent_ : nullptr; }
-    int row() const { return static_cast<int>(row_); }
+    int row() const { return row_; }
     int depth() const;
-    std::span<TreeNode* const> children() const { return {children_, count_}; }
+    // The children in order, as TreeNode pointers: for, [i], size() and empty() work on it.
+    auto children() const {
+        return std::views::transform(children_, [](const auto& child) { return child.get(); });
+    }
     TreeNode* appendChild();
     bool has(std::uint16_t flag) const { return (states & flag) != 0; }
 
 private:
     friend class RegisterTree;
-    friend class TreeBuilder;
-    void Push(TreeNode* child) {
-        if (count_ == capacity_) GrowChildren();
-        child->parent_ = this;
-        child->row_ = count_;
-        children_[count_++] = child;
-    }
-    void GrowChildren();
-
     TreeNode* parent_ = nullptr;
-    TreeNode** children_ = nullptr;
-    std::uint32_t count_ = 0;
-    std::uint32_t capacity_ = 0;
-    std::uint32_t row_ = 0;
-    bool ownsChildren_ = false; // a heap array; otherwise the tree's arena holds it
+    int row_ = 0;
+    std::vector<std::unique_ptr<TreeNode>> children_;
 };
+
+// What children() and topLevel() give.
+using TreeNodeList = decltype(std::declval<const TreeNode&>().children());
 
 class RegisterTree {
 public:
-    RegisterTree();
-    ~RegisterTree();
+    RegisterTree() = default;
     RegisterTree(const RegisterTree&) = delete;
     RegisterTree& operator=(const RegisterTree&) = delete;
 
-    std::span<TreeNode* const> topLevel() const { return root_.children(); }
+    TreeNodeList topLevel() const { return root_.children(); }
     TreeNode* appendTopLevel() { return root_.appendChild(); }
-    void clear();
-    bool isEmpty() const { return root_.count_ == 0; }
+    void clear() { root_.children_.clear(); }
+    bool isEmpty() const { return root_.children_.empty(); }
 
     // None when the node's has-children flag is clear, even if it holds children.
     static TreeNode* FirstChild(const TreeNode* node);
@@ -109,17 +100,7 @@ public:
     void setRepaintHandler(std::function<void()> handler) { repaint_ = std::move(handler); }
 
 private:
-    friend class TreeNode;
-    friend class TreeBuilder;
-    struct Root : TreeNode {
-        RegisterTree* tree = nullptr;
-    };
-    struct Storage; // the node pool and the arena
-    static RegisterTree& TreeOf(TreeNode* node);
-    TreeNode* NewNode();
-
-    Root root_;
-    std::unique_ptr<Storage> storage_;
+    TreeNode root_; // holds the top-level nodes; never shown
     int updateDepth_ = 0;
     std::function<void()> repaint_;
 };

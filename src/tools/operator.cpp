@@ -68,7 +68,7 @@ bool Calibration::Start(const QString& range, const QString& countText) {
 bool Calibration::TakeNext() {
     if (SamplesLeft <= 0 || !Calibrating) return false;
     if (engine_.AnsweredNode() != sampleNode_) return false; // another register's read
-    SampleList << sampleNode_->record.Value().toString();
+    SampleList << sampleNode_->record.Value;
     SampleTimes << QDateTime::currentDateTime();
     --SamplesLeft;
     if (SamplesLeft == 0) {
@@ -111,7 +111,7 @@ TreeNode* Calibration::Store(const QString& range, const QString& valueText) {
     const QString name = StoreRegisterName(range);
     TreeNode* node = name.isEmpty() ? nullptr : tree_.FindNodeByName(name);
     if (!node) return nullptr;
-    node->record.setValue(valueText);
+    node->record.Value = valueText;
     engine_.WriteIfWritable(node);
     return node;
 }
@@ -130,8 +130,8 @@ void Monitor::Click(bool ticked, const QString& periodText, const QString& regis
     if (!ticked) return;
     const RegisterNode* r = engine_.state.CurrentRecord;
     frontend_.AppendLog(LogDateText(QDate::currentDate()) + '\t' +
-                        PrintableText(r ? r->Address() : QStringView()) + '(' +
-                        PrintableText(r ? r->Name() : QStringView()) + ')');
+                        PrintableText(r ? r->Address : QStringView()) + '(' +
+                        PrintableText(r ? r->Name : QStringView()) + ')');
     engine_.ReadRegister(engine_.state.CurrentNode);
 }
 

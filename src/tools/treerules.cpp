@@ -17,9 +17,9 @@ QString WithByte(const QString& registerValue, const QString& optionValue) {
 
 CellColour CellColourOf(const TreeNode& node, int column, const TreeNode* highlighted) {
     CellColour colour = CellColour::ViewOwn;
-    if (node.record.Access() == QLatin1String("RW"))
+    if (node.record.Access == QLatin1String("RW"))
         colour = column == 1 ? CellColour::Navy : CellColour::Black;
-    if (node.record.Access() == QLatin1String("RP")) colour = CellColour::Maroon;
+    if (node.record.Access == QLatin1String("RP")) colour = CellColour::Maroon;
     if (&node == highlighted) colour = column == 2 ? CellColour::Red : CellColour::Black;
     return colour;
 }
@@ -29,13 +29,13 @@ OptionOutcome CheckOption(TreeNode* node, CheckState proposed) {
     if (IsRadioLike(node)) proposed = csCheckedNormal; // a click never unchecks these
     TreeNode* parent = node->parent();
     if (proposed == csCheckedNormal && parent) {
-        const QString value = node->record.Value().toString();
+        const QString value = node->record.Value;
         outcome.current = parent;
-        if (!parent->record.Type().isEmpty()) {
-            parent->record.setValue(value);
+        if (!parent->record.Type.isEmpty()) {
+            parent->record.Value = value;
             outcome.written = parent;
         } else if (TreeNode* reg = parent->parent()) { // a byte group: nothing is written
-            reg->record.setValue(WithByte(reg->record.Value().toString(), value));
+            reg->record.Value = WithByte(reg->record.Value, value);
         }
     }
     ApplyCheckState(node, proposed);
@@ -68,7 +68,7 @@ void ApplyCheckState(TreeNode* node, CheckState state) {
 }
 
 bool ClearMarksOfUnreadHex(TreeNode* node) {
-    if (!node || node->record.Type() != QLatin1String("HEX") || !node->record.Value().isEmpty())
+    if (!node || node->record.Type != QLatin1String("HEX") || !node->record.Value.isEmpty())
         return false;
     for (TreeNode* n = RegisterTree::GetNext(node); n && n->depth() > node->depth();
          n = RegisterTree::GetNext(n))
@@ -77,7 +77,7 @@ bool ClearMarksOfUnreadHex(TreeNode* node) {
 }
 
 bool ValueEditable(const TreeNode& node) {
-    return AccessCodeOf(node.record.Access()) == acRW;
+    return AccessCodeOf(node.record.Access) == acRW;
 }
 
 bool IsCalibratable(const QString& deviceFileName) {

@@ -20,8 +20,8 @@ bool IsNumericType(int typeCode) {
 }
 
 std::optional<double> NumberOfValue(const RegisterNode& record) {
-    const int type = TypeCodeOf(record.Type());
-    const QString text = record.Value().toString();
+    const int type = TypeCodeOf(record.Type);
+    const QString text = record.Value;
     if (!IsNumericType(type) || text.isEmpty()) return std::nullopt;
     try {
         if (type == tcWord || type == tcInt || type == tcHex) return double(ParseInteger(text));

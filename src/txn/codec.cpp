@@ -90,17 +90,17 @@ bool DecodeReply(TxnState& state, RegisterTree& tree) {
 void StoreValue(TxnState& state, RegisterTree& tree) {
     if (IsWriteFunction(state.frame.FunctionCode()) || !state.CurrentRecord) return;
     UpdateBracket bracket(tree);
-    state.CurrentRecord->setValue(state.DecodedText);
-    if (state.CurrentRecord->Type() == QLatin1String("HEX") &&
+    state.CurrentRecord->Value = state.DecodedText;
+    if (state.CurrentRecord->Type == QLatin1String("HEX") &&
         RegisterTree::FirstChild(state.CurrentNode))
         MarkOptions(state, ParseInteger(state.DecodedText));
 }
 
 void MarkOptions(TxnState& state, std::int32_t value) {
     for (TreeNode* node = RegisterTree::FirstChild(state.CurrentNode);
-         node && node->record.Type() == QLatin1String("BIT"); node = RegisterTree::GetNext(node))
+         node && node->record.Type == QLatin1String("BIT"); node = RegisterTree::GetNext(node))
         node->checkState =
-            ParseInteger(node->record.Value()) == value ? csCheckedNormal : csUncheckedNormal;
+            ParseInteger(node->record.Value) == value ? csCheckedNormal : csUncheckedNormal;
 }
 
 QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
@@ -112,7 +112,7 @@ QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
 }
 
 void EncodeWriteData(TxnState& state, const RegisterNode& node) {
-    const std::int32_t registers = ParseInteger(node.Count());
+    const std::int32_t registers = ParseInteger(node.Count);
     std::uint8_t* data = state.frame.Frame + fpData;
     const int dataBytes = std::clamp(2 * registers, 0, 2 * kMaxWriteRegisters);
     state.SwapWriteData = true;
@@ -121,12 +121,12 @@ void EncodeWriteData(TxnState& state, const RegisterNode& node) {
     case tcInt:
     case tcHex:
         std::memset(data, 0, std::max(dataBytes, 4));
-        PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value())));
+        PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value)));
         break;
     case tcReal:
     case tcPrec:
     case tcFloat: {
-        const float value = ParseReal(node.Value().toString());
+        const float value = ParseReal(node.Value);
         std::memset(data, 0, std::max(dataBytes, 4));
         PutLittleEndian(data, std::bit_cast<std::uint32_t>(value));
         if (state.frame.ValueType == tcFloat) {
@@ -137,7 +137,7 @@ void EncodeWriteData(TxnState& state, const RegisterNode& node) {
     }
     case tcText: {
         // In the code page that reads decode, so a Polish text reads back as written.
-        const QString text = node.Value().toString();
+        const QString text = node.Value;
         const int used = static_cast<int>(std::min<qsizetype>(dataBytes, text.size()));
         for (int i = 0; i < used; ++i)
             data[i] = static_cast<std::uint8_t>(CharToCp1250(text[i].unicode()));

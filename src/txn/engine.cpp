@@ -117,7 +117,7 @@ void TransactionEngine::ForgetNodes() {
 }
 
 int TransactionEngine::NodeAccess(const TreeNode* node) {
-    return node ? AccessCodeOf(node->record.Access()) : -1;
+    return node ? AccessCodeOf(node->record.Access) : -1;
 }
 
 void TransactionEngine::ClearTransactionTexts() {
@@ -153,10 +153,10 @@ void TransactionEngine::ReadRegister(TreeNode* node) {
 void TransactionEngine::ReadRegisterStep(TreeNode* node) {
     if (!node) return;
     state.CurrentRecord = &node->record;
-    state.CurrentRecord->setValue({});
+    state.CurrentRecord->Value.clear();
     ClearTransactionTexts();
-    state.LogNameText = node->record.Name().toString();
-    state.LogAddressText = node->record.Address().toString();
+    state.LogNameText = node->record.Name;
+    state.LogAddressText = node->record.Address;
     BuildReadRequest(state, node->record, frontend_.SlaveText());
     requestNode_ = node;
     Transact();
@@ -173,9 +173,9 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     // A value that fails to convert must not leave a half-built request behind.
     const RequestFrame before = state.frame;
     try {
-        state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type()));
-        state.PendingWriteText = r.Value().toString();
-        if (ParseInteger(r.Count()) == 1)
+        state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type));
+        state.PendingWriteText = r.Value;
+        if (ParseInteger(r.Count) == 1)
             BuildWriteSingleRequest(state, r, frontend_.SlaveText());
         else
             BuildWriteMultipleRequest(state, r, frontend_.SlaveText());
@@ -183,8 +183,8 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
         state.frame = before;
         throw;
     }
-    state.LogAddressText = r.Address().toString();
-    state.LogNameText = r.Name().toString() + ':';
+    state.LogAddressText = r.Address;
+    state.LogNameText = r.Name + ':';
     state.LogValueText = state.PendingWriteText; // the value as the request carries it
     requestNode_ = node;
     Transact();
@@ -204,7 +204,7 @@ void TransactionEngine::WriteIfWritable(TreeNode* node) {
 void TransactionEngine::WriteIfWritableStep(TreeNode* node) {
     const int access = NodeAccess(node);
     if (access != acRW && access != acRP) return;
-    if (TypeCodeOf(node->record.Type()) != tcNone) WriteRegisterStep(node);
+    if (TypeCodeOf(node->record.Type) != tcNone) WriteRegisterStep(node);
 }
 
 void TransactionEngine::MakeCurrent(TreeNode* node) {
@@ -270,8 +270,7 @@ void TransactionEngine::OnReply() {
             OverlayText(PrintableText(state.LogValueText), PendingLines.last(), 17));
         PendingLines.last() = line;
         if (frontend_.MonitorChecked()) {
-            const QString value =
-                state.CurrentRecord ? state.CurrentRecord->Value().toString() : QString();
+            const QString value = state.CurrentRecord ? state.CurrentRecord->Value : QString();
             frontend_.AppendLog(LogTimeText(QTime::currentTime()) + '\t' + PrintableText(value));
         } else {
             frontend_.AppendLog(line);
@@ -330,6 +329,6 @@ void TransactionEngine::EndWalkAfterFailures() {
     // Two short lines: the log shows 28 characters.
     frontend_.AppendLog(QStringLiteral("Przerwano: %1 błędów z rzędu").arg(kWalkRetryLimit));
     frontend_.AppendLog(QStringLiteral("rejestr %1 %2")
-                            .arg(PrintableText(r ? r->Address() : QStringView()),
-                                 PrintableText(r ? r->Name() : QStringView())));
+                            .arg(PrintableText(r ? r->Address : QStringView()),
+                                 PrintableText(r ? r->Name : QStringView())));
 }

@@ -99,7 +99,7 @@ private slots:
         for (int c = 0; c < 3; ++c)
             QCOMPARE(Colour(rp, c), QVariant(kMaroon));
         QVERIFY(!Colour(ro, 1).isValid()); // the view's own colour
-        rw->record.setAccess("rw");
+        rw->record.Access = "rw";
         QVERIFY(!Colour(rw, 1).isValid());
         for (TreeNode* n : {rw, rp}) {
             w->engine().Highlight(n);
@@ -127,7 +127,7 @@ private slots:
         QVERIFY(w->VT->isExpanded(Index(group)));
         QVERIFY(!w->VT->isPersistentEditorOpen(Index(reg, 2)) &&
                 !w->VT->indexWidget(Index(reg, 2)));
-        QCOMPARE(reg->record.Value(), QStringLiteral("10"));
+        QCOMPARE(reg->record.Value, QStringLiteral("10"));
     }
 
     void readAndCollapse() {
@@ -135,7 +135,7 @@ private slots:
         TreeNode* tryb = Node("Tryb");
         w->VT->expand(Index(tryb));
         DoubleClick(tryb, 0);
-        QCOMPARE(tryb->record.Value(), QStringLiteral("$01"));
+        QCOMPARE(tryb->record.Value, QStringLiteral("$01"));
         QVERIFY(!w->VT->isExpanded(Index(tryb)));
         QCOMPARE(w->LogText(), QStringLiteral("200  Tryb       $01\n"));
         QVERIFY(w->lbTX->text().startsWith("$F70300C80001"));
@@ -200,7 +200,7 @@ private slots:
         QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, mark.center());
         Settle();
         QVERIFY(w->engine().state.CurrentNode != Node("Okres uśredniania"));
-        QCOMPARE(w->lbReg->text(), w->engine().state.CurrentNode->record.Name().toString() + ':');
+        QCOMPARE(w->lbReg->text(), w->engine().state.CurrentNode->record.Name + ':');
     }
 
     // A load forgets the register named in the monitor group with every other reference.
@@ -243,7 +243,7 @@ private slots:
         editor->setText("321");
         QTest::keyClick(editor, Qt::Key_Return);
         Settle();
-        QCOMPARE(reg->record.Value(), QStringLiteral("321"));
+        QCOMPARE(reg->record.Value, QStringLiteral("321"));
         QCOMPARE(Holding(203), quint16(321));
     }
 
@@ -257,7 +257,7 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Escape);
         Settle();
         QCOMPARE(w->LogText(), QString());
-        QCOMPARE(reg->record.Value(), QStringLiteral("10"));
+        QCOMPARE(reg->record.Value, QStringLiteral("10"));
     }
 
     void radioOptionWritesItsRegister() {
@@ -266,7 +266,7 @@ private slots:
         TreeNode* second = tryb->children()[1];
         w->model()->setData(Index(second), Qt::Checked, Qt::CheckStateRole);
         Settle();
-        QCOMPARE(tryb->record.Value(), QStringLiteral("2"));
+        QCOMPARE(tryb->record.Value, QStringLiteral("2"));
         QCOMPARE(Holding(200), quint16(2));
         QCOMPARE(int(second->checkState), int(csCheckedNormal));
         QCOMPARE(int(tryb->children()[0]->checkState), int(csUncheckedNormal));
@@ -283,7 +283,7 @@ private slots:
         w->VT->setCurrentIndex(Index(third));
         QTest::keyClick(w->VT, Qt::Key_Space);
         Settle();
-        QCOMPARE(tryb->record.Value(), QStringLiteral("3"));
+        QCOMPARE(tryb->record.Value, QStringLiteral("3"));
     }
 
     void byteGroupOptions_data() {
@@ -299,23 +299,23 @@ private slots:
         QFETCH(QString, value);
         Connect();
         TreeNode* reg = Node("Opcje");
-        reg->record.setValue("$12AB");
+        reg->record.Value = "$12AB";
         TreeNode* byteGroup = reg->children()[group];
         w->model()->setData(Index(byteGroup->children()[option]), Qt::Checked, Qt::CheckStateRole);
         Settle();
-        QCOMPARE(reg->record.Value(), value);
+        QCOMPARE(reg->record.Value, value);
         QCOMPARE(w->engine().state.CurrentNode, byteGroup);
         QCOMPARE(w->LogText(), QString()); // nothing written
     }
 
     void badByteGroupValueChangesNothing() {
         TreeNode* reg = Node("Opcje");
-        reg->record.setValue("zły");
+        reg->record.Value = "zły";
         w->model()->setData(Index(reg->children()[0]->children()[1]), Qt::Checked,
                             Qt::CheckStateRole);
         Settle();
         QCOMPARE(boxes, QStringList{QString::fromUtf8("'zły' is not a valid integer value.")});
-        QCOMPARE(reg->record.Value(), QString::fromUtf8("zły"));
+        QCOMPARE(reg->record.Value, QString::fromUtf8("zły"));
     }
 
     void uncheckingChangesNoValue() {
@@ -324,7 +324,7 @@ private slots:
         box->checkState = csCheckedNormal;
         w->model()->setData(Index(box), Qt::Unchecked, Qt::CheckStateRole);
         Settle();
-        QCOMPARE(alarmy->record.Value(), QStringLiteral("$00"));
+        QCOMPARE(alarmy->record.Value, QStringLiteral("$00"));
         QCOMPARE(int(box->checkState), int(csUncheckedNormal));
         QVERIFY(boxes.isEmpty());
     }
@@ -339,7 +339,7 @@ private slots:
         w->VT->expand(Index(Node("Konfiguracja")));
         w->VT->expand(Index(opcje)); // has a Value: nothing changes
         QCOMPARE(int(opcje->children()[0]->children()[0]->checkState), int(csCheckedNormal));
-        tryb->record.setValue({});
+        tryb->record.Value = {};
         w->VT->expand(Index(tryb));
         for (const auto& o : tryb->children())
             QCOMPARE(int(o->checkState), int(csUncheckedNormal));
@@ -403,14 +403,14 @@ private slots:
         QFETCH(bool, byEdit);
         RegisterTree tree;
         TreeNode* group = tree.appendTopLevel();
-        group->record.setName("Rejestry");
+        group->record.Name = "Rejestry";
         for (int i = 0; i < 500; ++i) {
             TreeNode* reg = group->appendChild();
             reg->record = {
                 QString("Reg%1").arg(i), "", QString::number(1000 + i), "WORD", "1", "RW", "7"};
         }
         TreeNode* calibration = tree.appendTopLevel();
-        calibration->record.setName("Kalibracja");
+        calibration->record.Name = "Kalibracja";
         calibration->appendChild()->record = {"N100", "", "300", "WORD", "1", "RW", "1000"};
         for (TreeNode* n : {group, calibration})
             n->states |= NodeState::HasChildren;

@@ -227,7 +227,7 @@ private slots:
         QTemporaryDir own;
         RegisterTree tree;
         TreeNode* group = tree.appendTopLevel();
-        group->record.setName("G");
+        group->record.Name = "G";
         group->states |= NodeState::HasChildren;
         const QString huge(5000000, 'A');
         group->appendChild()->record = {
@@ -250,7 +250,7 @@ private slots:
         const QModelIndex at = view->model()->index(0, 0, view->model()->index(0, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(at).center());
         QCoreApplication::processEvents();
-        w.AppendLogLine(reg->record.Name().toString()); // a log line as long as the name
+        w.AppendLogLine(reg->record.Name); // a log line as long as the name
         QCoreApplication::processEvents();
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(messages.isEmpty());
@@ -258,7 +258,7 @@ private slots:
         QVERIFY(shown.size() <= 300);
         QVERIFY(shown.startsWith("AAAA"));
         QVERIFY(w.lbReg->text().size() <= 301);
-        QCOMPARE(reg->record.Name().size(), huge.size() + 22);
+        QCOMPARE(reg->record.Name.size(), huge.size() + 22);
         w.findChild<QAction*>("Wyczy1")->trigger();
     }
 

@@ -33,12 +33,12 @@ private slots:
         for (const char* name : {"Etykieta", "Próg alarmu", "Wzmocnienie", "Korekta"}) {
             TreeNode* node = tree.FindNodeByName(QString::fromUtf8(name));
             QVERIFY(node);
-            const QString written = node->record.Type().toString() == "TEXT" ? "Nowy 8  " : "-7,25";
-            node->record.setValue(node->record.Type().toString() == "INT" ? "-70000" : written);
-            const QString expected = node->record.Type().toString() == "INT" ? "-4464" : written;
+            const QString written = node->record.Type == "TEXT" ? "Nowy 8  " : "-7,25";
+            node->record.Value = node->record.Type == "INT" ? "-70000" : written;
+            const QString expected = node->record.Type == "INT" ? "-4464" : written;
             engine.WriteRegister(node);
             engine.ReadFromNode(node);
-            QCOMPARE(node->record.Value(), expected);
+            QCOMPARE(node->record.Value, expected);
         }
         QCOMPARE(ui.log.size(), 8);
     }

@@ -76,7 +76,7 @@ QString LoadError(const QByteArray& file, RegisterTree& tree) {
 QStringList TopNames(const RegisterTree& tree) {
     QStringList names;
     for (const auto& n : tree.topLevel())
-        names << n->record.Name().toString();
+        names << n->record.Name;
     return names;
 }
 
@@ -155,7 +155,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, nodesLeft);
         RegisterTree tree;
-        tree.appendTopLevel()->record.setName("old");
+        tree.appendTopLevel()->record.Name = "old";
         QCOMPARE(LoadError(file, tree), message);
         QCOMPARE(int(tree.topLevel().size()), nodesLeft);
     }
@@ -221,7 +221,7 @@ private slots:
         RegisterTree tree;
         QCOMPARE(LoadError(Header(2) + Bytes().u32(1).b + node, tree), QString());
         const TreeNode& n = *tree.topLevel()[0];
-        QCOMPARE(n.record.Name(), QStringLiteral("A")); // the caption is not the Name
+        QCOMPARE(n.record.Name, QStringLiteral("A")); // the caption is not the Name
         QCOMPARE(int(n.checkState), 2);
         QCOMPARE(int(n.checkKind), 3);
     }
@@ -251,13 +251,13 @@ private slots:
                       tree),
             QString());
         const RegisterNode& r = tree.topLevel()[0]->record;
-        QCOMPARE(r.Name(), QString(QChar(0x0105)));
-        QCOMPARE(r.Note(), QStringLiteral("abc"));
-        QCOMPARE(r.Address(), QString::fromUtf8("ąć"));
-        QCOMPARE(r.Type(), QString::fromUtf8("śx"));
-        QCOMPARE(r.Count(), QStringLiteral("RW"));
-        QCOMPARE(r.Access(), QString());
-        QCOMPARE(r.Value(), QString());
+        QCOMPARE(r.Name, QString(QChar(0x0105)));
+        QCOMPARE(r.Note, QStringLiteral("abc"));
+        QCOMPARE(r.Address, QString::fromUtf8("ąć"));
+        QCOMPARE(r.Type, QString::fromUtf8("śx"));
+        QCOMPARE(r.Count, QStringLiteral("RW"));
+        QCOMPARE(r.Access, QString());
+        QCOMPARE(r.Value, QString());
     }
 
     void childrenAndHasChildrenFlag() {
@@ -268,10 +268,10 @@ private slots:
         QCOMPARE(LoadError(file, tree), QString());
         const TreeNode* p = tree.topLevel()[0];
         QCOMPARE(int(p->children().size()), 2);
-        QCOMPARE(p->children()[1]->record.Name(), QStringLiteral("c2"));
+        QCOMPARE(p->children()[1]->record.Name, QStringLiteral("c2"));
         QVERIFY(RegisterTree::FirstChild(p) == nullptr);
         const TreeNode* q = tree.topLevel()[1];
-        QCOMPARE(RegisterTree::FirstChild(q)->record.Name(), QStringLiteral("q1"));
+        QCOMPARE(RegisterTree::FirstChild(q)->record.Name, QStringLiteral("q1"));
         QCOMPARE(tree.FindNodeByName("q1"), q->children()[0]);
     }
 
@@ -284,31 +284,31 @@ private slots:
                  QString());
         TreeNode* p = tree.topLevel()[0];
         for (int i = 3; i <= 40; ++i)
-            p->appendChild()->record.setName(QStringLiteral("c%1").arg(i));
+            p->appendChild()->record.Name = QStringLiteral("c%1").arg(i);
         QCOMPARE(int(p->children().size()), 40);
         for (int i = 0; i < 40; ++i) {
             const TreeNode* c = p->children()[i];
-            QCOMPARE(c->record.Name().toString(), QStringLiteral("c%1").arg(i + 1));
+            QCOMPARE(c->record.Name, QStringLiteral("c%1").arg(i + 1));
             QCOMPARE(c->row(), i);
             QCOMPARE(c->parent(), p);
         }
-        p->children()[0]->record.setValue("5"); // a loaded record takes a new text
-        QCOMPARE(p->children()[0]->record.Value().toString(), QStringLiteral("5"));
-        QCOMPARE(p->children()[0]->record.Name().toString(), QStringLiteral("c1"));
-        QCOMPARE(p->children()[1]->record.Name().toString(), QStringLiteral("c2"));
+        p->children()[0]->record.Value = "5"; // a loaded record takes a new text
+        QCOMPARE(p->children()[0]->record.Value, QStringLiteral("5"));
+        QCOMPARE(p->children()[0]->record.Name, QStringLiteral("c1"));
+        QCOMPARE(p->children()[1]->record.Name, QStringLiteral("c2"));
     }
 
-    // Nodes stay where they are while the tree grows past many pool chunks.
+    // Nodes stay where they are while the tree grows: other modules keep pointers to them.
     void nodesDoNotMove() {
         RegisterTree tree;
         std::vector<TreeNode*> nodes;
         for (int i = 0; i < 5000; ++i) {
             nodes.push_back(tree.appendTopLevel());
-            nodes.back()->record.setName(QString::number(i));
+            nodes.back()->record.Name = QString::number(i);
         }
         for (int i = 0; i < 5000; i += 499) {
             QCOMPARE(tree.topLevel()[i], nodes[i]);
-            QCOMPARE(nodes[i]->record.Name().toString(), QString::number(i));
+            QCOMPARE(nodes[i]->record.Name, QString::number(i));
         }
         tree.clear();
         QVERIFY(tree.isEmpty());
@@ -324,9 +324,9 @@ private slots:
                       tree),
             QString(kReadError));
         const RegisterNode& r = tree.topLevel()[0]->record;
-        QCOMPARE(r.Name().toString(), QStringLiteral("Temp"));
-        QCOMPARE(r.Address().toString(), QStringLiteral("$10"));
-        QVERIFY(r.Type().isEmpty() && r.Value().isEmpty());
+        QCOMPARE(r.Name, QStringLiteral("Temp"));
+        QCOMPARE(r.Address, QStringLiteral("$10"));
+        QVERIFY(r.Type.isEmpty() && r.Value.isEmpty());
     }
 
     void nestingIsBounded() {
@@ -391,7 +391,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir("x.dat"));
         for (const QString& name : {QStringLiteral("x.dat"), QStringLiteral("missing.dat")}) {
             RegisterTree tree;
-            tree.appendTopLevel()->record.setName("old");
+            tree.appendTopLevel()->record.Name = "old";
             const QString path = dir.path() + '/' + name;
             try {
                 LoadDeviceFile(path, tree);
@@ -412,9 +412,9 @@ private slots:
         const QString path = dir.path() + "/mem.dat";
         QVERIFY(QFile::link("/proc/self/mem", path));
         RegisterTree tree;
-        tree.appendTopLevel()->record.setName("old");
+        tree.appendTopLevel()->record.Name = "old";
         QVERIFY_THROWS_EXCEPTION(AppError, LoadDeviceFile(path, tree));
-        QVERIFY(tree.isEmpty() || tree.topLevel()[0]->record.Name().toString() == "old");
+        QVERIFY(tree.isEmpty() || tree.topLevel()[0]->record.Name == "old");
     }
 
     void listDeviceFiles() {
@@ -447,7 +447,7 @@ private slots:
         QFETCH(QByteArray, prefix);
         QFETCH(int, bytes);
         RegisterNode r;
-        r.setName(text);
+        r.Name = text;
         const QByteArray saved = VTSaveNode(r);
         QCOMPARE(saved.size(), bytes + 6 * 5);
         QVERIFY(saved.startsWith(prefix));
@@ -457,7 +457,7 @@ private slots:
     void writerLayout() {
         RegisterTree tree;
         TreeNode* node = tree.appendTopLevel();
-        node->record.setName("A");
+        node->record.Name = "A";
         node->states = 0x81 | 0x2 | 0x10 | 0x2000; // transient bits are not stored
         node->height = 20;
         node->checkKind = 3;
@@ -479,11 +479,11 @@ private slots:
         c->states = 0x81;
         RegisterTree back;
         QCOMPARE(ReadDeviceFile(WriteDeviceFile(tree), back), 2);
-        QCOMPARE(back.topLevel()[0]->record.Note(), QStringLiteral("uwaga"));
+        QCOMPARE(back.topLevel()[0]->record.Note, QStringLiteral("uwaga"));
         const TreeNode* child = RegisterTree::FirstChild(back.topLevel()[0]);
         QVERIFY(child);
-        QCOMPARE(child->record.Name(), QString::fromUtf8("Wartość"));
-        QCOMPARE(child->record.Value(), QStringLiteral("1,5"));
+        QCOMPARE(child->record.Name, QString::fromUtf8("Wartość"));
+        QCOMPARE(child->record.Value, QStringLiteral("1,5"));
     }
 
     // Every tag and size of text reads back as written: long texts that do not fit the room
@@ -507,9 +507,8 @@ private slots:
         QCOMPARE(ReadDeviceFile(WriteDeviceFile(tree), back), 2);
         QCOMPARE(int(back.topLevel().size()), 3);
         for (int n = 0; n < 3; ++n)
-            for (int f = 0; f < RegisterNode::kFields; ++f)
-                QCOMPARE(back.topLevel()[n]->record.text(RegisterNode::Field(f)),
-                         tree.topLevel()[n]->record.text(RegisterNode::Field(f)));
+            for (QString RegisterNode::*field : kRecordTexts)
+                QCOMPARE(back.topLevel()[n]->record.*field, tree.topLevel()[n]->record.*field);
     }
 
     // Short 8-bit texts are read sixteen bytes at a time when the file has them: texts around
@@ -541,10 +540,10 @@ private slots:
         QCOMPARE(LoadError(Header(2) + Bytes().u32(2).b + node + node, tree), QString());
         QCOMPARE(int(tree.topLevel().size()), 2);
         for (const TreeNode* n : tree.topLevel()) {
-            QCOMPARE(n->record.Name(), expected);
-            QCOMPARE(n->record.Note(), QString());
-            QCOMPARE(n->record.Address(), expected);
-            QCOMPARE(n->record.Value(), expected);
+            QCOMPARE(n->record.Name, expected);
+            QCOMPARE(n->record.Note, QString());
+            QCOMPARE(n->record.Address, expected);
+            QCOMPARE(n->record.Value, expected);
         }
     }
 };

@@ -68,8 +68,8 @@ private slots:
         const TreeNode* r = g->children()[0];
         QCOMPARE(int(r->states), NodeState::Initialized | NodeState::Visible);
         QCOMPARE(int(r->height), 18);
-        QCOMPARE(r->record.Access(), QStringLiteral("RW"));
-        QCOMPARE(r->record.Value(), QString());
+        QCOMPARE(r->record.Access, QStringLiteral("RW"));
+        QCOMPARE(r->record.Value, QString());
     }
 
     // A tree as deep as the reader accepts, texts with lone surrogates and control
@@ -77,12 +77,12 @@ private slots:
     void roundTripOfDeepTreesAndOddTexts() {
         RegisterTree tree;
         TreeNode* node = tree.appendTopLevel();
-        node->record.setName(QString(QChar(0xD800)) + "a" + QChar(0xDC01) + "\r\n\"\\\x7F");
-        node->record.setValue(QString::fromUtf8("żółć 😀"));
+        node->record.Name = QString(QChar(0xD800)) + "a" + QChar(0xDC01) + "\r\n\"\\\x7F";
+        node->record.Value = QString::fromUtf8("żółć 😀");
         for (int depth = 1; depth <= 999; ++depth) {
             node->states |= NodeState::HasChildren;
             node = node->appendChild();
-            node->record.setName(QString::number(depth));
+            node->record.Name = QString::number(depth);
         }
         const QByteArray file = WriteDeviceFile(tree);
         RegisterTree read;
@@ -90,10 +90,9 @@ private slots:
         const QByteArray json = TreeToJson(read, 2);
         RegisterTree built;
         TreeFromJson(json, built);
-        for (int f = 0; f < RegisterNode::kFields; ++f)
-            QCOMPARE(built.topLevel()[0]->record.text(RegisterNode::Field(f)),
-                     read.topLevel()[0]->record.text(RegisterNode::Field(f)));
-        QCOMPARE(built.topLevel()[0]->record.Name(), tree.topLevel()[0]->record.Name());
+        for (QString RegisterNode::*field : kRecordTexts)
+            QCOMPARE(built.topLevel()[0]->record.*field, read.topLevel()[0]->record.*field);
+        QCOMPARE(built.topLevel()[0]->record.Name, tree.topLevel()[0]->record.Name);
         QCOMPARE(WriteDeviceFile(built), file);
         QVERIFY(json.contains("\\ud800a\\udc01\\r\\n\\\"\\\\\\u007f"));
     }

@@ -118,76 +118,38 @@ private slots:
         QCOMPARE(BoxText(message), shown);
     }
 
-    // Setting one text keeps the other six, whichever field it is and whatever lengths.
-    void setTextKeepsTheOthers_data() {
-        QTest::addColumn<int>("field");
-        QTest::addColumn<QString>("text");
-        for (int f = 0; f < RegisterNode::kFields; ++f) {
-            QTest::addRow("field %d longer", f) << f << QStringLiteral("Wartość zadana");
-            QTest::addRow("field %d emptied", f) << f << QString();
-        }
+    // The drawing and marking rules take the keywords exactly as the file spells them, while
+    // reads and writes accept either case.
+    void exactKeywords_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("access");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<bool>("bit");
+        QTest::addColumn<bool>("rw");
+        QTest::addColumn<bool>("rp");
+        QTest::newRow("upper case") << "HEX"
+                                    << "RW" << true << false << true << false;
+        QTest::newRow("lower case") << "hex"
+                                    << "rw" << false << false << false << false;
+        QTest::newRow("BIT, RP") << "BIT"
+                                 << "RP" << false << true << false << true;
+        QTest::newRow("bit, Rp") << "bit"
+                                 << "Rp" << false << false << false << false;
+        QTest::newRow("blank after") << "HEX "
+                                     << "RW " << false << false << false << false;
     }
-    void setTextKeepsTheOthers() {
-        QFETCH(int, field);
-        QFETCH(QString, text);
-        const QStringList before{"Temp", "uwaga", "$10", "REAL", "2", "RW", "1,5"};
-        RegisterNode r(before[0], before[1], before[2], before[3], before[4], before[5], before[6]);
-        r.setText(RegisterNode::Field(field), text);
-        for (int f = 0; f < RegisterNode::kFields; ++f)
-            QCOMPARE(r.text(RegisterNode::Field(f)).toString(), f == field ? text : before[f]);
-    }
-
-    void emptyingEveryTextLeavesAnEmptyRecord() {
-        RegisterNode r("A", "", "", "", "", "", "7");
-        r.setName(QString());
-        r.setValue(QString());
-        for (int f = 0; f < RegisterNode::kFields; ++f)
-            QVERIFY(r.text(RegisterNode::Field(f)).isEmpty());
-        r.setCount("3");
-        QCOMPARE(r.Count().toString(), QStringLiteral("3"));
-    }
-
-    void setTextFromItsOwnRecord() {
-        RegisterNode r("Name", "", "", "", "", "", "value");
-        r.setText(RegisterNode::kName, r.Value()); // a view into the block being replaced
-        QCOMPARE(r.Name().toString(), QStringLiteral("value"));
-        QCOMPARE(r.Value().toString(), QStringLiteral("value"));
-    }
-
-    void copiesAreIndependent() {
-        RegisterNode a("A", "", "1", "WORD", "1", "RW", "5");
-        RegisterNode b = a;
-        b.setValue("6");
-        QCOMPARE(a.Value().toString(), QStringLiteral("5"));
-        QCOMPARE(b.Value().toString(), QStringLiteral("6"));
-        RegisterNode c;
-        c = b;
-        b = RegisterNode();
-        QCOMPARE(c.Value().toString(), QStringLiteral("6"));
-        QVERIFY(b.Name().isEmpty());
-        RegisterNode d = std::move(c);
-        QCOMPARE(d.Address().toString(), QStringLiteral("1"));
-    }
-
-    // A borrowed block belongs to someone else: a later text goes to a block of the record's
-    // own and the borrowed one is left as it was.
-    void borrowedBlockIsNeverWritten() {
-        alignas(RegisterNode::Block) unsigned char storage[RegisterNode::BlockBytes(3)];
-        auto* block = reinterpret_cast<RegisterNode::Block*>(storage);
-        const char16_t chars[] = u"ab7";
-        std::copy(chars, chars + 3, block->chars());
-        const std::uint32_t ends[RegisterNode::kFields] = {2, 2, 2, 2, 2, 2, 3};
-        std::copy(ends, ends + RegisterNode::kFields, block->end);
-        {
-            RegisterNode r;
-            r.Borrow(block);
-            QCOMPARE(r.Name().toString(), QStringLiteral("ab"));
-            r.setValue("8");
-            QCOMPARE(r.Value().toString(), QStringLiteral("8"));
-            QCOMPARE(r.Name().toString(), QStringLiteral("ab"));
-        } // the destructor frees only the record's own block
-        QCOMPARE(block->chars()[2], u'7');
-        QCOMPARE(block->end[RegisterNode::kValue], 3u);
+    void exactKeywords() {
+        QFETCH(QString, type);
+        QFETCH(QString, access);
+        QFETCH(bool, hex);
+        QFETCH(bool, bit);
+        QFETCH(bool, rw);
+        QFETCH(bool, rp);
+        const RegisterNode r{"R", "", "0", type, "1", access, ""};
+        QCOMPARE(IsExactlyHex(r), hex);
+        QCOMPARE(IsExactlyBit(r), bit);
+        QCOMPARE(IsExactlyRW(r), rw);
+        QCOMPARE(IsExactlyRP(r), rp);
     }
 };
 

@@ -35,17 +35,17 @@ QString Decoded(const char* type, const char* hex) {
     RegisterTree tree;
     TxnState state;
     TreeNode* reg = tree.appendTopLevel();
-    reg->record.setType(QString::fromLatin1(type));
+    reg->record.Type = QString::fromLatin1(type);
     state.CurrentNode = reg;
     state.CurrentRecord = &reg->record;
     state.frame.Frame[fpFunction] = 3;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(reg->record.Type()));
+    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(reg->record.Type));
     const QByteArray data = QByteArray::fromHex(hex);
     QByteArray reply = QByteArray::fromHex("F703") + char(data.size()) + data;
     memcpy(state.reply.Bytes, reply.constData(), reply.size());
     state.reply.BytesRead = reply.size() + 2;
     if (!DecodeReply(state, tree)) return QStringLiteral("(not decoded)");
-    return reg->record.Value().toString();
+    return reg->record.Value;
 }
 
 QByteArray EncodedReal(const char* type, const char* value) {

@@ -20,7 +20,7 @@ struct Rig {
 
     Rig() {
         TreeNode* group = tree.appendTopLevel();
-        group->record.setName("Pomiar");
+        group->record.Name = "Pomiar";
         group->states |= NodeState::HasChildren;
         r0 = group->appendChild();
         r0->record = {"R0", "", "0", "INT", "1", "RO", ""};
@@ -118,7 +118,7 @@ private slots:
 
     void noR0EndsWithoutReading() {
         Rig rig;
-        rig.r0->record.setName("r0");
+        rig.r0->record.Name = "r0";
         QVERIFY(!rig.calibration.Start("100R", "4"));
         QVERIFY(rig.link.requests.isEmpty());
         QVERIFY(!rig.calibration.Calibrating);
@@ -202,7 +202,7 @@ private slots:
         Rig rig;
         // Not an integer: stored as typed, then the single-register write refuses it.
         QVERIFY_THROWS_EXCEPTION(AppError, rig.calibration.Store("100R", "1,5"));
-        QCOMPARE(rig.n100->record.Value(), QStringLiteral("1,5"));
+        QCOMPARE(rig.n100->record.Value, QStringLiteral("1,5"));
         QVERIFY(rig.link.requests.isEmpty());
     }
 

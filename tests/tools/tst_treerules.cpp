@@ -61,7 +61,7 @@ private slots:
         QFETCH(int, colour);
         RegisterTree tree;
         TreeNode* node = tree.appendTopLevel();
-        node->record.setAccess(access);
+        node->record.Access = access;
         QCOMPARE(int(CellColourOf(*node, column, highlighted ? node : nullptr)), colour);
     }
 
@@ -101,10 +101,10 @@ private slots:
         Tree t;
         TreeNode* node = t.tree.FindNodeByName(option);
         const OptionOutcome outcome = CheckOption(node, CheckState(proposed));
-        QCOMPARE(t.tryb->record.Value(), trybValue);
-        QCOMPARE(t.opcje->record.Value(), opcjeValue);
-        QCOMPARE(outcome.current ? outcome.current->record.Name().toString() : QString(), current);
-        QCOMPARE(outcome.written ? outcome.written->record.Name().toString() : QString(), written);
+        QCOMPARE(t.tryb->record.Value, trybValue);
+        QCOMPARE(t.opcje->record.Value, opcjeValue);
+        QCOMPARE(outcome.current ? outcome.current->record.Name : QString(), current);
+        QCOMPARE(outcome.written ? outcome.written->record.Name : QString(), written);
         QCOMPARE(int(node->checkState), int(csCheckedNormal));
         for (const auto& sibling : node->parent()->children())
             if (sibling != node) QCOMPARE(int(sibling->checkState), int(csUncheckedNormal));
@@ -112,11 +112,11 @@ private slots:
 
     void badByteGroupValueChangesNothing() {
         Tree t;
-        t.opcje->record.setValue("zły");
+        t.opcje->record.Value = "zły";
         TreeNode* b0 = t.tree.FindNodeByName("b0");
         b0->checkState = csUncheckedNormal;
         QVERIFY_THROWS_EXCEPTION(AppError, CheckOption(b0, csCheckedNormal));
-        QCOMPARE(t.opcje->record.Value(), QString::fromUtf8("zły"));
+        QCOMPARE(t.opcje->record.Value, QString::fromUtf8("zły"));
         QCOMPARE(int(b0->checkState), int(csUncheckedNormal));
     }
 
@@ -137,7 +137,7 @@ private slots:
         QFETCH(int, result);
         RegisterTree tree;
         TreeNode* reg = tree.appendTopLevel();
-        reg->record.setType("HEX");
+        reg->record.Type = "HEX";
         TreeNode* option = Child(reg, "o", "BIT", "4", std::uint8_t(kind));
         CheckOption(option, CheckState(proposed));
         QCOMPARE(int(option->checkState), result);
@@ -164,7 +164,7 @@ private slots:
         for (const auto& o : t.tryb->children())
             o->checkState = csCheckedNormal;
         QVERIFY(!ClearMarksOfUnreadHex(t.tryb)); // it has a value
-        t.tryb->record.setValue({});
+        t.tryb->record.Value = {};
         QVERIFY(ClearMarksOfUnreadHex(t.tryb));
         for (const auto& o : t.tryb->children())
             QCOMPARE(int(o->checkState), int(csUncheckedNormal));
@@ -186,7 +186,7 @@ private slots:
         QFETCH(bool, calibratable);
         RegisterTree tree;
         TreeNode* node = tree.appendTopLevel();
-        node->record.setAccess(text);
+        node->record.Access = text;
         QCOMPARE(ValueEditable(*node), editable);
         const QString name = QString(QTest::currentDataTag()).section(", ", 1);
         QCOMPARE(IsCalibratable(name), calibratable);

@@ -50,7 +50,7 @@ private slots:
         QCOMPARE(Sent(s).toHex(), WithCrc(head).toHex());
         QCOMPARE(int(s.frame.Length), 8);
         QCOMPARE(int(s.frame.RegisterCount), registerCount);
-        QCOMPARE(int(s.frame.ValueType), int(TypeCodeOf(node.Type())));
+        QCOMPARE(int(s.frame.ValueType), int(TypeCodeOf(node.Type)));
     }
 
     void writeSingle_data() {

@@ -25,8 +25,8 @@ struct Fixture {
     TreeNode* reg;
     explicit Fixture(const QString& type) {
         reg = tree.appendTopLevel();
-        reg->record.setType(type);
-        reg->record.setValue("old");
+        reg->record.Type = type;
+        reg->record.Value = "old";
         state.CurrentNode = reg;
         state.CurrentRecord = &reg->record;
         state.frame.Frame[fpFunction] = 3;
@@ -35,8 +35,8 @@ struct Fixture {
     TreeNode* option(TreeNode* parent, const QString& value, const QString& type = "BIT") {
         TreeNode* o = parent->appendChild();
         parent->states |= NodeState::HasChildren;
-        o->record.setType(type);
-        o->record.setValue(value);
+        o->record.Type = type;
+        o->record.Value = value;
         o->checkKind = ckRadioButton;
         o->checkState = csCheckedNormal;
         return o;
@@ -95,7 +95,7 @@ private slots:
         QVERIFY(DecodeReply(f.state, f.tree));
         QVERIFY(f.state.LastReplyOk);
         QCOMPARE(f.state.DecodedText, text);
-        QCOMPARE(f.reg->record.Value(), text);
+        QCOMPARE(f.reg->record.Value, text);
     }
 
     // Mutations of one valid reply that must count as failed replies.
@@ -127,7 +127,7 @@ private slots:
         QVERIFY(!DecodeReply(f.state, f.tree));
         QVERIFY(!f.state.LastReplyOk);
         QCOMPARE(f.state.DecodedText, QStringLiteral("before"));
-        QCOMPARE(f.reg->record.Value(), QStringLiteral("old"));
+        QCOMPARE(f.reg->record.Value, QStringLiteral("old"));
     }
 
     void writeReplyGivesPendingText() {
@@ -137,7 +137,7 @@ private slots:
         SetReadReply(f.state, QByteArray::fromHex("0064"), 16);
         QVERIFY(DecodeReply(f.state, f.tree));
         QCOMPARE(f.state.DecodedText, QStringLiteral("12,5"));
-        QCOMPARE(f.reg->record.Value(), QStringLiteral("old"));
+        QCOMPARE(f.reg->record.Value, QStringLiteral("old"));
     }
 
     void diagnosticReplyDecodesEmpty() {
@@ -208,7 +208,7 @@ private slots:
         f.tree.setRepaintHandler([&] { ++repaints; });
         QVERIFY_THROWS_EXCEPTION(AppError, DecodeReply(f.state, f.tree));
         QCOMPARE(int(a->checkState), int(csCheckedNormal)); // visited before the bad one
-        QCOMPARE(f.reg->record.Value(), QStringLiteral("$01"));
+        QCOMPARE(f.reg->record.Value, QStringLiteral("$01"));
         QCOMPARE(repaints, 1); // the bracket closed and repainted
         f.tree.BeginUpdate();
         f.tree.EndUpdate();
@@ -282,7 +282,7 @@ private slots:
         Fixture f("TEXT");
         SetReadReply(f.state, sent);
         QVERIFY(DecodeReply(f.state, f.tree));
-        QCOMPARE(f.reg->record.Value().toString().trimmed(), written);
+        QCOMPARE(f.reg->record.Value.trimmed(), written);
     }
 
     void encodeFailures_data() {

@@ -64,7 +64,7 @@ private slots:
         QVERIFY(!rig.engine.state.Walking);
         QVERIFY(rig.engine.state.CurrentNode == nullptr);
         QCOMPARE(rig.engine.state.CurrentRecord, &rig.regs[2]->record);
-        QCOMPARE(rig.regs[1]->record.Value(), QStringLiteral("1100"));
+        QCOMPARE(rig.regs[1]->record.Value, QStringLiteral("1100"));
         QCOMPARE(rig.ui.repaintStarts, 3);
         QVERIFY(!rig.engine.Busy());
     }
@@ -82,9 +82,9 @@ private slots:
     void silentRegister() {
         Rig rig;
         rig.silent << 20;
-        rig.single->record.setValue("7");
+        rig.single->record.Value = "7";
         rig.engine.ReadFromNode(rig.single);
-        QCOMPARE(rig.single->record.Value(), QString());
+        QCOMPARE(rig.single->record.Value, QString());
         QCOMPARE(rig.ui.rx, QString());
         QCOMPARE(
             rig.ui.tx,
@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(rig.ui.log[1], QString::fromUtf8("Przerwano: 10 błędów z rzędu"));
         QCOMPARE(rig.ui.log[2], QStringLiteral("rejestr 11 R1"));
         QVERIFY(eventRuns >= kWalkRetryLimit - 1); // the operator is never locked out
-        QCOMPARE(rig.regs[1]->record.Value(), QString());
+        QCOMPARE(rig.regs[1]->record.Value, QString());
     }
 
     void malformedReplyIsReadAgain() {
@@ -210,7 +210,7 @@ private slots:
             if (AddressOf(request) == 11 && calls++ == 0) return stray;
             return Answer(request, {7});
         };
-        rig.regs[1]->record.setValue("old");
+        rig.regs[1]->record.Value = "old";
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
         QCOMPARE(rig.ui.log,
@@ -231,7 +231,7 @@ private slots:
         QFETCH(QByteArray, answer);
         Rig rig;
         rig.link.script = [&](const QByteArray&) { return answer; };
-        rig.regs[0]->record.setValue("1234");
+        rig.regs[0]->record.Value = "1234";
         rig.engine.WriteRegister(rig.regs[0]);
         QCOMPARE(rig.link.requests.size(), 1);
         QVERIFY(rig.ui.log.isEmpty());
@@ -243,11 +243,11 @@ private slots:
     void readAndWriteLines() {
         Rig rig;
         rig.engine.ReadFromNode(rig.regs[0]);
-        rig.regs[0]->record.setValue("42");
+        rig.regs[0]->record.Value = "42";
         rig.engine.WriteCurrent();
         QCOMPARE(rig.ui.log, (QStringList{"10   R0         1000", "10   R0:        42"}));
         QCOMPARE(int(quint8(rig.link.requests[1][1])), 6);
-        QCOMPARE(rig.regs[0]->record.Value(), QStringLiteral("42"));
+        QCOMPARE(rig.regs[0]->record.Value, QStringLiteral("42"));
     }
 
     void countChoosesTheWriteFunction_data() {
@@ -261,8 +261,8 @@ private slots:
         QFETCH(QString, count);
         QFETCH(int, function);
         Rig rig;
-        rig.regs[0]->record.setCount(count);
-        rig.regs[0]->record.setValue("5");
+        rig.regs[0]->record.Count = count;
+        rig.regs[0]->record.Value = "5";
         rig.engine.WriteRegister(rig.regs[0]);
         QCOMPARE(int(quint8(rig.link.requests[0][1])), function);
         QCOMPARE(rig.ui.log.last(), QStringLiteral("10   R0:        5"));
@@ -283,10 +283,10 @@ private slots:
     void closedPortRefuses() {
         Rig rig;
         rig.link.open = false;
-        rig.single->record.setValue("3");
+        rig.single->record.Value = "3";
         rig.engine.ReadRegister(rig.single);
         QCOMPARE(rig.ui.messages, QStringList{QString::fromUtf8("brak połączenia !")});
-        QCOMPARE(rig.single->record.Value(), QString());
+        QCOMPARE(rig.single->record.Value, QString());
         QVERIFY(rig.link.requests.isEmpty());
         QCOMPARE(rig.ui.tx, QStringLiteral("-"));
     }
@@ -302,8 +302,8 @@ private slots:
         QFETCH(QString, count);
         Rig rig;
         for (TreeNode* r : rig.regs)
-            r->record.setValue("1");
-        rig.regs[2]->record.setCount(count);
+            r->record.Value = "1";
+        rig.regs[2]->record.Count = count;
         rig.engine.state.Walking = true; // a walk that stopped early at R0
         rig.engine.state.CurrentNode = rig.regs[0];
         rig.engine.WriteRegister(rig.regs[2]);
@@ -360,7 +360,7 @@ private slots:
         rig.engine.ReadFromNode(reg);
         QCOMPARE(rig.ui.log.size(), 1);
         QVERIFY2(rig.ui.log[0].endsWith(line), qPrintable(rig.ui.log[0]));
-        QVERIFY(!reg->record.Value().contains('\n'));
+        QVERIFY(!reg->record.Value.contains('\n'));
     }
 
     void monitorLine() {
@@ -374,13 +374,13 @@ private slots:
 
     void conversionErrorEndsTheJob() {
         Rig rig;
-        rig.regs[1]->record.setAddress("1O");
+        rig.regs[1]->record.Address = "1O";
         QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.ReadFromNode(rig.group));
         QCOMPARE(rig.addresses(), QList<int>{10});
         QVERIFY(rig.engine.state.Walking);
         QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
         QVERIFY(!rig.engine.Busy());
-        rig.regs[1]->record.setAddress("11");
+        rig.regs[1]->record.Address = "11";
         rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
     }
@@ -390,7 +390,7 @@ private slots:
     void nestedWriteFromInsideAReply() {
         Rig rig;
         for (TreeNode* r : rig.regs)
-            r->record.setValue("9");
+            r->record.Value = "9";
         bool done = false;
         rig.ui.events = [&] {
             if (done || rig.link.requests.size() != 1) return;
