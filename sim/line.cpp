@@ -1,4 +1,5 @@
 #include "line.h"
+#include "link/modbus.h"
 #include "regmap/error.h"
 #include <QFile>
 #include <cerrno>
@@ -42,26 +43,6 @@ speed_t SpeedOf(int baud) {
         return B115200;
     default:
         return B19200;
-    }
-}
-
-// Bytes a request of this header needs in all, or 0 while that is not known yet.
-int RequestLength(const QByteArray& b) {
-    if (b.size() < 2) return 0;
-    switch (static_cast<unsigned char>(b[1])) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 8:
-        return 8;
-    case 15:
-    case 16:
-        return b.size() < 7 ? 0 : 9 + static_cast<unsigned char>(b[6]);
-    default:
-        return 0;
     }
 }
 
@@ -126,7 +107,9 @@ QByteArray ReadRequest(int fd, int pollMs) {
             break;
         }
         request.append(chunk, n);
-        const int needed = RequestLength(request);
+        const int needed = FrameLength(FrameKind::Request,
+                                       reinterpret_cast<const std::uint8_t*>(request.constData()),
+                                       static_cast<int>(request.size()));
         if (needed > 0 && request.size() >= needed) break;
         timeout = 5;
     }

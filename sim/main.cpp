@@ -92,7 +92,7 @@ public:
         if (faults_.exceptions.contains(address))
             modbus_reply_exception(ctx_, query, faults_.exceptions[address]);
         else {
-            if (function == 3 || function == 4) tables_.ApplyJitter(Random);
+            if (IsReadFunction(function)) tables_.ApplyJitter(Random);
             modbus_reply(ctx_, query, length, tables_.mapping());
         }
         QByteArray reply;
@@ -118,7 +118,7 @@ private:
     // Diagnostics sub-function 1; libmodbus does not serve function 8 itself.
     bool IsRestartCommunications(const QByteArray& r) const {
         const auto* b = reinterpret_cast<const std::uint8_t*>(r.constData());
-        return r.size() == 8 && b[0] == slave_ && b[1] == 8 && b[2] == 0 && b[3] == 1 &&
+        return r.size() == 8 && b[0] == slave_ && b[1] == fcDiagnostics && b[2] == 0 && b[3] == 1 &&
                CheckReplyCrc(b, 8);
     }
 

@@ -1,22 +1,19 @@
 #include "registers.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
-#include "txn/builders.h"
+#include "txn/codec.h"
 #include <QStringList>
 
 namespace {
 
-// The register words a write of the node's Value would carry, by the project's encoder.
+// The register words a write of the node's Value would carry, by the program's encoder.
 std::vector<std::uint16_t> WordsOf(const RegisterNode& r) {
     const int count = ParseInteger(r.Count);
     if (count == 1) return {static_cast<std::uint16_t>(ParseInteger(r.Value))};
-    TxnState state;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type));
-    BuildWriteMultipleRequest(state, r, "1");
+    const WriteData data = EncodeWriteData(r);
     std::vector<std::uint16_t> words;
     for (int i = 0; i < count; ++i)
-        words.push_back(static_cast<std::uint16_t>(state.frame.Frame[fpData + 2 * i] << 8 |
-                                                   state.frame.Frame[fpData + 2 * i + 1]));
+        words.push_back(static_cast<std::uint16_t>(data.bytes[2 * i] << 8 | data.bytes[2 * i + 1]));
     return words;
 }
 

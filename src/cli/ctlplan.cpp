@@ -154,13 +154,11 @@ void CheckWrite(CtlCommand& command, const RegisterTree& tree) {
     if (IsRealType(type) && !command.value.contains(',')) command.value.replace('.', ',');
     RegisterNode trial = r;
     trial.Value = command.value;
-    TxnState scratch;
-    scratch.frame.ValueType = static_cast<std::uint8_t>(type);
-    try {
+    try { // the request is built only to see that the value converts
         if (ParseInteger(r.Count) == 1)
-            BuildWriteSingleRequest(scratch, trial, QStringLiteral("1"));
+            BuildWriteSingleRequest(trial, QStringLiteral("1"));
         else
-            BuildWriteMultipleRequest(scratch, trial, QStringLiteral("1"));
+            BuildWriteMultipleRequest(trial, QStringLiteral("1"));
     } catch (const AppError& e) {
         throw AppError(QStringLiteral("write %1: %2").arg(command.name, e.message()));
     }

@@ -26,17 +26,43 @@ bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count) {
     return received == Crc16(bytes, count - 2);
 }
 
+int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count) {
+    if (count < 2) return 0;
+    const std::uint8_t function = bytes[1];
+    if (kind == FrameKind::Reply && IsExceptionReply(function)) return 5;
+    switch (function) {
+    case fcReadCoils:
+    case fcReadDiscreteInputs:
+    case fcReadHoldingRegisters:
+    case fcReadInputRegisters:
+        // A reply: slave, function, byte count, the data, CRC.
+        if (kind == FrameKind::Request) return 8;
+        return count < 3 ? 0 : 5 + bytes[2];
+    case fcWriteSingleCoil:
+    case fcWriteSingleRegister:
+    case fcDiagnostics:
+        return 8;
+    case fcWriteMultipleCoils:
+    case fcWriteMultipleRegisters:
+        // A request: slave, function, address, quantity, byte count, the data, CRC.
+        if (kind == FrameKind::Reply) return 8;
+        return count < 7 ? 0 : 9 + bytes[fpByteCount];
+    default:
+        return 0;
+    }
+}
+
 bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count) {
     const std::uint8_t* asked = request.Frame;
     const std::uint8_t function = asked[fpFunction];
     if (count < 5 || reply[0] != asked[fpSlave]) return false;
-    if (reply[1] == (function | 0x80)) return count == 5;
+    if (reply[1] == (function | kExceptionBit)) return count == 5;
     if (reply[1] != function) return false;
     if (IsReadFunction(function)) {
         const int quantity = asked[fpQuantity] << 8 | asked[fpQuantity + 1];
         return reply[2] == 2 * quantity && count == 5 + reply[2];
     }
-    if (IsWriteFunction(function) || function == 8)
+    if (IsWriteFunction(function) || function == fcDiagnostics)
         return count == 8 && std::equal(reply + 2, reply + 6, asked + fpStart);
     return false;
 }

@@ -34,12 +34,35 @@ struct ReplyBuffer {
     std::uint32_t BytesRead = 0;
 };
 
+// The function codes of the requests the program sends, and those vardel-sim also answers.
+enum FunctionCode : std::uint8_t {
+    fcReadCoils = 1,
+    fcReadDiscreteInputs = 2,
+    fcReadHoldingRegisters = 3,
+    fcReadInputRegisters = 4,
+    fcWriteSingleCoil = 5,
+    fcWriteSingleRegister = 6,
+    fcDiagnostics = 8,
+    fcWriteMultipleCoils = 15,
+    fcWriteMultipleRegisters = 16
+};
+// Set in the function code of a reply that reports an exception.
+constexpr std::uint8_t kExceptionBit = 0x80;
+
 constexpr bool IsReadFunction(std::uint8_t function) {
-    return function == 3 || function == 4;
+    return function == fcReadHoldingRegisters || function == fcReadInputRegisters;
 }
 constexpr bool IsWriteFunction(std::uint8_t function) {
-    return function == 6 || function == 16;
+    return function == fcWriteSingleRegister || function == fcWriteMultipleRegisters;
 }
+constexpr bool IsExceptionReply(std::uint8_t function) {
+    return (function & kExceptionBit) != 0;
+}
+
+enum class FrameKind { Request, Reply };
+// The length of a whole frame (CRC included) from its first count bytes: 0 while the header
+// does not tell it yet, and for a function code this table does not know.
+int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count);
 
 // CRC-16/MODBUS: init FFFF, reflected polynomial A001, no final XOR; "123456789" gives 4B37.
 std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count);

@@ -84,23 +84,6 @@ QString ListPorts() {
 
 constexpr qint64 kReadBufferBytes = 4 * kReplySize;
 
-int CompleteReplyLength(const std::uint8_t* bytes, int count) {
-    if (count < 2) return 0;
-    const std::uint8_t function = bytes[1];
-    if (function & 0x80) return 5;
-    switch (function) {
-    case 3:
-    case 4:
-        return count < 3 ? 0 : 5 + bytes[2];
-    case 6:
-    case 8:
-    case 16:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
 // USB serial adapters hold received bytes for their latency timer (16 ms on FTDI) unless
 // asked not to; ports and drivers without the flag simply keep their setting.
 // The handle is a file descriptor on POSIX systems and a HANDLE (a pointer) on Windows.
@@ -274,7 +257,7 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
     total.start();
     int received = 0;
     while (received < kReplySize) {
-        const int complete = CompleteReplyLength(reply.Bytes, received);
+        const int complete = FrameLength(FrameKind::Reply, reply.Bytes, received);
         if (complete > 0 && received >= complete) break;
         qint64 wait = readTotalMs_ - total.elapsed();
         if (received > 0) wait = std::min(wait, readIntervalMs_ - sinceByte.elapsed());

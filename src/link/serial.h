@@ -34,8 +34,6 @@ QString PortPathFor(const QString& name);
 QStringList PortNames();
 QString ListPorts();
 bool IsPseudoTerminal(const QString& portPath);
-// Bytes a reply needs in all by its own header; 0 while that is not known.
-int CompleteReplyLength(const std::uint8_t* bytes, int count);
 
 class SerialLink : public ModbusLink {
 public:

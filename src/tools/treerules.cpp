@@ -17,9 +17,8 @@ QString WithByte(const QString& registerValue, const QString& optionValue) {
 
 CellColour CellColourOf(const TreeNode& node, int column, const TreeNode* highlighted) {
     CellColour colour = CellColour::ViewOwn;
-    if (node.record.Access == QLatin1String("RW"))
-        colour = column == 1 ? CellColour::Navy : CellColour::Black;
-    if (node.record.Access == QLatin1String("RP")) colour = CellColour::Maroon;
+    if (IsExactlyRW(node.record)) colour = column == 1 ? CellColour::Navy : CellColour::Black;
+    if (IsExactlyRP(node.record)) colour = CellColour::Maroon;
     if (&node == highlighted) colour = column == 2 ? CellColour::Red : CellColour::Black;
     return colour;
 }
@@ -68,8 +67,7 @@ void ApplyCheckState(TreeNode* node, CheckState state) {
 }
 
 bool ClearMarksOfUnreadHex(TreeNode* node) {
-    if (!node || node->record.Type != QLatin1String("HEX") || !node->record.Value.isEmpty())
-        return false;
+    if (!node || !IsExactlyHex(node->record) || !node->record.Value.isEmpty()) return false;
     for (TreeNode* n = RegisterTree::GetNext(node); n && n->depth() > node->depth();
          n = RegisterTree::GetNext(n))
         n->checkState = csUncheckedNormal;

@@ -1,6 +1,7 @@
 #include "builders.h"
 #include "codec.h"
 #include "regmap/error.h"
+#include <algorithm>
 
 namespace {
 
@@ -14,62 +15,58 @@ void SetSlave(RequestFrame& frame, const QString& slave, std::uint8_t function) 
     frame.Frame[fpFunction] = function;
 }
 
-void CheckWriteCount(const RegisterNode& node) {
-    const std::int32_t count = ParseInteger(node.Count);
-    if (count < 0 || count > kMaxWriteRegisters)
-        throw AppError(QStringLiteral("Nie można zapisać %1 rejestrów jednym żądaniem: "
-                                      "najwyżej %2")
-                           .arg(count)
-                           .arg(kMaxWriteRegisters));
-}
-
 } // namespace
 
-void BuildReadRequest(TxnState& state, const RegisterNode& node, const QString& slave) {
-    RequestFrame& frame = state.frame;
-    SetSlave(frame, slave, AccessCodeOf(node.Access) == acRO ? 4 : 3);
+RequestFrame BuildReadRequest(const RegisterNode& node, const QString& slave) {
+    RequestFrame frame;
+    SetSlave(frame, slave,
+             AccessCodeOf(node.Access) == acRO ? fcReadInputRegisters : fcReadHoldingRegisters);
     SetAddress(frame, node);
     frame.RegisterCount = static_cast<std::uint8_t>(ParseInteger(node.Count));
     PutWord(frame, fpQuantity, frame.RegisterCount);
     frame.Length = 6;
     AppendCrc(frame);
     frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node.Type));
+    return frame;
 }
 
-void BuildWriteSingleRequest(TxnState& state, const RegisterNode& node, const QString& slave) {
-    RequestFrame& frame = state.frame;
-    SetSlave(frame, slave, 6);
+RequestFrame BuildWriteSingleRequest(const RegisterNode& node, const QString& slave) {
+    RequestFrame frame;
+    SetSlave(frame, slave, fcWriteSingleRegister);
     SetAddress(frame, node);
     PutWord(frame, fpQuantity, static_cast<std::uint16_t>(ParseInteger(node.Value)));
     frame.Length = 6;
     AppendCrc(frame);
     frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node.Type));
+    return frame;
 }
 
-void BuildWriteMultipleRequest(TxnState& state, const RegisterNode& node, const QString& slave) {
-    CheckWriteCount(node);
-    RequestFrame& frame = state.frame;
-    SetSlave(frame, slave, 16);
-    state.PendingWriteText = node.Value;
-    EncodeWriteData(state, node);
+WriteRequest BuildWriteMultipleRequest(const RegisterNode& node, const QString& slave) {
+    WriteRegisterCount(node); // refused before anything else is read
+    WriteRequest request;
+    RequestFrame& frame = request.frame;
+    SetSlave(frame, slave, fcWriteMultipleRegisters);
+    const WriteData data = EncodeWriteData(node);
+    std::copy(data.bytes.begin(), data.bytes.end(), frame.Frame + fpData);
+    request.sentText = data.sentText;
     SetAddress(frame, node);
     frame.RegisterCount = static_cast<std::uint8_t>(ParseInteger(node.Count));
     PutWord(frame, fpQuantity, frame.RegisterCount);
     frame.Frame[fpByteCount] = static_cast<std::uint8_t>(2 * frame.RegisterCount);
     frame.Length = static_cast<std::uint8_t>(fpData + 2 * frame.RegisterCount);
-    if (state.SwapWriteData) SwapPairs(frame.Frame + fpData, 2 * (frame.RegisterCount / 2 + 1));
     AppendCrc(frame);
     frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node.Type));
+    return request;
 }
 
-bool BuildDiagnosticRequest(TxnState& state, const QString& slave, const QString& subFunction,
-                            const QString& data) {
-    RequestFrame& frame = state.frame;
-    frame.ValueType = tcHex;
+std::optional<RequestFrame> BuildDiagnosticRequest(const QString& slave, const QString& subFunction,
+                                                   const QString& data) {
     const auto address = static_cast<std::uint8_t>(ParseInteger(slave));
-    if (address == 0) return false;
+    if (address == 0) return std::nullopt;
+    RequestFrame frame;
+    frame.ValueType = tcHex;
     frame.Frame[fpSlave] = address;
-    frame.Frame[fpFunction] = 8;
+    frame.Frame[fpFunction] = fcDiagnostics;
     frame.RegisterAddress = static_cast<std::uint16_t>(ParseInteger(subFunction));
     PutWord(frame, fpStart, frame.RegisterAddress);
     const auto word = static_cast<std::uint16_t>(ParseInteger(data));
@@ -77,5 +74,5 @@ bool BuildDiagnosticRequest(TxnState& state, const QString& slave, const QString
     frame.RegisterCount = word & 0xFF;
     frame.Length = 6;
     AppendCrc(frame);
-    return true;
+    return frame;
 }

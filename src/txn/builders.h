@@ -1,14 +1,24 @@
 #pragma once
-// Builders of the four kinds of request. Each fills state.frame completely, CRC included;
-// the slave address comes from the slave text, of which the low 8 bits are used.
-#include "state.h"
+// Builders of the four kinds of request. Each returns a complete frame, CRC included, with
+// RegisterCount and ValueType for the reply; the slave address comes from the slave text, of
+// which the low 8 bits are used. A text that is not an integer throws AppError.
+#include "link/modbus.h"
+#include "regmap/record.h"
+#include <QString>
+#include <optional>
 
-void BuildReadRequest(TxnState& state, const RegisterNode& node, const QString& slave);
-void BuildWriteSingleRequest(TxnState& state, const RegisterNode& node, const QString& slave);
-// Expects frame.ValueType set to the node's TypeCode. Refuses more than 13 registers before
-// touching the frame.
-void BuildWriteMultipleRequest(TxnState& state, const RegisterNode& node, const QString& slave);
-// False, with nothing built, for slave 0: a diagnostic request is never broadcast. True when
-// the frame is ready to send.
-bool BuildDiagnosticRequest(TxnState& state, const QString& slave, const QString& subFunction,
-                            const QString& data);
+RequestFrame BuildReadRequest(const RegisterNode& node, const QString& slave);
+RequestFrame BuildWriteSingleRequest(const RegisterNode& node, const QString& slave);
+
+// A write of several registers, and the Value as the frame carries it (a TEXT in the code
+// page, cut to its registers' bytes).
+struct WriteRequest {
+    RequestFrame frame;
+    QString sentText;
+};
+// Refuses more than 13 registers.
+WriteRequest BuildWriteMultipleRequest(const RegisterNode& node, const QString& slave);
+
+// None for slave 0: a diagnostic request is never broadcast.
+std::optional<RequestFrame> BuildDiagnosticRequest(const QString& slave, const QString& subFunction,
+                                                   const QString& data);

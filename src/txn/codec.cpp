@@ -2,6 +2,8 @@
 #include "loglines.h"
 #include "numbers.h"
 #include "regmap/cp1250.h"
+#include "regmap/error.h"
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -69,7 +71,7 @@ bool ReadReplyComplete(const ReplyBuffer& reply, int valueType) {
 bool DecodeReply(TxnState& state, RegisterTree& tree) {
     ReplyBuffer& reply = state.reply;
     const std::uint8_t function = state.frame.FunctionCode();
-    const bool exception = (reply.Bytes[1] & 0x80) != 0;
+    const bool exception = IsExceptionReply(reply.Bytes[1]);
     if (exception ||
         (IsReadFunction(function) && !ReadReplyComplete(reply, state.frame.ValueType))) {
         state.LastReplyOk = false;
@@ -91,14 +93,13 @@ void StoreValue(TxnState& state, RegisterTree& tree) {
     if (IsWriteFunction(state.frame.FunctionCode()) || !state.CurrentRecord) return;
     UpdateBracket bracket(tree);
     state.CurrentRecord->Value = state.DecodedText;
-    if (state.CurrentRecord->Type == QLatin1String("HEX") &&
-        RegisterTree::FirstChild(state.CurrentNode))
+    if (IsExactlyHex(*state.CurrentRecord) && RegisterTree::FirstChild(state.CurrentNode))
         MarkOptions(state, ParseInteger(state.DecodedText));
 }
 
 void MarkOptions(TxnState& state, std::int32_t value) {
     for (TreeNode* node = RegisterTree::FirstChild(state.CurrentNode);
-         node && node->record.Type == QLatin1String("BIT"); node = RegisterTree::GetNext(node))
+         node && IsExactlyBit(node->record); node = RegisterTree::GetNext(node))
         node->checkState =
             ParseInteger(node->record.Value) == value ? csCheckedNormal : csUncheckedNormal;
 }
@@ -111,43 +112,53 @@ QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
     return PrintableText(Cp1250ToString(reinterpret_cast<const char*>(bytes), length));
 }
 
-void EncodeWriteData(TxnState& state, const RegisterNode& node) {
-    const std::int32_t registers = ParseInteger(node.Count);
-    std::uint8_t* data = state.frame.Frame + fpData;
-    const int dataBytes = std::clamp(2 * registers, 0, 2 * kMaxWriteRegisters);
-    state.SwapWriteData = true;
-    switch (state.frame.ValueType) {
+int WriteRegisterCount(const RegisterNode& node) {
+    const std::int32_t count = ParseInteger(node.Count);
+    if (count < 0 || count > kMaxWriteRegisters)
+        throw AppError(QStringLiteral("Nie można zapisać %1 rejestrów jednym żądaniem: "
+                                      "najwyżej %2")
+                           .arg(count)
+                           .arg(kMaxWriteRegisters));
+    return count;
+}
+
+WriteData EncodeWriteData(const RegisterNode& node) {
+    const int registers = WriteRegisterCount(node);
+    WriteData out;
+    out.sentText = node.Value;
+    std::uint8_t* data = out.bytes.data();
+    // Integers and REAL/PREC floats go out with the bytes of each register pair swapped, over
+    // the first registers / 2 + 1 registers, as devices of this family expect.
+    bool swapPairs = true;
+    switch (TypeCodeOf(node.Type)) {
     case tcWord:
     case tcInt:
     case tcHex:
-        std::memset(data, 0, std::max(dataBytes, 4));
         PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value)));
         break;
     case tcReal:
     case tcPrec:
-    case tcFloat: {
-        const float value = ParseReal(node.Value);
-        std::memset(data, 0, std::max(dataBytes, 4));
-        PutLittleEndian(data, std::bit_cast<std::uint32_t>(value));
-        if (state.frame.ValueType == tcFloat) {
-            Reverse4(data);
-            state.SwapWriteData = false;
-        }
+        PutLittleEndian(data, std::bit_cast<std::uint32_t>(ParseReal(node.Value)));
         break;
-    }
+    case tcFloat:
+        PutLittleEndian(data, std::bit_cast<std::uint32_t>(ParseReal(node.Value)));
+        Reverse4(data);
+        swapPairs = false;
+        break;
     case tcText: {
         // In the code page that reads decode, so a Polish text reads back as written.
-        const QString text = node.Value;
-        const int used = static_cast<int>(std::min<qsizetype>(dataBytes, text.size()));
+        const int dataBytes = 2 * registers;
+        const int used = static_cast<int>(std::min<qsizetype>(dataBytes, node.Value.size()));
         for (int i = 0; i < used; ++i)
-            data[i] = static_cast<std::uint8_t>(CharToCp1250(text[i].unicode()));
+            data[i] = static_cast<std::uint8_t>(CharToCp1250(node.Value[i].unicode()));
         std::memset(data + used, ' ', dataBytes - used);
-        state.PendingWriteText = Cp1250ToString(reinterpret_cast<const char*>(data), used);
-        if (used > 0) state.SwapWriteData = false;
+        out.sentText = Cp1250ToString(reinterpret_cast<const char*>(data), used);
+        if (used > 0) swapPairs = false;
         break;
     }
     default:
-        std::memset(data, 0, dataBytes);
         break;
     }
+    if (swapPairs) SwapPairs(data, 2 * (registers / 2 + 1));
+    return out;
 }

@@ -7,7 +7,7 @@
 namespace {
 TransactionOutcome OutcomeOfAcceptedReply(bool decoded, const ReplyBuffer& reply) {
     if (decoded) return {ReplyOutcome::Valid};
-    if (reply.Bytes[1] & 0x80) return {ReplyOutcome::Exception, reply.Bytes[2]};
+    if (IsExceptionReply(reply.Bytes[1])) return {ReplyOutcome::Exception, reply.Bytes[2]};
     return {ReplyOutcome::Mismatch}; // too short for the register's type
 }
 } // namespace
@@ -157,7 +157,7 @@ void TransactionEngine::ReadRegisterStep(TreeNode* node) {
     ClearTransactionTexts();
     state.LogNameText = node->record.Name;
     state.LogAddressText = node->record.Address;
-    BuildReadRequest(state, node->record, frontend_.SlaveText());
+    state.frame = BuildReadRequest(node->record, frontend_.SlaveText());
     requestNode_ = node;
     Transact();
 }
@@ -170,18 +170,14 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     const int access = NodeAccess(node);
     if (access != acRW && access != acRP) return;
     const RegisterNode& r = node->record;
-    // A value that fails to convert must not leave a half-built request behind.
-    const RequestFrame before = state.frame;
-    try {
-        state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(r.Type));
+    // A value that fails to convert throws before the request is replaced.
+    if (ParseInteger(r.Count) == 1) {
+        state.frame = BuildWriteSingleRequest(r, frontend_.SlaveText());
         state.PendingWriteText = r.Value;
-        if (ParseInteger(r.Count) == 1)
-            BuildWriteSingleRequest(state, r, frontend_.SlaveText());
-        else
-            BuildWriteMultipleRequest(state, r, frontend_.SlaveText());
-    } catch (...) {
-        state.frame = before;
-        throw;
+    } else {
+        WriteRequest request = BuildWriteMultipleRequest(r, frontend_.SlaveText());
+        state.frame = request.frame;
+        state.PendingWriteText = request.sentText;
     }
     state.LogAddressText = r.Address;
     state.LogNameText = r.Name + ':';
@@ -218,7 +214,9 @@ void TransactionEngine::SendDiagnostic(const QString& logName, const QString& su
         // Its own log texts, so its line never repeats the last register's.
         ClearTransactionTexts();
         state.LogNameText = logName;
-        if (!BuildDiagnosticRequest(state, frontend_.SlaveText(), subFunction, data)) return;
+        const auto frame = BuildDiagnosticRequest(frontend_.SlaveText(), subFunction, data);
+        if (!frame) return;
+        state.frame = *frame;
         requestNode_ = nullptr;
         Transact();
     });

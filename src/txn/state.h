@@ -14,7 +14,6 @@ struct TxnState {
     TreeNode* HighlightNode = nullptr;
     bool Walking = false;
     bool LastReplyOk = false;
-    bool SwapWriteData = false;
 
     QString DecodedText;
     QString TxText;

@@ -86,26 +86,6 @@ private slots:
         QCOMPARE(PortPathFor("/dev/serial/by-id/x"), QStringLiteral("/dev/serial/by-id/x"));
     }
 
-    void completeReplyLength_data() {
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<int>("length");
-        QTest::newRow("one byte") << QByteArray::fromHex("F7") << 0;
-        QTest::newRow("exception") << QByteArray::fromHex("F783") << 5;
-        QTest::newRow("read, count unknown") << QByteArray::fromHex("F703") << 0;
-        QTest::newRow("read 4 bytes") << QByteArray::fromHex("F70404") << 9;
-        QTest::newRow("write single") << QByteArray::fromHex("F706") << 8;
-        QTest::newRow("diagnostics") << QByteArray::fromHex("F708") << 8;
-        QTest::newRow("write multiple") << QByteArray::fromHex("F710") << 8;
-        QTest::newRow("other function") << QByteArray::fromHex("F711") << 0;
-    }
-    void completeReplyLength() {
-        QFETCH(QByteArray, head);
-        QFETCH(int, length);
-        QCOMPARE(CompleteReplyLength(reinterpret_cast<const std::uint8_t*>(head.constData()),
-                                     int(head.size())),
-                 length);
-    }
-
     void readAndWrite() {
         Simulator sim({"--set", "500=4660,22136"});
         QVERIFY(sim.started());

@@ -1,14 +1,60 @@
 #include "link/modbus.h"
 #include <QtTest>
+#include <fcntl.h>
+#include <modbus.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 const std::uint8_t* U(const QByteArray& b) {
     return reinterpret_cast<const std::uint8_t*>(b.constData());
 }
+
+// libmodbus as the independent source of CRCs: it appends its own (table-driven) CRC to a
+// raw request and writes the frame to a pseudo-terminal, whose other side reads it here.
+class LibmodbusSender {
+public:
+    LibmodbusSender() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        ctx_ = modbus_new_rtu(ptsname(master_), 19200, 'E', 8, 1);
+        if (ctx_ && modbus_connect(ctx_) != 0) {
+            modbus_free(ctx_);
+            ctx_ = nullptr;
+        }
+    }
+    ~LibmodbusSender() {
+        if (ctx_) {
+            modbus_close(ctx_);
+            modbus_free(ctx_);
+        }
+        if (master_ >= 0) close(master_);
+    }
+    bool ready() const { return ctx_ != nullptr; }
+
+    // The frame as libmodbus sends it: the raw bytes and its CRC.
+    QByteArray Send(const QByteArray& raw) {
+        if (modbus_send_raw_request(ctx_, U(raw), int(raw.size())) != raw.size() + 2) return {};
+        QByteArray frame;
+        pollfd p{master_, POLLIN, 0};
+        while (frame.size() < raw.size() + 2 && poll(&p, 1, 1000) > 0) {
+            char chunk[300];
+            const ssize_t n = read(master_, chunk, sizeof chunk);
+            if (n <= 0) break;
+            frame.append(chunk, n);
+        }
+        return frame;
+    }
+
+private:
+    int master_ = -1;
+    modbus_t* ctx_ = nullptr;
+};
 } // namespace
 
 class TestModbus : public QObject {
     Q_OBJECT
+    LibmodbusSender libmodbus_;
 private slots:
     void crc_data() {
         QTest::addColumn<QByteArray>("bytes");
@@ -22,6 +68,80 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, crc);
         QCOMPARE(int(Crc16(U(bytes), std::uint16_t(bytes.size()))), crc);
+    }
+
+    // Frames of 2 to 64 bytes: the requests this program sends, edge patterns, and
+    // pseudo-random bytes; each one's CRC as libmodbus computes it.
+    void crcAgreesWithLibmodbus_data() {
+        QTest::addColumn<QByteArray>("raw");
+        for (const char* hex : {"F70300640002", "F70400000001", "F706000500FF", "F7080001FF00",
+                                "0110010000020400000001", "0000", "FFFF", "00000000000000",
+                                "FFFFFFFFFFFFFFFF", "8001", "0102030405060708090A0B0C0D0E0F10"})
+            QTest::newRow(hex) << QByteArray::fromHex(hex);
+        std::uint32_t seed = 12345;
+        for (int frame = 0; frame < 24; ++frame) {
+            QByteArray raw;
+            const int length = 2 + frame * 62 / 23;
+            for (int i = 0; i < length; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                raw.append(char(seed >> 16));
+            }
+            QTest::addRow("pseudo-random, %d bytes", length) << raw;
+        }
+    }
+    void crcAgreesWithLibmodbus() {
+        QFETCH(QByteArray, raw);
+        if (!libmodbus_.ready()) QFAIL("libmodbus could not open a pseudo-terminal");
+        const QByteArray frame = libmodbus_.Send(raw);
+        QCOMPARE(frame.size(), raw.size() + 2);
+        QCOMPARE(frame.left(raw.size()).toHex(), raw.toHex());
+        const int theirs = std::uint8_t(frame[raw.size()]) | std::uint8_t(frame[raw.size() + 1])
+                                                                 << 8;
+        QCOMPARE(int(Crc16(U(raw), std::uint16_t(raw.size()))), theirs);
+        QVERIFY(CheckReplyCrc(U(frame), std::uint16_t(frame.size())));
+    }
+
+    void frameLength_data() {
+        QTest::addColumn<bool>("request");
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("length");
+        const auto rows = [](bool request, const char* kind) {
+            const auto row = [=](const char* name, const char* hex, int length) {
+                QTest::addRow("%s: %s", kind, name)
+                    << request << QByteArray::fromHex(hex) << length;
+            };
+            return row;
+        };
+        auto reply = rows(false, "reply");
+        reply("one byte", "F7", 0);
+        reply("exception", "F783", 5);
+        reply("read, count unknown", "F703", 0);
+        reply("read 4 bytes", "F70404", 9);
+        reply("read input 255 bytes", "F704FF", 260);
+        reply("write single", "F706", 8);
+        reply("diagnostics", "F708", 8);
+        reply("write multiple", "F710", 8);
+        reply("other function", "F711", 0);
+        auto request = rows(true, "request");
+        request("one byte", "F7", 0);
+        request("read", "F703", 8);
+        request("write single", "F706", 8);
+        request("diagnostics", "F708", 8);
+        request("write multiple, count unknown", "F710000000", 0);
+        request("write multiple 4 bytes",
+                "F71000000002"
+                "04",
+                13);
+        request("exception bit is no request", "F783", 0);
+        request("other function", "F711", 0);
+    }
+    void frameLength() {
+        QFETCH(bool, request);
+        QFETCH(QByteArray, head);
+        QFETCH(int, length);
+        QCOMPARE(
+            FrameLength(request ? FrameKind::Request : FrameKind::Reply, U(head), int(head.size())),
+            length);
     }
 
     void appendCrc() {

@@ -486,8 +486,8 @@ private slots:
         QCOMPARE(child->record.Value, QStringLiteral("1,5"));
     }
 
-    // Every tag and size of text reads back as written: long texts that do not fit the room
-    // kept in place, UTF-8 and UTF-16 texts, and records among empty ones.
+    // Every tag and size of text reads back as written: long texts, UTF-8 and UTF-16 texts,
+    // and records among empty ones.
     void textsOfEverySizeReadBack_data() {
         QTest::addColumn<QString>("text");
         QTest::newRow("short 8-bit") << "RW";
@@ -511,10 +511,9 @@ private slots:
                 QCOMPARE(back.topLevel()[n]->record.*field, tree.topLevel()[n]->record.*field);
     }
 
-    // Short 8-bit texts are read sixteen bytes at a time when the file has them: texts around
-    // that size, with a byte outside ASCII anywhere, and texts so close to the end of the
-    // file that the wide read would run past it.
-    void shortTextsAroundTheWideRead_data() {
+    // Short 8-bit texts of any length, with a byte outside ASCII anywhere, and a text that
+    // ends exactly at the end of the file.
+    void shortWindows1250Texts_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("1") << QByteArray("a");
@@ -526,7 +525,7 @@ private slots:
         QTest::newRow("3, middle byte high") << QByteArray("g\x9Fh");
         QTest::newRow("200, mixed") << QByteArray("ab\xE6").repeated(66) + "zz";
     }
-    void shortTextsAroundTheWideRead() {
+    void shortWindows1250Texts() {
         QFETCH(QByteArray, text);
         QString expected;
         for (char c : text)

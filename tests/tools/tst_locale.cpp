@@ -2,7 +2,6 @@
 // takes from the environment) and Qt's default locale never reach a number's text.
 #include "regmap/error.h"
 #include "tools/operator.h"
-#include "txn/builders.h"
 #include "txn/codec.h"
 #include "txn/logformat.h"
 #include "txn/numbers.h"
@@ -49,10 +48,8 @@ QString Decoded(const char* type, const char* hex) {
 }
 
 QByteArray EncodedReal(const char* type, const char* value) {
-    TxnState state;
-    state.frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(QString::fromLatin1(type)));
-    BuildWriteMultipleRequest(state, RegisterNode{"N", "", "0", type, "2", "RW", value}, "1");
-    return QByteArray(reinterpret_cast<const char*>(state.frame.Frame + fpData), 4).toHex();
+    const WriteData data = EncodeWriteData(RegisterNode{"N", "", "0", type, "2", "RW", value});
+    return QByteArray(reinterpret_cast<const char*>(data.bytes.data()), 4).toHex();
 }
 
 } // namespace

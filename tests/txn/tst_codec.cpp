@@ -1,5 +1,4 @@
 #include "regmap/error.h"
-#include "txn/builders.h"
 #include "txn/codec.h"
 #include "txn/numbers.h"
 #include <QtTest>
@@ -43,8 +42,8 @@ struct Fixture {
     }
 };
 
-QByteArray DataBytes(const TxnState& s, int count) {
-    return QByteArray(reinterpret_cast<const char*>(s.frame.Frame + fpData), count);
+QByteArray DataBytes(const WriteData& data, int count) {
+    return QByteArray(reinterpret_cast<const char*>(data.bytes.data()), count);
 }
 
 } // namespace
@@ -98,11 +97,12 @@ private slots:
         QCOMPARE(f.reg->record.Value, text);
     }
 
-    // Mutations of one valid reply that must count as failed replies.
+    // Read replies that must count as failed: an exception, and replies too short for
+    // their byte count or their type. DecodeReply does not check the CRC; where a reply has
+    // two bytes after its data, they stand in for it.
     void malformedReplies_data() {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("reply");
-        const QByteArray ok = QByteArray::fromHex("0103040000412000");
         QTest::newRow("exception bit") << "REAL" << QByteArray::fromHex("0183020000");
         QTest::newRow("byte count beyond received")
             << "WORD" << QByteArray::fromHex("010308001200AA");
@@ -261,24 +261,16 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QByteArray, sent);
         QFETCH(QString, logged);
-        TxnState s;
-        memset(s.frame.Frame, 0xAA, kFrameSize);
-        s.frame.ValueType = TypeCodeOf(type);
-        const RegisterNode node{"N", "", "0", type, count, "RW", value};
-        BuildWriteMultipleRequest(s, node, "1");
-        QCOMPARE(DataBytes(s, sent.size()).toHex(), sent.toHex());
-        QCOMPARE(int(s.frame.Length), 9 + sent.size());
-        QVERIFY(CheckReplyCrc(s.frame.Frame, s.frame.Length));
-        QCOMPARE(s.PendingWriteText, logged);
+        const WriteData data = EncodeWriteData({"N", "", "0", type, count, "RW", value});
+        QCOMPARE(DataBytes(data, sent.size()).toHex(), sent.toHex());
+        QCOMPARE(data.sentText, logged);
     }
 
     // What a TEXT write sends, a TEXT read of the same bytes gives back.
     void polishTextReadsBackAsWritten() {
         const QString written = QString::fromUtf8("Pójdź, żółć");
-        TxnState s;
-        s.frame.ValueType = tcText;
-        BuildWriteMultipleRequest(s, RegisterNode{"N", "", "0", "TEXT", "6", "RW", written}, "1");
-        const QByteArray sent(reinterpret_cast<const char*>(s.frame.Frame + fpData), 12);
+        const QByteArray sent =
+            DataBytes(EncodeWriteData({"N", "", "0", "TEXT", "6", "RW", written}), 12);
         Fixture f("TEXT");
         SetReadReply(f.state, sent);
         QVERIFY(DecodeReply(f.state, f.tree));
@@ -308,10 +300,8 @@ private slots:
         QFETCH(QString, type);
         QFETCH(QString, value);
         QFETCH(QString, message);
-        TxnState s;
-        s.frame.ValueType = TypeCodeOf(type);
         try {
-            BuildWriteMultipleRequest(s, {"N", "", "0", type, "2", "RW", value}, "1");
+            EncodeWriteData({"N", "", "0", type, "2", "RW", value});
             QFAIL("no error");
         } catch (const AppError& e) {
             QCOMPARE(e.message(), message);
@@ -404,10 +394,9 @@ private slots:
         QFETCH(QString, written);
         QFETCH(QString, read);
         Fixture f(type);
-        f.state.frame.ValueType = TypeCodeOf(type);
-        BuildWriteMultipleRequest(f.state, {"N", "", "0", type, "2", "RW", written}, "1");
-        const QByteArray data = DataBytes(f.state, 4);
-        f.state.frame.Frame[fpFunction] = 3;
+        const QByteArray data =
+            DataBytes(EncodeWriteData({"N", "", "0", type, "2", "RW", written}), 4);
+        f.state.frame.Frame[fpFunction] = fcReadHoldingRegisters;
         SetReadReply(f.state, data);
         QVERIFY(DecodeReply(f.state, f.tree));
         QCOMPARE(f.state.DecodedText, read);
