@@ -119,13 +119,6 @@ void WriteTreeJson(const RegisterTree& tree, int version,
     writer.Finish();
 }
 
-QByteArray TreeToJson(const RegisterTree& tree, int version) {
-    QByteArray json;
-    WriteTreeJson(tree, version,
-                  [&](std::string_view piece) { json.append(piece.data(), piece.size()); });
-    return json;
-}
-
 void TreeFromJson(const QByteArray& json, RegisterTree& tree) {
     // Each level of the tree is an object and its children's array.
     const JsonValue document = ParseJson(json, 2 * kMaxTreeDepth + 4);

@@ -9,7 +9,6 @@
 // once: a big tree is dumped in little more memory than the tree itself.
 void WriteTreeJson(const RegisterTree& tree, int version,
                    const std::function<void(std::string_view)>& sink);
-QByteArray TreeToJson(const RegisterTree& tree, int version);
 // Missing texts are empty; missing tree state gets the writer's defaults. Accepts trees as
 // deep as the device file reader does. Throws AppError.
 void TreeFromJson(const QByteArray& json, RegisterTree& tree);

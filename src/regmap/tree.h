@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <ranges>
-#include <utility>
 #include <vector>
 
 enum CheckState : std::uint8_t {
@@ -38,6 +36,38 @@ constexpr std::uint16_t Selected = 1 << 8;
 constexpr std::uint16_t Transient = (1 << 1) | (1 << 2) | (1 << 4) | (1 << 9) | (1 << 13);
 } // namespace NodeState
 
+class TreeNode;
+
+// The children of a node as TreeNode pointers, in order: for, [i], size() and empty() work on
+// it. A view: it stays valid while the node keeps its children.
+class TreeNodeList {
+public:
+    using Owned = std::vector<std::unique_ptr<TreeNode>>;
+    class iterator {
+    public:
+        explicit iterator(Owned::const_iterator at) : at_(at) {}
+        TreeNode* operator*() const { return at_->get(); }
+        iterator& operator++() {
+            ++at_;
+            return *this;
+        }
+        bool operator==(const iterator&) const = default;
+
+    private:
+        Owned::const_iterator at_;
+    };
+
+    explicit TreeNodeList(const Owned& nodes) : nodes_(&nodes) {}
+    iterator begin() const { return iterator(nodes_->begin()); }
+    iterator end() const { return iterator(nodes_->end()); }
+    std::size_t size() const { return nodes_->size(); }
+    bool empty() const { return nodes_->empty(); }
+    TreeNode* operator[](std::size_t i) const { return (*nodes_)[i].get(); }
+
+private:
+    const Owned* nodes_;
+};
+
 // One node of the register tree. A node owns its children; its address stays valid until it
 // or an ancestor is removed, so other modules may keep pointers to nodes of the loaded tree.
 class TreeNode {
@@ -57,10 +87,7 @@ public:
     TreeNode* parent() const { return parent_ && parent_->parent_ ? parent_ : nullptr; }
     int row() const { return row_; }
     int depth() const;
-    // The children in order, as TreeNode pointers: for, [i], size() and empty() work on it.
-    auto children() const {
-        return std::views::transform(children_, [](const auto& child) { return child.get(); });
-    }
+    TreeNodeList children() const { return TreeNodeList(children_); }
     TreeNode* appendChild();
     bool has(std::uint16_t flag) const { return (states & flag) != 0; }
 
@@ -70,9 +97,6 @@ private:
     int row_ = 0;
     std::vector<std::unique_ptr<TreeNode>> children_;
 };
-
-// What children() and topLevel() give.
-using TreeNodeList = decltype(std::declval<const TreeNode&>().children());
 
 class RegisterTree {
 public:

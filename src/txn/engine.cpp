@@ -292,6 +292,9 @@ void TransactionEngine::OnCrcError() {
     Dispatch(MSG_NEXT);
 }
 
+// Nothing sends MSG_NO_REPLY: a request that gets no reply ends in Transact, with its outcome
+// given to the frontend and the walk left where it is, so that a double click resumes it.
+// The handler stays for the message's place in the cycle.
 void TransactionEngine::OnNoReply() {
     state.LastReplyOk = false;
     state.DecodedText.clear();

@@ -13,7 +13,7 @@
 enum CycleMessage : int {
     MSG_NEXT = 1025,
     MSG_REPLY = 1026,
-    MSG_NO_REPLY = 1027,
+    MSG_NO_REPLY = 1027, // handled, but nothing sends it: see OnNoReply
     MSG_CRC_ERROR = 1029
 };
 

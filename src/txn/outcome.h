@@ -3,7 +3,7 @@
 #include <QString>
 #include <cstdint>
 
-struct TreeNode;
+class TreeNode;
 
 enum class ReplyOutcome {
     Valid,     // the reply answered the request and was decoded

@@ -87,7 +87,9 @@ private slots:
         const QByteArray file = WriteDeviceFile(tree);
         RegisterTree read;
         ReadDeviceFile(file, read);
-        const QByteArray json = TreeToJson(read, 2);
+        QByteArray json;
+        WriteTreeJson(read, 2,
+                      [&](std::string_view piece) { json.append(piece.data(), piece.size()); });
         RegisterTree built;
         TreeFromJson(json, built);
         for (QString RegisterNode::*field : kRecordTexts)
