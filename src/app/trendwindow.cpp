@@ -9,23 +9,79 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScatterSeries>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 constexpr qint64 kShownSpanMs = 60 * 1000; // following: the newest minute
 
 const char* const kFigureNames[] = {"Liczba",   "Średnia", "Odch. std.", "Minimum",
                                     "Maksimum", "Rozstęp", "Nieudane"};
+
+// Drag to zoom in on a span (the rubber band), drag with the right button to move along the
+// time, the wheel to zoom in or out around the pointer, Left and Right to move by a tenth.
+class TrendChartView : public QChartView {
+public:
+    explicit TrendChartView(QChart* chart) : QChartView(chart) {
+        setRubberBand(QChartView::HorizontalRubberBand);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::RightButton) return QChartView::mousePressEvent(event);
+        panningFrom_ = event->position();
+        event->accept();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (!panningFrom_) return QChartView::mouseMoveEvent(event);
+        chart()->scroll(panningFrom_->x() - event->position().x(), 0);
+        panningFrom_ = event->position();
+        event->accept();
+    }
+    // The right button moves the chart; it no longer zooms out as the rubber band's does.
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::RightButton) return QChartView::mouseReleaseEvent(event);
+        panningFrom_.reset();
+        event->accept();
+    }
+    void wheelEvent(QWheelEvent* event) override {
+        const double factor = event->angleDelta().y() > 0 ? 1.25 : 0.8;
+        const QRectF area = chart()->plotArea();
+        const double x = std::clamp(event->position().x(), area.left(), area.right());
+        QRectF shown = area;
+        shown.setWidth(area.width() / factor);
+        shown.moveLeft(x - (x - area.left()) / factor);
+        chart()->zoomIn(shown);
+        event->accept();
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        const double tenth = chart()->plotArea().width() / 10;
+        if (event->key() == Qt::Key_Left)
+            chart()->scroll(-tenth, 0);
+        else if (event->key() == Qt::Key_Right)
+            chart()->scroll(tenth, 0);
+        else
+            return QChartView::keyPressEvent(event);
+        event->accept();
+    }
+
+private:
+    std::optional<QPointF> panningFrom_;
+};
 
 void Fill(QFrame* light, const QColor& colour) {
     QPalette palette = light->palette();
@@ -80,11 +136,13 @@ void TrendWindow::BuildChart() {
         s->attachAxis(timeAxis_);
         s->attachAxis(valueAxis_);
     }
-    view_ = new QChartView(chart_);
+    view_ = new TrendChartView(chart_);
     view_->setRenderHint(QPainter::Antialiasing, false);
-    view_->setRubberBand(QChartView::HorizontalRubberBand); // drag to zoom in on a span
     connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, [this] {
-        if (following_ && !refreshing_) Follow(false); // the operator zoomed or panned
+        if (refreshing_) return;
+        // The operator zoomed or moved: the span shown is decimated again at the next tick.
+        changed_ = true;
+        if (following_) Follow(false);
     });
 }
 
@@ -113,6 +171,7 @@ QWidget* TrendWindow::BuildPanel() {
     form->addRow(QStringLiteral("Stabilny:"), shStable);
     column->addLayout(form);
     btFollow = new QPushButton(QStringLiteral("Śledź najnowsze"));
+    btFollow->setEnabled(false); // a new window follows the newest values
     btCsv = new QPushButton(QStringLiteral("Zapisz CSV…"));
     btImage = new QPushButton(QStringLiteral("Zapisz obraz…"));
     for (QPushButton* b : {btFollow, btCsv, btImage})
