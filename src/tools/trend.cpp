@@ -4,6 +4,8 @@
 #include "txn/numbers.h"
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <span>
 
 bool IsNumericType(int typeCode) {
     switch (typeCode) {
@@ -73,28 +75,33 @@ namespace {
 qsizetype FirstAtOrAfter(const std::vector<qint64>& times, qint64 at) {
     return std::lower_bound(times.begin(), times.end(), at) - times.begin();
 }
+
+// The values of the last seconds before now, and their mean (0 when there are none).
+struct Window {
+    std::span<const double> values;
+    double mean = 0;
+};
+
+Window LastSeconds(const std::vector<qint64>& times, const std::vector<double>& values,
+                   double seconds, qint64 nowMsecs) {
+    const qsizetype first = FirstAtOrAfter(times, nowMsecs - qint64(seconds * 1000));
+    Window window{std::span<const double>(values).subspan(static_cast<std::size_t>(first))};
+    if (!window.values.empty())
+        window.mean = std::accumulate(window.values.begin(), window.values.end(), 0.0) /
+                      double(window.values.size());
+    return window;
+}
 } // namespace
 
 double TrendSeries::DefaultBand(double seconds, qint64 nowMsecs) const {
-    const qsizetype first = FirstAtOrAfter(times_, nowMsecs - qint64(seconds * 1000));
-    double sum = 0;
-    const auto total = static_cast<qsizetype>(values_.size());
-    for (qsizetype i = first; i < total; ++i)
-        sum += values_[i];
-    const qsizetype n = total - first;
-    return n > 0 ? std::fabs(sum / n) * 0.001 : 0;
+    return std::fabs(LastSeconds(times_, values_, seconds, nowMsecs).mean) * 0.001;
 }
 
 Stability TrendSeries::StabilityOver(double seconds, double band, qint64 nowMsecs) const {
-    const qsizetype first = FirstAtOrAfter(times_, nowMsecs - qint64(seconds * 1000));
-    const auto total = static_cast<qsizetype>(values_.size());
-    if (total - first < 3) return Stability::Unknown;
-    double sum = 0;
-    for (qsizetype i = first; i < total; ++i)
-        sum += values_[i];
-    const double mean = sum / (total - first);
-    for (qsizetype i = first; i < total; ++i)
-        if (std::fabs(values_[i] - mean) > band) return Stability::Unstable;
+    const Window window = LastSeconds(times_, values_, seconds, nowMsecs);
+    if (window.values.size() < 3) return Stability::Unknown;
+    for (double value : window.values)
+        if (std::fabs(value - window.mean) > band) return Stability::Unstable;
     return Stability::Stable;
 }
 
