@@ -1,6 +1,7 @@
 #include "calpdf.h"
 #include "regmap/error.h"
 #include <QFileInfo>
+#include <QFont>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QTextDocument>
@@ -13,6 +14,12 @@ void SaveRecordPdf(const CalibrationRecord& record, const QString& path) {
         writer.setTitle(QStringLiteral("Protokół kalibracji"));
         writer.setCreator(QStringLiteral("vardel ") + record.programVersion);
         QTextDocument document;
+        // Without ligatures: "ff" or "fi" in a port or file name must read back from the PDF
+        // as the letters written, not as one ligature character. Qt shapes text without them
+        // whenever a letter spacing is set; 0.05 pixel is too small to see.
+        QFont font = document.defaultFont();
+        font.setLetterSpacing(QFont::AbsoluteSpacing, 0.05);
+        document.setDefaultFont(font);
         document.setHtml(RecordHtml(record));
         document.print(&writer); // laid out on the writer's pages, fonts at their point sizes
     }

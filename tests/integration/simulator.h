@@ -11,7 +11,9 @@ public:
     explicit Simulator(const QStringList& extra, const QString& device = "TR100.dat",
                        bool traffic = false) {
         const QString bin = qEnvironmentVariable("VARDEL_BIN");
-        link_ = dir_.path() + "/tty";
+        // "ff" and "ffi", which fonts draw as ligatures: the port's name must still read
+        // back from the calibration PDF as written.
+        link_ = dir_.path() + "/tty-offfice";
         process_.setProcessChannelMode(traffic ? QProcess::SeparateChannels
                                                : QProcess::ForwardedErrorChannel);
         const QString path = QDir::isAbsolutePath(device) ? device : bin + '/' + device;

@@ -366,7 +366,8 @@ private slots:
         QVERIFY(sim.started());
         const QString folder = QFileInfo(sim.port()).absolutePath();
         QVERIFY(QFile::copy(bin + "/TR100.dat", folder + "/mine.dat"));
-        Result r = Run(&sim, {"--port", "./tty", "read", "Wersja"}, "./mine.dat", {}, folder);
+        const QString relative = "./" + QFileInfo(sim.port()).fileName();
+        Result r = Run(&sim, {"--port", relative, "read", "Wersja"}, "./mine.dat", {}, folder);
         QCOMPARE(r.out, QStringLiteral("4    Wersja     12\n"));
         QTemporaryDir elsewhere;
         QProcess p;
