@@ -3,14 +3,22 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
 
 struct StartOptions {
     QString port, device;
-    bool ok = true;
+    QStringList unknown; // arguments the program does not know
+    bool help = false, version = false;
 };
+
+const char* const kUsage = "usage: vardel [--port PATH] [--device NAME.dat]\n"
+                           "  --port PATH     open this serial port at start\n"
+                           "  --device NAME   load this device file at start\n"
+                           "  --help          this text\n"
+                           "  --version       the program's version\n";
 
 // --port PATH and --device NAME act as the operator typing the port with Enter and choosing
 // the device; without them the window starts with every control at its default.
@@ -22,8 +30,12 @@ StartOptions ParseStartOptions(const QStringList& args) {
             options.port = args[++i];
         else if (args[i] == QLatin1String("--device") && hasValue)
             options.device = args[++i];
+        else if (args[i] == QLatin1String("--help") || args[i] == QLatin1String("-h"))
+            options.help = true;
+        else if (args[i] == QLatin1String("--version"))
+            options.version = true;
         else
-            options.ok = false;
+            options.unknown << args[i];
     }
     return options;
 }
@@ -31,14 +43,22 @@ StartOptions ParseStartOptions(const QStringList& args) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // --help and --version answer without a display.
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    const StartOptions start = ParseStartOptions(raw);
+    if (start.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (start.version) {
+        std::printf("vardel %s\n", VARDEL_VERSION);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vardel"));
     InstallQtTranslations(app);
-    const StartOptions start = ParseStartOptions(QCoreApplication::arguments());
-    if (!start.ok) {
-        std::fputs("usage: vardel [--port PATH] [--device NAME.dat]\n", stderr);
-        return 2;
-    }
     TForm1 window(QCoreApplication::applicationFilePath());
     const QRect screen = window.screen()->availableGeometry();
     window.move(screen.center() - window.rect().center());
@@ -50,6 +70,17 @@ int main(int argc, char* argv[]) {
     if (!start.port.isEmpty()) {
         window.ComCBox->setEditText(start.port);
         window.ComCBoxSelect();
+    }
+    // A shortcut or a file association with an argument the program does not know still opens
+    // the window; the box says what was left aside.
+    if (!start.unknown.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        QTimer::singleShot(0, &window, [&window, unknown = start.unknown] {
+            window.ShowMessage(QStringLiteral("Nieznane argumenty wywołania pominięto: %1\n"
+                                              "Program zna: --port ŚCIEŻKA, --device NAZWA.dat, "
+                                              "--help, --version")
+                                   .arg(unknown.join(' ')));
+        });
     }
     return app.exec();
 }

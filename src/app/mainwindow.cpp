@@ -121,6 +121,14 @@ TForm1::TForm1(const QString& executablePath, QWidget* parent)
     askSaveFileName = [this] {
         return QFileDialog::getSaveFileName(this, QString(), places_.writableFolder);
     };
+    askQuestion = [this](const QString& text) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("vardel"), text,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setButtonText(QMessageBox::Yes, QStringLiteral("Tak"));
+        box.setButtonText(QMessageBox::No, QStringLiteral("Nie"));
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
     BuildLayout();
     FormCreate();
 }
@@ -168,6 +176,9 @@ void TForm1::BuildConnectionGroup(QWidget* column) {
     cbxParity = Combo("cbxParity", gbPolaczenie, {"none", "even", "odd"});
     cbxParity->setCurrentIndex(1);
     cbxParity->setGeometry(px(105), px(107), px(115), px(26));
+    for (QComboBox* box : {cbxBaud, cbxParity})
+        connect(box, &QComboBox::activated, this,
+                [this] { Guarded([this] { LineSettingsChanged(); }); });
     ComCBox->installEventFilter(this);
     connect(ComCBox, &QComboBox::activated, this, [this] { ComCBoxSelect(); });
     // Enter in the editable box chooses what was typed: virtual ports, /dev/serial/by-id.
@@ -295,6 +306,7 @@ void TForm1::StartJournal() {
         AppendLogLine(QStringLiteral("Odzyskano dziennik:"));
         AppendLogLine(QFileInfo(path).fileName());
     }
+    startupText_ = LogText(); // the program's own lines make no log worth saving
     journalRewrite_.setSingleShot(true);
     journalRewrite_.setInterval(500);
     connect(&journalRewrite_, &QTimer::timeout, this, [this] { RewriteJournal(); });
@@ -313,8 +325,10 @@ void TForm1::RewriteJournal() {
 
 // Said once, in the log only: the journal is what failed.
 void TForm1::JournalFailed() {
+    const bool startup = LogText() == startupText_;
     Memo1->AppendLine(QStringLiteral("Dziennik wyłączony:"));
     Memo1->AppendLine(journal_.failure());
+    if (startup) startupText_ = LogText();
 }
 
 void TForm1::WireTools() {
@@ -356,12 +370,28 @@ void TForm1::Button1Click() {
 
 void TForm1::btZapiszClick() {
     const QString range = cbxKalibracja->currentText(), value = eMed->text();
+    const bool afterItsRun = recordOfAFinishedRun_ && calibrationRecord_.range == range;
+    if (!afterItsRun &&
+        !askQuestion(QStringLiteral("W tym uruchomieniu nie zakończono kalibracji zakresu "
+                                    "\"%1\". Zapisać mimo to wartość %2?")
+                         .arg(range, value)))
+        return;
+    StoreCalibration(range, value);
+}
+
+// The store goes into its run's record when it is the first of that run; every other store is
+// a record of its own, so that no record written before is changed.
+void TForm1::StoreCalibration(const QString& range, const QString& value) {
     lastOutcome_ = {};
     const TreeNode* written = calibration_.Store(range, value);
-    if (!recordOfAFinishedRun_) { // a record of its own
+    const bool intoRun =
+        recordOfAFinishedRun_ && calibrationRecord_.range == range && !calibrationRecord_.stored;
+    if (!intoRun) {
         calibrationRecord_ = NewCalibrationRecord(range, QStringLiteral("0"));
         calibrationRecord_.end = calibrationRecord_.start;
         calibrationRecord_.stopReason = QStringLiteral("zapis bez kalibracji w tym uruchomieniu");
+        recordOfAFinishedRun_ = false;
+        recordBase_.clear();
     }
     CalibrationRecord& r = calibrationRecord_;
     r.stored = true;
@@ -408,6 +438,7 @@ void TForm1::FinishCalibrationRecord(bool finished, const QString& reason) {
         r.errorText = FormatCalibrationError(result.error);
     }
     recordOfAFinishedRun_ = finished;
+    recordBase_.clear();
     WriteCalibrationRecord();
 }
 
@@ -417,7 +448,15 @@ void TForm1::WriteCalibrationRecord() {
         QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje");
     if (!QDir().mkpath(folder))
         throw AppError(QStringLiteral("Cannot create folder \"%1\".").arg(folder));
-    const QString base = folder + '/' + RecordBaseName(calibrationRecord_);
+    if (recordBase_.isEmpty()) { // a name of its own: no earlier record is overwritten
+        const QString name = RecordBaseName(calibrationRecord_);
+        recordBase_ = folder + '/' + name;
+        for (int n = 2; QFileInfo::exists(recordBase_ + QStringLiteral(".pdf")) ||
+                        QFileInfo::exists(recordBase_ + QStringLiteral(".csv"));
+             ++n)
+            recordBase_ = folder + '/' + name + '_' + QString::number(n);
+    }
+    const QString& base = recordBase_;
     SaveRecordPdf(calibrationRecord_, base + QStringLiteral(".pdf"));
     SaveRecordCsv(calibrationRecord_, base + QStringLiteral(".csv"));
 }
@@ -472,7 +511,7 @@ QString TForm1::SlaveText() const {
 void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
     lastOutcome_ = outcome;
     lineStats_.Ended(outcome, requestClock_.nsecsElapsed() / 1e6);
-    GroupBox3->setToolTip(lineStats_.Summary());
+    GroupBox3->setToolTip(lineStats_.PolishSummary());
     FeedTrend(outcome);
     lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
 }
@@ -496,24 +535,34 @@ void TForm1::cbxDeviceSelect(const QString& name) {
         return;
     }
     Guarded([&] {
-        engine_.ForgetNodes();
-        lbReg->clear(); // no register of the old tree stays named
-        for (const QPointer<TrendWindow>& trend : std::as_const(trends_))
-            if (trend) trend->close(); // their registers go with the tree
-        trends_.clear();
-        ++loadGeneration_;
-        checkPending_ = false;
-        RepaintTimer.stop();
-        model_->resetAround([&] { LoadDeviceFile(DeviceFilePath(places_, name), tree_); });
-        loadedName_ = name;
-        CollapseAll();
-        if (IsCalibratable(name)) {
-            gbKal->show();
-            Memo1->show();
-        } else {
-            gbKal->hide();
+        // A file that cannot be opened leaves the tree, the current register and its label
+        // as they were.
+        QByteArray bytes;
+        try {
+            bytes = ReadDeviceFileBytes(DeviceFilePath(places_, name));
+        } catch (const AppError&) {
+            cbxDevice->setEditText(loadedName_);
+            throw;
         }
+        LoadDevice(name, bytes);
     });
+}
+
+void TForm1::LoadDevice(const QString& name, const QByteArray& bytes) {
+    engine_.ForgetNodes();
+    monitor_.ForgetNodes();
+    lbReg->clear(); // no register of the old tree stays named
+    lbReg->setToolTip(QString());
+    for (const QPointer<TrendWindow>& trend : std::as_const(trends_))
+        if (trend) trend->close(); // their registers go with the tree
+    trends_.clear();
+    ++loadGeneration_;
+    checkPending_ = false;
+    RepaintTimer.stop();
+    model_->resetAround([&] { ReadDeviceFile(bytes, tree_); });
+    loadedName_ = name;
+    CollapseAll();
+    gbKal->setVisible(IsCalibratable(name));
 }
 
 void TForm1::CollapseAll() {
@@ -540,6 +589,18 @@ void TForm1::ComCBoxSelect() {
     });
 }
 
+// A new baud rate or parity reaches the open port at once, so the line runs as the boxes say.
+void TForm1::LineSettingsChanged() {
+    if (!link_.isOpen()) return;
+    const QString settings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
+    if (settings == link_.com.LineSettings) return;
+    if (!link_.ApplyLineSettings(settings)) {
+        SetIndicator(kRed, link_.failureReason);
+        throw AppError(link_.failureReason);
+    }
+    AppendLogLine(QStringLiteral("Łącze: ") + settings);
+}
+
 void TForm1::Connect() {
     if (link_.isOpen()) Disconnect();
     link_.com.PortPath = PortPathFor(ComCBox->currentText());
@@ -554,7 +615,7 @@ void TForm1::Connect() {
     }
     SetIndicator(kLime, link_.com.PortPath);
     lineStats_ = {};
-    GroupBox3->setToolTip(lineStats_.Summary());
+    GroupBox3->setToolTip(lineStats_.PolishSummary());
 }
 
 void TForm1::Disconnect() {
@@ -564,7 +625,9 @@ void TForm1::Disconnect() {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     // A device name typed into "Typ:" is not loaded by Enter: only choosing from the list acts.
-    if (event->type() == QEvent::KeyPress && watched == cbxDevice->lineEdit()) {
+    // The key reaches the box first, then its line edit: both are stopped.
+    if (event->type() == QEvent::KeyPress &&
+        (watched == cbxDevice || watched == cbxDevice->lineEdit())) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
     }
@@ -604,7 +667,7 @@ void TForm1::FormClose() {
         RewriteJournal();
     }
     const QString text = LogText();
-    if (text.isEmpty()) {
+    if (text.isEmpty() || text == startupText_) {
         journal_.Remove();
         return;
     }
@@ -626,10 +689,12 @@ QString TForm1::SaveAtClose(const QString& text) {
     const QString usual = places_.logPath;
     if (LogFileStamp(usual) == logStampAtStart_) {
         SaveLogFile(usual, text);
+        NoteLogSaved();
         return usual;
     }
     const QString dated = FreeDatedLogPath(usual, QDateTime::currentDateTime());
     SaveLogFile(dated, text);
+    NoteLogSaved();
     ShowBox(QStringLiteral("Plik %1 zapisało w tym czasie inne okno programu; dziennik tego okna "
                            "zapisano jako %2")
                 .arg(QDir::toNativeSeparators(usual), QDir::toNativeSeparators(dated)),

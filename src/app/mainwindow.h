@@ -1,6 +1,7 @@
 #pragma once
 // TForm1, the main window: the fixed layout with every control and its default, and the
 // wiring of the controls' events.
+#include "guarded.h"
 #include "link/serial.h"
 #include "regmap/error.h"
 #include "regmap/tree.h"
@@ -42,6 +43,8 @@ public:
     std::function<void(const QString& text, bool error)> messageSink;
     // The save dialog's answer, replaceable by tests; empty means cancelled.
     std::function<QString()> askSaveFileName;
+    // A yes/no question to the operator, replaceable by tests; true for yes.
+    std::function<bool(const QString& text)> askQuestion;
 
     RegisterTree& tree() { return tree_; }
     TransactionEngine& engine() { return engine_; }
@@ -87,9 +90,13 @@ private:
     void VTClick();
     void VTColumnDblClick(const QModelIndex& index);
     void VTNewText(TreeNode* node, const QString& text);
-    void VTEdited(TreeNode* node);
+    void VTEdited(TreeNode* node, const QString& before, ValueOrigin originBefore);
     void VTChecking(TreeNode* node, CheckState proposed);
     void VTExpanding(const QModelIndex& index);
+    void ScrollChildrenIntoView(const QModelIndex& index);
+    // A click, a right click, or F5's register: the current register from now on.
+    void ReadCurrentFromKeyboard();
+    void LineSettingsChanged();
 
     // Monitoring, calibration and reset, reached through their buttons and box.
     void cbMonitorClick();
@@ -126,6 +133,12 @@ private:
     void FinishCalibrationRecord(bool finished, const QString& reason);
     void WriteCalibrationRecord();
     QString SaveAtClose(const QString& text);
+    // Lines that no file holds yet: neither empty, nor only the program's start-up lines, nor
+    // what was last saved.
+    bool LogHasUnsavedLines() const;
+    void NoteLogSaved() { savedText_ = LogText(); }
+    void LoadDevice(const QString& name, const QByteArray& bytes);
+    void StoreCalibration(const QString& range, const QString& value);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
     void SetIndicator(const QColor& colour, const QString& hint);
@@ -150,9 +163,14 @@ private:
     bool closed_ = false;
     bool closeAfterJob_ = false;
     bool checkPending_ = false; // a check mark's rule waits to run before its click's
-    // The record of the last calibration run; "Zapisz" adds to it and writes it again.
+    // The record of the last calibration run; the first "Zapisz" of its range adds to it and
+    // writes it again; every other store has a record of its own.
     CalibrationRecord calibrationRecord_;
     bool recordOfAFinishedRun_ = false;
+    // The log as the program's start-up left it, and as it was last saved to a file.
+    QString startupText_, savedText_;
+    // The path of the record being written, without extension; empty for a new record.
+    QString recordBase_;
     TransactionOutcome lastOutcome_;
     // Open trend windows, one per register; they close with a load.
     // Guarded pointers: a window the operator closed is gone, and nothing of this window is
@@ -194,13 +212,7 @@ public:
 // Every event entry point runs its action here: an error ends the action and shows its box,
 // and no exception reaches the event loop.
 template <typename F> void TForm1::Guarded(F&& action) {
-    try {
-        action();
-    } catch (const AppError& error) {
-        ShowBox(BoxText(error.message()), true);
-    } catch (const std::exception& error) {
-        ShowBox(BoxText(QString::fromLocal8Bit(error.what())), true);
-    }
+    RunGuarded(std::forward<F>(action), [this](const QString& text) { ShowBox(text, true); });
 }
 
 template <typename F> void TForm1::Later(F&& action) {

@@ -2,7 +2,10 @@
 #include "regmap/tree.h"
 #include "treemodel.h"
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QLineEdit>
 #include <QPainter>
+#include <QToolTip>
 
 RegisterView::RegisterView(QWidget* parent) : QTreeView(parent) {
     auto* style = new RegisterStyle;
@@ -84,4 +87,51 @@ void RegisterDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->setPen(option.palette.color(QPalette::Mid)); // vertical grid lines only
     painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
     painter->restore();
+}
+
+void RegisterDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                       const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.data(RegisterTreeModel::ValueOriginRole).toInt() == int(ValueOrigin::Edited) &&
+        index.column() == RegisterTreeModel::ColValue)
+        option->font.setItalic(true);
+}
+
+namespace {
+const char* const kTextAtStart = "vardelTextAtStart";
+} // namespace
+
+void RegisterDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    QStyledItemDelegate::setEditorData(editor, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        line->setProperty(kTextAtStart, line->text());
+}
+
+bool RegisterDelegate::eventFilter(QObject* object, QEvent* event) {
+    auto* line = qobject_cast<QLineEdit*>(object);
+    if (line && event->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason &&
+        line->text() == line->property(kTextAtStart).toString()) {
+        // Clicking elsewhere is no request to write the value it showed.
+        emit closeEditor(line, NoHint);
+        return false;
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+}
+
+bool RegisterDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                 const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QStyleOptionViewItem shown = option;
+    initStyleOption(&shown, index);
+    const QRect room = view->style()->subElementRect(QStyle::SE_ItemViewItemText, &shown, view);
+    QStringList lines;
+    if (shown.fontMetrics.horizontalAdvance(shown.text) > room.width() - 6)
+        lines << index.data(Qt::EditRole).toString(); // the whole text of a cell cut short
+    const QString origin = index.data(Qt::ToolTipRole).toString();
+    if (!origin.isEmpty()) lines << origin;
+    if (lines.isEmpty()) return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QToolTip::showText(event->globalPos(), lines.join('\n'), view->viewport(), option.rect);
+    return true;
 }

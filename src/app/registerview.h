@@ -22,9 +22,19 @@ public:
                        const QWidget* widget) const override;
 };
 
+// Draws the cells with the colour rules and grid lines; a value not yet written in italics.
+// Its editor writes nothing when it loses the focus with its text unchanged (Enter always
+// writes), and a cell cut short shows its whole text in a tool tip.
 class RegisterDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+    bool eventFilter(QObject* object, QEvent* event) override;
 };

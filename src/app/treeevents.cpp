@@ -7,13 +7,16 @@
 #include "treemodel.h"
 #include "trendwindow.h"
 #include "txn/loglines.h"
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QShortcut>
 #include <QTreeView>
 
 namespace {
 const QColor kBlack(0, 0, 0), kNavy(0, 0, 128), kMaroon(128, 0, 0), kRed(255, 0, 0);
+const QColor kUnreadGrey(0x80, 0x80, 0x80);
 } // namespace
 
 void TForm1::WireTree() {
@@ -21,8 +24,10 @@ void TForm1::WireTree() {
         return VTPaintText(node, column);
     };
     model_->onNewText = [this](TreeNode* node, const QString& text) {
+        const QString before = node->record.Value;
+        const ValueOrigin originBefore = node->valueOrigin;
         VTNewText(node, text);
-        Later([this, node] { VTEdited(node); });
+        Later([this, node, before, originBefore] { VTEdited(node, before, originBefore); });
     };
     model_->onChecking = [this](TreeNode* node, CheckState proposed) {
         checkPending_ = true;
@@ -40,12 +45,37 @@ void TForm1::WireTree() {
     });
     connect(VT, &QTreeView::doubleClicked, this,
             [this](const QModelIndex& index) { Guarded([&] { VTColumnDblClick(index); }); });
-    connect(VT, &QTreeView::expanded, this,
-            [this](const QModelIndex& index) { Guarded([&] { VTExpanding(index); }); });
+    connect(VT, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        Guarded([&] { VTExpanding(index); });
+        ScrollChildrenIntoView(index);
+    });
+    tree_.setNodeChangedHandler([this](const TreeNode* node) { model_->refreshNode(node); });
+    auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(f5, &QShortcut::activated, this,
+            [this] { Guarded([this] { ReadCurrentFromKeyboard(); }); });
+}
+
+// F5 reads the current register or group, as a double click on its name does.
+void TForm1::ReadCurrentFromKeyboard() {
+    TreeNode* current = engine_.state.CurrentNode;
+    if (!current) return;
+    VTColumnDblClick(model_->indexOf(current, RegisterTreeModel::ColName));
+}
+
+// The children of a node just expanded come into view, the node itself staying in sight.
+void TForm1::ScrollChildrenIntoView(const QModelIndex& index) {
+    const int rows = model_->rowCount(index);
+    if (rows == 0) return;
+    VT->scrollTo(model_->index(rows - 1, 0, index), QAbstractItemView::EnsureVisible);
+    const QRect node = VT->visualRect(index);
+    if (!VT->viewport()->rect().contains(node.topLeft()))
+        VT->scrollTo(index, QAbstractItemView::PositionAtTop);
 }
 
 QVariant TForm1::VTPaintText(const TreeNode* node, int column) const {
     switch (CellColourOf(*node, column, engine_.state.HighlightNode)) {
+    case CellColour::Unread:
+        return kUnreadGrey;
     case CellColour::Black:
         return kBlack;
     case CellColour::Navy:
@@ -64,7 +94,12 @@ void TForm1::VTClick() {
     TreeNode* focused = model_->nodeOf(VT->currentIndex());
     if (engine_.Walking() || !focused) return;
     engine_.MakeCurrent(focused);
-    lbReg->setText(ShownText(focused->record.Name) + ':');
+    // While monitoring, the label names the register monitored: a group is not monitored.
+    if (cbMonitor->isChecked() && TransactionEngine::NodeAccess(focused) == acNone) return;
+    const QString label = ShownText(focused->record.Name) + ':';
+    lbReg->setText(label);
+    const bool cut = lbReg->fontMetrics().horizontalAdvance(label) > lbReg->width();
+    lbReg->setToolTip(cut ? label : QString());
 }
 
 void TForm1::VTColumnDblClick(const QModelIndex& index) {
@@ -90,18 +125,34 @@ void TForm1::VTColumnDblClick(const QModelIndex& index) {
 
 void TForm1::VTNewText(TreeNode* node, const QString& text) {
     node->record.Value = text;
+    node->valueOrigin = ValueOrigin::Edited; // until the device takes it
 }
 
-void TForm1::VTEdited(TreeNode* node) {
+void TForm1::VTEdited(TreeNode* node, const QString& before, ValueOrigin originBefore) {
     VT->setCurrentIndex(model_->indexOf(node));
     engine_.Highlight(node);
     RepaintTimer.start();
-    engine_.WriteRegister(node); // the node edited, even while a walk holds CurrentNode
+    try {
+        engine_.WriteRegister(node); // the node edited, even while a walk holds CurrentNode
+    } catch (const AppError&) {
+        // Refused before anything was sent: the cell shows its last value again.
+        if (engine_.state.HighlightNode == node) engine_.Highlight(nullptr);
+        node->record.Value = before;
+        node->valueOrigin = originBefore;
+        model_->refreshNode(node);
+        throw;
+    }
 }
 
 void TForm1::VTChecking(TreeNode* node, CheckState proposed) {
     VT->setCurrentIndex(model_->indexOf(node));
-    const OptionOutcome outcome = CheckOption(node, proposed);
+    OptionOutcome outcome;
+    try {
+        outcome = CheckOption(node, proposed);
+    } catch (const AppError&) {
+        model_->refreshAll(); // the marks as they were
+        throw;
+    }
     // A walk keeps its position; the option's register is written all the same.
     if (outcome.current && !engine_.Walking()) engine_.SetCurrentNode(outcome.current);
     if (outcome.written) {
@@ -147,7 +198,12 @@ void TForm1::BuildTreeMenu() {
     chart->setObjectName(QStringLiteral("Wykres"));
     VT->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(VT, &QWidget::customContextMenuRequested, this, [this, chart](const QPoint& at) {
-        TreeNode* node = model_->nodeOf(VT->indexAt(at));
+        const QModelIndex index = VT->indexAt(at);
+        if (index.isValid()) { // a right click makes the row current, as a click does
+            VT->setCurrentIndex(index);
+            Guarded([this] { VTClick(); });
+        }
+        TreeNode* node = model_->nodeOf(index);
         if (!node || !IsNumericType(TypeCodeOf(node->record.Type))) return;
         chart->disconnect();
         connect(chart, &QAction::triggered, this,
@@ -177,7 +233,16 @@ void TForm1::FeedTrend(const TransactionOutcome& outcome) {
 }
 
 void TForm1::Wyczy1Click() {
+    if (LogHasUnsavedLines() &&
+        !askQuestion(QStringLiteral("Dziennik zawiera wiersze niezapisane w żadnym pliku. "
+                                    "Wyczyścić go mimo to?")))
+        return;
     Memo1->clear();
+}
+
+bool TForm1::LogHasUnsavedLines() const {
+    const QString text = LogText();
+    return !text.isEmpty() && text != startupText_ && text != savedText_;
 }
 
 void TForm1::Kopiuj1Click() {
@@ -188,6 +253,7 @@ void TForm1::Zapiszdopliku1Click() {
     const QString path = askSaveFileName();
     if (path.isEmpty()) return;
     SaveLogFile(path, LogText());
+    NoteLogSaved();
     const QString usual = places_.logPath;
     if (QFileInfo(path).absoluteFilePath() == usual) logStampAtStart_ = LogFileStamp(usual);
 }

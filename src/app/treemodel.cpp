@@ -1,4 +1,5 @@
 #include "treemodel.h"
+#include "tools/treerules.h"
 #include "txn/loglines.h"
 #include <QSize>
 
@@ -18,6 +19,11 @@ void RegisterTreeModel::refreshAll() {
     // The shape is unchanged; every visible cell is asked again.
     emit layoutAboutToBeChanged();
     emit layoutChanged();
+}
+
+void RegisterTreeModel::refreshNode(const TreeNode* node) {
+    if (!node) return;
+    emit dataChanged(indexOf(node, ColName), indexOf(node, ColValue));
 }
 
 TreeNode* RegisterTreeModel::nodeOf(const QModelIndex& index) const {
@@ -72,9 +78,18 @@ QVariant RegisterTreeModel::data(const QModelIndex& index, int role) const {
     case CheckKindRole:
         return node->checkKind;
     case MarkDisabledRole:
-        return node->has(NodeState::Disabled);
+        return node->has(NodeState::Disabled) || !OptionsChangeable(node);
     case Qt::ForegroundRole:
         return foreground ? foreground(node, index.column()) : QVariant();
+    case Qt::ToolTipRole: // where a value came from, when not from the device
+        if (index.column() != ColValue || r.Value.isEmpty()) return {};
+        if (node->valueOrigin == ValueOrigin::File)
+            return QStringLiteral("wartość z pliku urządzenia, nieodczytana");
+        if (node->valueOrigin == ValueOrigin::Edited)
+            return QStringLiteral("wartość zmieniona, niezapisana w urządzeniu");
+        return {};
+    case ValueOriginRole:
+        return int(node->valueOrigin);
     case Qt::SizeHintRole: // heights in the file are at 120 pixels per inch
         return QSize(-1, std::max(1, (node->height * 4 + 2) / 5));
     default:
@@ -109,7 +124,8 @@ Qt::ItemFlags RegisterTreeModel::flags(const QModelIndex& index) const {
     // Only the value column of RW and RP registers can be edited.
     if (index.column() == ColValue && (access == acRW || access == acRP))
         flags |= Qt::ItemIsEditable;
-    if (index.column() == ColName && node->checkKind != ckNone && !node->has(NodeState::Disabled))
+    if (index.column() == ColName && node->checkKind != ckNone && !node->has(NodeState::Disabled) &&
+        OptionsChangeable(node))
         flags |= Qt::ItemIsUserCheckable;
     return flags;
 }

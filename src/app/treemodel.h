@@ -8,7 +8,7 @@ class RegisterTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     enum Column { ColName = 0, ColAddress = 1, ColValue = 2 };
-    enum Role { CheckKindRole = Qt::UserRole + 1, MarkDisabledRole };
+    enum Role { CheckKindRole = Qt::UserRole + 1, MarkDisabledRole, ValueOriginRole };
 
     explicit RegisterTreeModel(RegisterTree& tree, QObject* parent = nullptr);
 
@@ -16,6 +16,8 @@ public:
     void resetAround(const std::function<void()>& change);
     // Every cell may have changed: new values, check marks, colours.
     void refreshAll();
+    // The cells of one node changed.
+    void refreshNode(const TreeNode* node);
 
     TreeNode* nodeOf(const QModelIndex& index) const;
     QModelIndex indexOf(const TreeNode* node, int column = ColName) const;

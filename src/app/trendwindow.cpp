@@ -1,4 +1,5 @@
 #include "trendwindow.h"
+#include "guarded.h"
 #include "regmap/error.h"
 #include "regmap/record.h"
 #include "tools/logfile.h"
@@ -7,12 +8,14 @@
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSaveFile>
@@ -96,9 +99,13 @@ TrendWindow::TrendWindow(const QString& registerName, QWidget* parent)
     setWindowTitle(QStringLiteral("Wykres – ") + registerName);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(820, 420);
-    askSavePath = [this](const QString& caption, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+    askSavePath = [this](const QString& caption, const QString& filter, const QString& name) {
+        return QFileDialog::getSaveFileName(this, caption, name, filter);
     };
+    messageSink = [this](const QString& text) {
+        QMessageBox::critical(this, QStringLiteral("vardel"), text);
+    };
+    registerName_ = registerName;
     BuildChart();
     chart_->setTitle(registerName); // the saved picture says what it shows
     auto* layout = new QHBoxLayout(this);
@@ -106,7 +113,10 @@ TrendWindow::TrendWindow(const QString& registerName, QWidget* parent)
     layout->addWidget(BuildPanel());
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] {
-        if (changed_) Refresh();
+        if (changed_)
+            Refresh();
+        else
+            ShowStability(); // values that stop coming make the light unknown
     });
     timer->start(250);
     Refresh();
@@ -168,7 +178,12 @@ QWidget* TrendWindow::BuildPanel() {
     shStable->setFixedSize(36, 18);
     shStable->setAutoFillBackground(true);
     shStable->setFrameShape(QFrame::Box);
-    form->addRow(QStringLiteral("Stabilny:"), shStable);
+    lbStable = new QLabel(QStringLiteral("nieznany"));
+    lbStable->setObjectName(QStringLiteral("lbStable"));
+    auto* light = new QHBoxLayout;
+    light->addWidget(shStable);
+    light->addWidget(lbStable, 1);
+    form->addRow(QStringLiteral("Stabilny:"), light);
     column->addLayout(form);
     btFollow = new QPushButton(QStringLiteral("Śledź najnowsze"));
     btFollow->setEnabled(false); // a new window follows the newest values
@@ -180,8 +195,10 @@ QWidget* TrendWindow::BuildPanel() {
     for (QLineEdit* e : {eLast, eSeconds, eBand})
         connect(e, &QLineEdit::textChanged, this, [this] { ShowStatistics(); });
     connect(btFollow, &QPushButton::clicked, this, [this] { Follow(true); });
-    connect(btCsv, &QPushButton::clicked, this, [this] { SaveCsv(); });
-    connect(btImage, &QPushButton::clicked, this, [this] { SaveImage(); });
+    connect(btCsv, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SaveCsv(); }, messageSink); });
+    connect(btImage, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { SaveImage(); }, messageSink); });
     return panel;
 }
 
@@ -219,7 +236,7 @@ TrendStatistics TrendWindow::statistics() const {
 
 Stability TrendWindow::stability() const {
     const double seconds = Real(eSeconds, 10);
-    const qint64 now = series_.size() ? series_.times().back() : 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return series_.StabilityOver(seconds, Real(eBand, series_.DefaultBand(seconds, now)), now);
 }
 
@@ -231,10 +248,34 @@ void TrendWindow::ShowStatistics() {
                              QString::number(s.failed)};
     for (int i = 0; i < figures_.size(); ++i)
         figures_[i]->setText(s.count == 0 && i > 0 && i < 6 ? QStringLiteral("-") : texts[i]);
+    ShowStability();
+}
+
+void TrendWindow::ShowStability() {
     const Stability state = stability();
     Fill(shStable, state == Stability::Stable     ? QColor(0, 200, 0)
                    : state == Stability::Unstable ? QColor(220, 0, 0)
                                                   : QColor(160, 160, 160));
+    lbStable->setText(state == Stability::Stable     ? QStringLiteral("stabilny")
+                      : state == Stability::Unstable ? QStringLiteral("niestabilny")
+                                                     : QStringLiteral("nieznany"));
+}
+
+// A name to start from: the register and the time, in characters every file system takes.
+QString TrendWindow::SuggestedName(const QString& extension) const {
+    QString name = QStringLiteral("wykres_") + registerName_ + '_' +
+                   QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    for (QChar& c : name)
+        if (!c.isLetterOrNumber() && c != '-' && c != '_') c = '_';
+    return name.left(120) + extension;
+}
+
+// The dialog's answer with the extension added when the operator typed none.
+QString TrendWindow::AskPath(const QString& caption, const QString& filter,
+                             const QString& extension) const {
+    QString path = askSavePath(caption, filter, SuggestedName(extension));
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += extension;
+    return path;
 }
 
 // A day of values draws as a few thousand points: minimum and maximum per pixel column.
@@ -282,7 +323,8 @@ void TrendWindow::Follow(bool on) {
 }
 
 void TrendWindow::SaveCsv() {
-    const QString path = askSavePath(QStringLiteral("Zapisz CSV"), QStringLiteral("CSV (*.csv)"));
+    const QString path = AskPath(QStringLiteral("Zapisz CSV"), QStringLiteral("CSV (*.csv)"),
+                                 QStringLiteral(".csv"));
     if (path.isEmpty()) return;
     QSaveFile file(path);
     const QByteArray bytes = series_.Csv();
@@ -292,7 +334,8 @@ void TrendWindow::SaveCsv() {
 }
 
 void TrendWindow::SaveImage() {
-    const QString path = askSavePath(QStringLiteral("Zapisz obraz"), QStringLiteral("PNG (*.png)"));
+    const QString path = AskPath(QStringLiteral("Zapisz obraz"), QStringLiteral("PNG (*.png)"),
+                                 QStringLiteral(".png"));
     if (path.isEmpty()) return;
     if (!view_->grab().save(path, "PNG"))
         throw AppError(QStringLiteral("Cannot create file \"%1\".").arg(path));

@@ -29,8 +29,12 @@ public:
     const TrendSeries& series() const { return series_; }
     TrendStatistics statistics() const;
     Stability stability() const;
-    // Where "Zapisz CSV…" and "Zapisz obraz…" save; replaceable by tests. Empty: cancelled.
-    std::function<QString(const QString& caption, const QString& filter)> askSavePath;
+    // Where "Zapisz CSV…" and "Zapisz obraz…" save, from a suggested file name; replaceable by
+    // tests. Empty: cancelled.
+    std::function<QString(const QString& caption, const QString& filter, const QString& name)>
+        askSavePath;
+    // An error box; replaceable by tests.
+    std::function<void(const QString& text)> messageSink;
     // Draws the chart again now (normally a timer does, a few times a second).
     void Refresh();
 
@@ -41,11 +45,15 @@ public:
     QPushButton* btCsv = nullptr;
     QPushButton* btImage = nullptr;
     QFrame* shStable = nullptr;
+    QLabel* lbStable = nullptr; // "stabilny", "niestabilny" or "nieznany"
 
 private:
     void BuildChart();
     QWidget* BuildPanel();
     void ShowStatistics();
+    void ShowStability();
+    QString SuggestedName(const QString& extension) const;
+    QString AskPath(const QString& caption, const QString& filter, const QString& extension) const;
     void SaveCsv();
     void SaveImage();
     void Follow(bool on);
@@ -53,6 +61,7 @@ private:
     double Real(QLineEdit* edit, double fallback) const;
 
     TrendSeries series_;
+    QString registerName_;
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QLineSeries* line_ = nullptr;

@@ -257,9 +257,12 @@ private:
         OpenOnce();
         const bool group = TransactionEngine::NodeAccess(node) == acNone;
         engine_.ReadFromNode(node);
-        if (group && engine_.state.CurrentNode && !gSignal)
-            Err(QStringLiteral("read %1 stopped at register %2")
-                    .arg(name, RegisterLabel(engine_.state.CurrentNode)));
+        if (group && engine_.LastWalkNotRead() > 0 && !gSignal) {
+            Err(QStringLiteral("read %1: nieodczytanych rejestrów %2")
+                    .arg(name)
+                    .arg(engine_.LastWalkNotRead()));
+            incomplete = true;
+        }
     }
 
     void Write(const QString& name, const QString& value) {

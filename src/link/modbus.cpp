@@ -52,6 +52,16 @@ int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count) {
     }
 }
 
+int ExpectedReplyLength(const std::uint8_t* request, int count) {
+    if (count < 6) return 0;
+    const std::uint8_t function = request[fpFunction];
+    if (IsReadFunction(function)) {
+        const int quantity = request[fpQuantity] << 8 | request[fpQuantity + 1];
+        return std::min(5 + 2 * quantity, kReplySize);
+    }
+    return FrameLength(FrameKind::Reply, request, count);
+}
+
 bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count) {
     const std::uint8_t* asked = request.Frame;
     const std::uint8_t function = asked[fpFunction];

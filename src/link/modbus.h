@@ -64,6 +64,10 @@ enum class FrameKind { Request, Reply };
 // does not tell it yet, and for a function code this table does not know.
 int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count);
 
+// The length of the whole reply a well-formed answer to the request has (CRC included): 5 +
+// twice the quantity for reads, 8 for writes and diagnostics; 0 when not known.
+int ExpectedReplyLength(const std::uint8_t* request, int count);
+
 // CRC-16/MODBUS: init FFFF, reflected polynomial A001, no final XOR; "123456789" gives 4B37.
 std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count);
 // Appends the CRC of the frame's Length bytes, low byte first; never writes past the frame.

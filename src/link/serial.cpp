@@ -135,10 +135,10 @@ QString SerialLink::Reason(const QString& what) const {
         why = QStringLiteral("port odrzucił ustawienia");
         break;
     default:
-        why = QStringLiteral("błąd portu");
+        why = QStringLiteral("błąd portu %1").arg(int(port_.error()));
         break;
     }
-    return QStringLiteral("%1: %2 (%3)").arg(what, why, port_.errorString());
+    return QStringLiteral("%1: %2").arg(what, why);
 }
 
 bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) {
@@ -150,14 +150,8 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
         failureReason = Reason(portPath);
         return false;
     }
-    const std::optional<LineParameters> p = ParseLineSettings(lineSettings);
-    // A pseudo-terminal carries bytes, not characters on a line: it refuses parity, which
-    // means nothing there, so only a real port must accept the framing.
-    const bool pty = IsPseudoTerminal(portPath);
-    if (!p || !port_.setBaudRate(p->baud) || (!port_.setParity(p->parity) && !pty) ||
-        !port_.setDataBits(p->dataBits) || (!port_.setStopBits(p->stopBits) && !pty)) {
-        failureReason = p ? Reason(lineSettings)
-                          : QStringLiteral("%1: niepoprawne ustawienia łącza").arg(lineSettings);
+    pty_ = IsPseudoTerminal(portPath);
+    if (!SetLine(lineSettings)) {
         port_.close();
         return false;
     }
@@ -171,6 +165,37 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     port_.readAll();
     com.Open = true;
     return true;
+}
+
+bool SerialLink::SetLine(const QString& lineSettings) {
+    const std::optional<LineParameters> p = ParseLineSettings(lineSettings);
+    // A pseudo-terminal carries bytes, not characters on a line: it refuses parity, which
+    // means nothing there, so only a real port must accept the framing.
+    if (!p || !port_.setBaudRate(p->baud) || (!port_.setParity(p->parity) && !pty_) ||
+        !port_.setDataBits(p->dataBits) || (!port_.setStopBits(p->stopBits) && !pty_)) {
+        failureReason = p ? Reason(lineSettings)
+                          : QStringLiteral("%1: niepoprawne ustawienia łącza").arg(lineSettings);
+        return false;
+    }
+    baud_ = p->baud;
+    return true;
+}
+
+bool SerialLink::ApplyLineSettings(const QString& lineSettings) {
+    if (!com.Open) return false;
+    failureReason.clear();
+    if (!SetLine(lineSettings)) {
+        SetLine(com.LineSettings); // the line keeps running as before
+        return false;
+    }
+    com.LineSettings = lineSettings;
+    return true;
+}
+
+int SerialLink::ReplyTimeMs() const {
+    // Eleven bit times a character: start, 8 data bits, parity or a second stop bit, stop.
+    if (pty_ || baud_ <= 0 || expectedReplyBytes_ <= 0) return 0;
+    return static_cast<int>((expectedReplyBytes_ * 11LL * 1000 + baud_ - 1) / baud_);
 }
 
 void SerialLink::ClosePort() {
@@ -236,6 +261,7 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
     std::memset(transmit_, 0, kReplySize);
     count = std::min<std::uint16_t>(count, kReplySize);
     std::memcpy(transmit_, bytes, count);
+    expectedReplyBytes_ = ExpectedReplyLength(transmit_, count);
     com.BytesWritten = 0;
     const qint64 written = port_.write(reinterpret_cast<const char*>(transmit_), count);
     if (written < 0 || !port_.waitForBytesWritten(writeTotalMs_)) {
@@ -256,10 +282,12 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
     QElapsedTimer total, sinceByte;
     total.start();
     int received = 0;
+    // A long reply at a low baud rate takes longer on the wire than the read window itself.
+    const qint64 window = readTotalMs_ + ReplyTimeMs();
     while (received < kReplySize) {
         const int complete = FrameLength(FrameKind::Reply, reply.Bytes, received);
         if (complete > 0 && received >= complete) break;
-        qint64 wait = readTotalMs_ - total.elapsed();
+        qint64 wait = window - total.elapsed();
         if (received > 0) wait = std::min(wait, readIntervalMs_ - sinceByte.elapsed());
         if (port_.bytesAvailable() == 0) {
             if (wait <= 0) break;

@@ -47,6 +47,11 @@ public:
     ~SerialLink() override;
 
     bool OpenPort(const QString& portPath, const QString& lineSettings);
+    // New line settings for the open port; on failure it keeps its old ones and says why.
+    bool ApplyLineSettings(const QString& lineSettings);
+    // How long the reply to the last request takes on the wire at the port's baud rate; 0 on
+    // a pseudo-terminal, which has no line. The read window is this much longer.
+    int ReplyTimeMs() const;
     void ClosePort();
     bool SetPortTimeouts(std::uint16_t readInterval, std::uint16_t readMultiplier,
                          std::uint16_t readConstant, std::uint16_t writeMultiplier,
@@ -66,6 +71,7 @@ private:
     void Lose(const QString& what);
     QString Reason(const QString& what) const;
     bool DiscardLateReply();
+    bool SetLine(const QString& lineSettings);
 
     QSerialPort port_;
     std::uint8_t transmit_[kReplySize] = {};
@@ -73,5 +79,8 @@ private:
     int readTotalMs_ = 40;
     int writeTotalMs_ = 30;
     bool lateReplyExpected_ = false;
+    bool pty_ = false;
+    qint32 baud_ = 0;
+    int expectedReplyBytes_ = 0;
     QElapsedTimer quietSince_;
 };

@@ -293,7 +293,7 @@ int ReadDeviceFile(const QByteArray& bytes, RegisterTree& tree) {
     return version;
 }
 
-int LoadDeviceFile(const QString& path, RegisterTree& tree) {
+QByteArray ReadDeviceFileBytes(const QString& path) {
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     QFile file(fullPath);
     QString reason;
@@ -308,10 +308,18 @@ int LoadDeviceFile(const QString& path, RegisterTree& tree) {
         reason = file.errorString();
     if (!reason.isEmpty())
         throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(fullPath, reason));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        tree.clear();
-        throw AppError(kReadError);
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) throw AppError(kReadError);
+    return bytes;
+}
+
+int LoadDeviceFile(const QString& path, RegisterTree& tree) {
+    QByteArray bytes;
+    try {
+        bytes = ReadDeviceFileBytes(path);
+    } catch (const AppError& error) {
+        if (error.message() == kReadError) tree.clear();
+        throw;
     }
     return ReadDeviceFile(bytes, tree);
 }

@@ -14,6 +14,9 @@ QStringList ListDeviceFiles(const QString& directory);
 // in which case the old tree stays).
 // Both return the format version read.
 int LoadDeviceFile(const QString& path, RegisterTree& tree);
+// The bytes of a device file; throws AppError when it cannot be opened or read, or is not a
+// regular file.
+QByteArray ReadDeviceFileBytes(const QString& path);
 int ReadDeviceFile(const QByteArray& bytes, RegisterTree& tree);
 
 // The file as the writer rules lay it out: version 2, sub-chunks base, user data, caption.

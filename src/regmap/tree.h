@@ -36,6 +36,10 @@ constexpr std::uint16_t Selected = 1 << 8;
 constexpr std::uint16_t Transient = (1 << 1) | (1 << 2) | (1 << 4) | (1 << 9) | (1 << 13);
 } // namespace NodeState
 
+// Where a register's Value came from since the device file was loaded: the file, the device
+// (a reply, or a write it acknowledged), or the operator, not yet written.
+enum class ValueOrigin : std::uint8_t { File, Device, Edited };
+
 class TreeNode;
 
 // The children of a node as TreeNode pointers, in order: for, [i], size() and empty() work on
@@ -78,6 +82,7 @@ public:
     std::uint8_t alignment = 0;
     std::uint8_t checkState = csUncheckedNormal;
     std::uint8_t checkKind = ckNone;
+    ValueOrigin valueOrigin = ValueOrigin::File;
 
     TreeNode() = default;
     TreeNode(const TreeNode&) = delete;
@@ -122,11 +127,19 @@ public:
     void EndUpdate();
     void Repaint() const;
     void setRepaintHandler(std::function<void()> handler) { repaint_ = std::move(handler); }
+    // One node's cells changed; shown at the next paint, whatever the update bracket.
+    void NodeChanged(const TreeNode* node) const {
+        if (nodeChanged_) nodeChanged_(node);
+    }
+    void setNodeChangedHandler(std::function<void(const TreeNode*)> handler) {
+        nodeChanged_ = std::move(handler);
+    }
 
 private:
     TreeNode root_; // holds the top-level nodes; never shown
     int updateDepth_ = 0;
     std::function<void()> repaint_;
+    std::function<void(const TreeNode*)> nodeChanged_;
 };
 
 // Closes the update bracket even when the code inside it throws.

@@ -1,4 +1,5 @@
 #include "operator.h"
+#include "regmap/error.h"
 #include "txn/logformat.h"
 #include "txn/loglines.h"
 #include "txn/numbers.h"
@@ -127,27 +128,53 @@ void Monitor::Click(bool ticked, const QString& periodText, const QString& regis
     else
         Timer1.stop();
     frontend_.AppendLog(QString());
+    monitored_ = nullptr;
     if (!ticked) return;
-    const RegisterNode* r = engine_.state.CurrentRecord;
+    WriteHeader(engine_.state.CurrentNode, engine_.state.CurrentRecord);
+    ReadGuarded();
+}
+
+// The date and the register whose time-stamped values follow.
+void Monitor::WriteHeader(TreeNode* node, const RegisterNode* r) {
+    monitored_ = node;
     frontend_.AppendLog(LogDateText(QDate::currentDate()) + '\t' +
                         PrintableText(r ? r->Address : QStringView()) + '(' +
                         PrintableText(r ? r->Name : QStringView()) + ')');
-    engine_.ReadRegister(engine_.state.CurrentNode);
 }
 
 void Monitor::Tick() {
+    // Monitoring follows a click onto another register, whose values follow under a header of
+    // their own; a click onto a group leaves it where it is.
+    TreeNode* current = engine_.state.CurrentNode;
+    if (current && current != monitored_ && TransactionEngine::NodeAccess(current) != acNone)
+        WriteHeader(current, &current->record);
     if (engine_.LinkOpen()) {
-        engine_.ReadRegister(engine_.state.CurrentNode);
+        ReadGuarded();
         return;
     }
     // Without a port every tick would bring its box back: monitoring ends at the first.
+    Stop();
+    if (monitored_)
+        engine_.MonitorRead(monitored_); // "brak połączenia !"
+    else
+        frontend_.ShowMessage(QStringLiteral("brak połączenia !"));
+}
+
+// A read that fails with an error would fail again at every tick, each with its box:
+// monitoring ends at the first, and the one box says why.
+void Monitor::ReadGuarded() {
+    try {
+        engine_.MonitorRead(monitored_);
+    } catch (const AppError&) {
+        Stop();
+        throw;
+    }
+}
+
+void Monitor::Stop() {
     Timer1.stop();
     if (onStopped) onStopped();
     frontend_.AppendLog(QStringLiteral("monitorowanie wyłączone"));
-    if (engine_.state.CurrentNode)
-        engine_.ReadRegister(engine_.state.CurrentNode); // "brak połączenia !"
-    else
-        frontend_.ShowMessage(QStringLiteral("brak połączenia !"));
 }
 
 void SendReset(TransactionEngine& engine) {

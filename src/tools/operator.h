@@ -63,16 +63,26 @@ public:
 
     // Its ticks call Tick; the owner connects them inside its error handling.
     QTimer Timer1;
-    // Called when a tick finds the port closed and switches monitoring off.
+    // Called when a tick finds the port closed, or meets an error, and switches monitoring off.
     std::function<void()> onStopped;
 
     // After the check box changed its state.
     void Click(bool ticked, const QString& periodText, const QString& registerLabel);
     void Tick();
+    // The register monitored, if any; none after ForgetNodes.
+    const TreeNode* Monitored() const { return monitored_; }
+    // Called before the tree is replaced.
+    void ForgetNodes() { monitored_ = nullptr; }
 
 private:
+    void WriteHeader(TreeNode* node, const RegisterNode* record);
+    void ReadGuarded();
+    void Stop();
+
     TransactionEngine& engine_;
     Frontend& frontend_;
+    // The register read, as the last header names it.
+    TreeNode* monitored_ = nullptr;
 };
 
 // One diagnostics request: restart communications, clear the event log.

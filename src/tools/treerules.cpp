@@ -1,4 +1,6 @@
 #include "treerules.h"
+#include "regmap/error.h"
+#include "txn/codec.h"
 
 namespace {
 bool IsRadioLike(const TreeNode* node) {
@@ -19,22 +21,67 @@ CellColour CellColourOf(const TreeNode& node, int column, const TreeNode* highli
     CellColour colour = CellColour::ViewOwn;
     if (IsExactlyRW(node.record)) colour = column == 1 ? CellColour::Navy : CellColour::Black;
     if (IsExactlyRP(node.record)) colour = CellColour::Maroon;
+    if (column == 2 && node.valueOrigin == ValueOrigin::File && !node.record.Value.isEmpty())
+        colour = CellColour::Unread;
     if (&node == highlighted) colour = column == 2 ? CellColour::Red : CellColour::Black;
     return colour;
 }
 
+TreeNode* OptionRegister(const TreeNode* option) {
+    TreeNode* parent = option->parent();
+    if (!parent) return nullptr;
+    if (!parent->record.Type.isEmpty()) return parent;
+    return parent->parent(); // a byte group's register
+}
+
+bool OptionsChangeable(const TreeNode* option) {
+    const TreeNode* reg = OptionRegister(option);
+    if (!reg || reg->record.Type.isEmpty()) return true; // a mark of no register
+    const AccessCode access = AccessCodeOf(reg->record.Access);
+    return access == acRW || access == acRP;
+}
+
+namespace {
+// A check box changes its bits in the value the device gave; without that value there is
+// nothing to change them in.
+std::int32_t ValueForBits(const TreeNode* reg) {
+    if (reg->record.Value.isEmpty() || reg->valueOrigin == ValueOrigin::File)
+        throw AppError(QStringLiteral("Najpierw odczytaj rejestr %1: opcja zmienia bity jego "
+                                      "wartości odczytanej z urządzenia")
+                           .arg(reg->record.Name));
+    return ParseInteger(reg->record.Value);
+}
+} // namespace
+
 OptionOutcome CheckOption(TreeNode* node, CheckState proposed) {
     OptionOutcome outcome;
-    if (IsRadioLike(node)) proposed = csCheckedNormal; // a click never unchecks these
     TreeNode* parent = node->parent();
-    if (proposed == csCheckedNormal && parent) {
-        const QString value = node->record.Value;
+    if (parent && !OptionsChangeable(node)) return outcome; // a read-only register's options
+    if (IsRadioLike(node)) proposed = csCheckedNormal;      // a click never unchecks these
+    const bool checking = proposed == csCheckedNormal;
+    if (parent && !parent->record.Type.isEmpty()) {
+        const std::int32_t v = ParseInteger(node->record.Value);
+        std::int32_t n = v;
+        if (node->checkKind == ckCheckBox) { // its bits, on or off, in the register's value
+            const std::int32_t c = ValueForBits(parent);
+            n = checking ? (c | v) : (c & ~v);
+        } else if (!checking) {
+            ApplyCheckState(node, proposed);
+            return outcome;
+        }
         outcome.current = parent;
-        if (!parent->record.Type.isEmpty()) {
-            parent->record.Value = value;
-            outcome.written = parent;
-        } else if (TreeNode* reg = parent->parent()) { // a byte group: nothing is written
-            reg->record.Value = WithByte(reg->record.Value, value);
+        outcome.written = parent;
+        parent->record.Value = IntegerValueText(n, parent->record);
+        parent->valueOrigin = ValueOrigin::Edited;
+        if (IsExactlyHex(parent->record)) MarkOptionsOf(parent, n); // the marks follow it
+        ApplyCheckState(node, proposed);
+        return outcome;
+    }
+    if (checking && parent) {
+        outcome.current = parent;
+        if (TreeNode* reg = parent->parent()) { // a byte group: nothing is written
+            reg->record.Value = WithByte(reg->record.Value, node->record.Value);
+            reg->valueOrigin = ValueOrigin::Edited;
         }
     }
     ApplyCheckState(node, proposed);

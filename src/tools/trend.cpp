@@ -98,6 +98,9 @@ double TrendSeries::DefaultBand(double seconds, qint64 nowMsecs) const {
 }
 
 Stability TrendSeries::StabilityOver(double seconds, double band, qint64 nowMsecs) const {
+    // Values that began less than T ago cannot say whether T seconds were steady.
+    if (times_.empty() || times_.front() > nowMsecs - qint64(seconds * 1000))
+        return Stability::Unknown;
     const Window window = LastSeconds(times_, values_, seconds, nowMsecs);
     if (window.values.size() < 3) return Stability::Unknown;
     for (double value : window.values)

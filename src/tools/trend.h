@@ -36,8 +36,9 @@ public:
 
     // Over the newest n values; failed reads counted over the same span of time.
     TrendStatistics Statistics(int n) const;
-    // Stable when every value of the last seconds lies within ±band of their mean; unknown
-    // while fewer than 3 values lie there.
+    // Stable when every value of the last seconds before now lies within ±band of their
+    // mean; unknown while fewer than 3 values lie there (as when values stopped coming), or
+    // while the values began less than those seconds ago.
     Stability StabilityOver(double seconds, double band, qint64 nowMsecs) const;
     // The default band: 0.1 % of the mean's magnitude over the last seconds.
     double DefaultBand(double seconds, qint64 nowMsecs) const;

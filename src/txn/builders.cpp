@@ -34,7 +34,7 @@ RequestFrame BuildWriteSingleRequest(const RegisterNode& node, const QString& sl
     RequestFrame frame;
     SetSlave(frame, slave, fcWriteSingleRegister);
     SetAddress(frame, node);
-    PutWord(frame, fpQuantity, static_cast<std::uint16_t>(ParseInteger(node.Value)));
+    PutWord(frame, fpQuantity, static_cast<std::uint16_t>(RegisterInteger(node, 1)));
     frame.Length = 6;
     AppendCrc(frame);
     frame.ValueType = static_cast<std::uint8_t>(TypeCodeOf(node.Type));

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -34,16 +35,29 @@ void PutLittleEndian(std::uint8_t* b, std::uint32_t v) {
         b[i] = static_cast<std::uint8_t>(v >> 8 * i);
 }
 
-QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType) {
+QString IntegerText(std::uint32_t bits, int valueType, bool twoRegisters) {
+    if (valueType == tcHex) return HexValueText(bits);
+    if (!twoRegisters) {
+        const auto word = static_cast<std::uint16_t>(bits);
+        return valueType == tcWord ? QString::number(word)
+                                   : QString::number(static_cast<std::int16_t>(word));
+    }
+    return valueType == tcWord ? QString::number(bits)
+                               : QString::number(static_cast<std::int32_t>(bits));
+}
+
+// registers: how many the request asked for. Two registers of an integer type are the 32-bit
+// value a write of them carries, register 1 the low half; otherwise register 1 alone counts.
+QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType, int registers) {
     switch (valueType) {
     case tcWord:
     case tcInt:
     case tcHex: {
         SwapPairs(d, n);
-        const auto word = static_cast<std::uint16_t>(d[0] | d[1] << 8);
-        if (valueType == tcWord) return QString::number(word);
-        if (valueType == tcInt) return QString::number(static_cast<std::int16_t>(word));
-        return '$' + QString::number(word, 16).toUpper().rightJustified(2, '0');
+        const bool two = registers == 2 && n >= 4;
+        std::uint32_t bits = static_cast<std::uint16_t>(d[0] | d[1] << 8);
+        if (two) bits |= std::uint32_t(d[2] | d[3] << 8) << 16;
+        return IntegerText(bits, valueType, two);
     }
     case tcReal:
     case tcPrec:
@@ -80,7 +94,8 @@ bool DecodeReply(TxnState& state, RegisterTree& tree) {
     state.LastReplyOk = true;
     state.DecodedText.clear();
     if (IsReadFunction(function)) {
-        state.DecodedText = DecodeData(reply.Bytes + 3, reply.Bytes[2], state.frame.ValueType);
+        state.DecodedText = DecodeData(reply.Bytes + 3, reply.Bytes[2], state.frame.ValueType,
+                                       state.frame.RegisterCount);
         StoreValue(state, tree);
     } else if (IsWriteFunction(function)) {
         state.DecodedText = state.PendingWriteText;
@@ -98,10 +113,46 @@ void StoreValue(TxnState& state, RegisterTree& tree) {
 }
 
 void MarkOptions(TxnState& state, std::int32_t value) {
-    for (TreeNode* node = RegisterTree::FirstChild(state.CurrentNode);
-         node && IsExactlyBit(node->record); node = RegisterTree::GetNext(node))
+    MarkOptionsOf(state.CurrentNode, value);
+}
+
+namespace {
+bool IsBelow(const TreeNode* node, const TreeNode* ancestor) {
+    for (const TreeNode* p = node->parent(); p; p = p->parent())
+        if (p == ancestor) return true;
+    return false;
+}
+
+bool IsByteGroup(const TreeNode* node) {
+    return node->record.Type.isEmpty() && RegisterTree::FirstChild(node);
+}
+
+// Whether an option's mark is set by the register's value: an option of a byte group by its
+// byte, a check box by its bits all set, any other by the whole value.
+bool OptionIsSet(const TreeNode* option, bool inByteGroup, std::int32_t value) {
+    const std::int32_t v = ParseInteger(option->record.Value);
+    if (inByteGroup) {
+        const std::int32_t mask = v > 255 ? 0xFF00 : 0x00FF;
+        return (value & mask) == (v & mask);
+    }
+    if (option->checkKind == ckCheckBox && v != 0) return (value & v) == v;
+    return v == value;
+}
+} // namespace
+
+void MarkOptionsOf(TreeNode* reg, std::int32_t value) {
+    const TreeNode* byteGroup = nullptr;
+    for (TreeNode* node = RegisterTree::FirstChild(reg); node; node = RegisterTree::GetNext(node)) {
+        if (!IsBelow(node, reg)) break; // past the register's own options
+        if (IsByteGroup(node)) {
+            byteGroup = node;
+            continue;
+        }
+        if (!IsExactlyBit(node->record)) break;
+        const bool inByteGroup = byteGroup && node->parent() == byteGroup;
         node->checkState =
-            ParseInteger(node->record.Value) == value ? csCheckedNormal : csUncheckedNormal;
+            OptionIsSet(node, inByteGroup, value) ? csCheckedNormal : csUncheckedNormal;
+    }
 }
 
 QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
@@ -110,6 +161,46 @@ QString TextFromBytes(const std::uint8_t* bytes, std::uint8_t count) {
         ++length;
     // A device's control characters show as '?', in the tree as in the log.
     return PrintableText(Cp1250ToString(reinterpret_cast<const char*>(bytes), length));
+}
+
+QString HexValueText(std::uint32_t value) {
+    return '$' + QString::number(value, 16).toUpper().rightJustified(2, '0');
+}
+
+QString IntegerValueText(std::int32_t value, const RegisterNode& reg) {
+    const int type = TypeCodeOf(reg.Type);
+    if (type != tcWord && type != tcInt && type != tcHex) return QString::number(value);
+    bool two = false;
+    try {
+        two = ParseInteger(reg.Count) == 2;
+    } catch (const AppError&) {
+    }
+    const auto bits = static_cast<std::uint32_t>(value);
+    return IntegerText(two ? bits : bits & 0xFFFF, type, two);
+}
+
+std::int32_t RegisterInteger(const RegisterNode& node, int registers) {
+    const QString& text = node.Value;
+    std::int64_t wide = 0;
+    try {
+        wide = ParseInteger(text);
+    } catch (const AppError&) {
+        // A decimal integer too long for 32 bits is out of range, not malformed.
+        bool ok = false;
+        wide = text.trimmed().toLongLong(&ok);
+        if (!ok) throw;
+        wide = wide < 0 ? std::numeric_limits<std::int64_t>::min()
+                        : std::numeric_limits<std::int64_t>::max();
+    }
+    const std::int64_t low = registers == 1 ? -32768 : std::numeric_limits<std::int32_t>::min();
+    const std::int64_t high = registers == 1 ? 65535 : std::numeric_limits<std::int32_t>::max();
+    if (wide < low || wide > high)
+        throw AppError(QStringLiteral("Wartość %1 nie mieści się w rejestrze %2: dozwolone od %3 "
+                                      "do %4")
+                           .arg(text, node.Name)
+                           .arg(low)
+                           .arg(high));
+    return static_cast<std::int32_t>(wide);
 }
 
 int WriteRegisterCount(const RegisterNode& node) {
@@ -134,7 +225,7 @@ WriteData EncodeWriteData(const RegisterNode& node) {
     case tcWord:
     case tcInt:
     case tcHex:
-        PutLittleEndian(data, static_cast<std::uint32_t>(ParseInteger(node.Value)));
+        PutLittleEndian(data, static_cast<std::uint32_t>(RegisterInteger(node, registers)));
         break;
     case tcReal:
     case tcPrec:

@@ -10,6 +10,28 @@ TransactionOutcome OutcomeOfAcceptedReply(bool decoded, const ReplyBuffer& reply
     if (IsExceptionReply(reply.Bytes[1])) return {ReplyOutcome::Exception, reply.Bytes[2]};
     return {ReplyOutcome::Mismatch}; // too short for the register's type
 }
+
+bool IsRegister(const TreeNode* node) {
+    return AccessCodeOf(node->record.Access) != acNone;
+}
+
+// The node after this one in a walk over root: depth first, into groups but never into a
+// register (its options and byte groups are not registers of the walk).
+TreeNode* NextInWalk(const TreeNode* node, const TreeNode* root) {
+    if (!IsRegister(node))
+        if (TreeNode* child = RegisterTree::FirstChild(node)) return child;
+    for (const TreeNode* n = node; n && n != root; n = n->parent())
+        if (TreeNode* sibling = RegisterTree::NextSibling(n)) return sibling;
+    return nullptr;
+}
+
+// The first register after the node in the walk over root.
+TreeNode* NextRegisterInWalk(const TreeNode* node, const TreeNode* root) {
+    for (TreeNode* n = NextInWalk(node, root); n; n = NextInWalk(n, root))
+        if (IsRegister(n)) return n;
+    return nullptr;
+}
+
 } // namespace
 
 TransactionEngine::TransactionEngine(RegisterTree& tree, ModbusLink& link, Frontend& frontend)
@@ -34,8 +56,15 @@ template <typename F> void TransactionEngine::Entry(F&& body) {
             if (engine->frames_.empty() && engine->onIdle) engine->onIdle();
         }
     } pop{this};
-    body();
-    RunPending(frame);
+    try {
+        body();
+        RunPending(frame);
+    } catch (...) {
+        // An error ends the walk it met: the next double click reads what it names.
+        if (state.Walking && walkFrame_ == &frame)
+            FinishWalk(QStringLiteral("Przerwano: błąd"), announceStop_);
+        throw;
+    }
 }
 
 void TransactionEngine::RunPending(JobFrame& frame) {
@@ -43,11 +72,13 @@ void TransactionEngine::RunPending(JobFrame& frame) {
         const CycleMessage message = frame.pending;
         frame.pending = CycleMessage(0);
         if (message == MSG_NEXT && stopRequested_) {
-            const bool walking = state.Walking;
             const bool running = continuation_ && continuation_->Abandon();
-            state.Walking = false; // the operator gave the walk up: clicks work again
-            if ((walking || running) && announceStop_)
+            if (state.Walking) { // the operator gave the walk up: clicks work again
+                if (answered_.ok && answered_.purpose == RequestPurpose::Walk) AdvanceWalkNode();
+                FinishWalk(QStringLiteral("Przerwano"), announceStop_);
+            } else if (running && announceStop_) {
                 frontend_.AppendLog(QStringLiteral("Przerwano"));
+            }
             return;
         }
         Handle(message);
@@ -111,6 +142,8 @@ void TransactionEngine::ForgetNodes() {
     state.CurrentRecord = nullptr;
     state.HighlightNode = nullptr;
     state.Walking = false;
+    walkRoot_ = nullptr;
+    walkFrame_ = nullptr;
     failuresInRow_ = 0;
     requestNode_ = nullptr;
     answered_ = {};
@@ -132,17 +165,26 @@ bool TransactionEngine::AdvanceToSibling() {
     return state.CurrentNode != nullptr;
 }
 
+// A group is read register by register in tree order, its sub-groups' registers included.
 void TransactionEngine::ReadFromNode(TreeNode* node) {
     Entry([&] {
         if (!node) return;
+        lastWalkNotRead_ = 0;
         if (NodeAccess(node) != acNone) {
             state.CurrentNode = node;
-        } else {
-            state.CurrentNode = RegisterTree::FirstChild(node);
-            if (!state.CurrentNode) return;
-            state.Walking = true;
+            ReadRegisterStep(node);
+            return;
         }
-        ReadRegisterStep(state.CurrentNode);
+        state.CurrentNode = NextRegisterInWalk(node, node);
+        if (!state.CurrentNode) return;
+        state.Walking = true;
+        walkRoot_ = node;
+        walkFrame_ = frames_.back();
+        walkTotal_ = RegistersLeftInWalk();
+        walkFailed_ = 0;
+        failuresInRow_ = 0;
+        retried_ = false;
+        ReadRegisterStep(state.CurrentNode, RequestPurpose::Walk);
     });
 }
 
@@ -150,10 +192,17 @@ void TransactionEngine::ReadRegister(TreeNode* node) {
     Entry([&] { ReadRegisterStep(node); });
 }
 
-void TransactionEngine::ReadRegisterStep(TreeNode* node) {
+void TransactionEngine::MonitorRead(TreeNode* node) {
+    Entry([&] { ReadRegisterStep(node, RequestPurpose::Monitor); });
+}
+
+void TransactionEngine::ReadRegisterStep(TreeNode* node, RequestPurpose purpose) {
     if (!node) return;
+    purpose_ = purpose;
     state.CurrentRecord = &node->record;
     state.CurrentRecord->Value.clear();
+    node->valueOrigin = ValueOrigin::Device; // empty until the reply says otherwise
+    tree_.NodeChanged(node); // an empty cell, not the old value, until the reply comes
     ClearTransactionTexts();
     state.LogNameText = node->record.Name;
     state.LogAddressText = node->record.Address;
@@ -183,6 +232,7 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     state.LogNameText = r.Name + ':';
     state.LogValueText = state.PendingWriteText; // the value as the request carries it
     requestNode_ = node;
+    purpose_ = RequestPurpose::Operator;
     Transact();
 }
 
@@ -218,6 +268,7 @@ void TransactionEngine::SendDiagnostic(const QString& logName, const QString& su
         if (!frame) return;
         state.frame = *frame;
         requestNode_ = nullptr;
+        purpose_ = RequestPurpose::Operator;
         Transact();
     });
 }
@@ -226,6 +277,8 @@ void TransactionEngine::Transact() {
     Entry([&] {
         if (!link_.isOpen()) {
             ShowModal(QStringLiteral("brak połączenia !"));
+            if (purpose_ == RequestPurpose::Walk && state.Walking)
+                FinishWalk(QStringLiteral("Przerwano: brak połączenia"), true);
             return;
         }
         RequestFrame& frame = state.frame;
@@ -244,6 +297,8 @@ void TransactionEngine::Transact() {
         if (received == 0) {
             link_.ExpectLateReply();
             frontend_.TransactionEnded({ReplyOutcome::NoReply, 0, requestNode_});
+            // A walk goes on past a register that does not answer; anything else ends here.
+            if (purpose_ == RequestPurpose::Walk) Dispatch(MSG_NO_REPLY);
             return;
         }
         frontend_.SetRxText(HexText(state.reply.Bytes, received));
@@ -267,18 +322,24 @@ void TransactionEngine::OnReply() {
         const QString line = TrimTrailingSpaces(
             OverlayText(PrintableText(state.LogValueText), PendingLines.last(), 17));
         PendingLines.last() = line;
-        if (frontend_.MonitorChecked()) {
+        if (purpose_ == RequestPurpose::Monitor && frontend_.MonitorChecked()) {
             const QString value = state.CurrentRecord ? state.CurrentRecord->Value : QString();
             frontend_.AppendLog(LogTimeText(QTime::currentTime()) + '\t' + PrintableText(value));
         } else {
             frontend_.AppendLog(line);
         }
         frontend_.StartRepaintTimer();
+        if (IsWriteFunction(state.frame.FunctionCode()) && requestNode_) {
+            requestNode_->valueOrigin = ValueOrigin::Device; // the device took it
+            tree_.NodeChanged(requestNode_);
+        }
     }
     TransactionOutcome outcome = OutcomeOfAcceptedReply(decoded, state.reply);
     outcome.node = requestNode_;
     frontend_.TransactionEnded(outcome);
-    const Answered answered{state.frame.FunctionCode(), state.LastReplyOk, requestNode_};
+    const Answered answered{
+        state.frame.FunctionCode(), state.LastReplyOk, requestNode_, outcome.kind, purpose_,
+        outcome.exceptionCode};
     LetEventsRun();
     answered_ = answered;
     Dispatch(MSG_NEXT);
@@ -287,18 +348,17 @@ void TransactionEngine::OnReply() {
 void TransactionEngine::OnCrcError() {
     state.LastReplyOk = false;
     frontend_.TransactionEnded({refusedBy_, 0, requestNode_});
+    answered_ = {state.frame.FunctionCode(), false, requestNode_, refusedBy_, purpose_};
     refusedBy_ = ReplyOutcome::BadCrc;
-    answered_ = {state.frame.FunctionCode(), false, requestNode_};
     Dispatch(MSG_NEXT);
 }
 
-// Nothing sends MSG_NO_REPLY: a request that gets no reply ends in Transact, with its outcome
-// given to the frontend and the walk left where it is, so that a double click resumes it.
-// The handler stays for the message's place in the cycle.
+// Only a walk's own read sends MSG_NO_REPLY, so that the walk goes on; any other request
+// that gets no reply ends in Transact with its outcome given to the frontend.
 void TransactionEngine::OnNoReply() {
     state.LastReplyOk = false;
     state.DecodedText.clear();
-    answered_ = {state.frame.FunctionCode(), false, requestNode_};
+    answered_ = {state.frame.FunctionCode(), false, requestNode_, ReplyOutcome::NoReply, purpose_};
     Dispatch(MSG_NEXT);
 }
 
@@ -308,28 +368,71 @@ void TransactionEngine::OnNext() {
 }
 
 // Only a read walk exists: a write or a diagnostic reply never moves a walk on, so nothing
-// is ever written that the operator did not name.
+// is ever written that the operator did not name. A register that fails is logged and passed
+// by: an exception at once, a missing or damaged reply after a second try.
 void TransactionEngine::ContinueWalk() {
-    if (!IsReadFunction(answered_.function)) return;
+    if (!IsReadFunction(answered_.function) || answered_.purpose != RequestPurpose::Walk) return;
     if (answered_.ok) {
         failuresInRow_ = 0;
-        state.Walking = AdvanceToSibling();
-    } else if (++failuresInRow_ >= kWalkRetryLimit) {
-        EndWalkAfterFailures();
+        AdvanceWalk();
         return;
-    } else {
-        LetEventsRun(); // the operator can still stop a register that keeps failing
     }
-    if (state.Walking) ReadRegisterStep(state.CurrentNode);
+    if (answered_.kind != ReplyOutcome::Exception && !retried_) {
+        retried_ = true;
+        LetEventsRun(); // the operator can still stop a register that keeps failing
+        ReadRegisterStep(state.CurrentNode, RequestPurpose::Walk);
+        return;
+    }
+    WalkPastFailedRegister();
 }
 
-void TransactionEngine::EndWalkAfterFailures() {
-    failuresInRow_ = 0;
+void TransactionEngine::WalkPastFailedRegister() {
+    ++walkFailed_;
+    const RegisterNode& r = state.CurrentNode->record;
+    frontend_.AppendLog(TransactionLine(
+        PrintableText(r.Address), PrintableText(r.Name),
+        QStringLiteral("-- ") + ShortOutcomeText(answered_.kind, answered_.exceptionCode)));
+    if (++failuresInRow_ >= kWalkRetryLimit) {
+        AdvanceWalkNode();
+        FinishWalk(QStringLiteral("Przerwano: %1 błędów z rzędu").arg(kWalkRetryLimit), true);
+        return;
+    }
+    LetEventsRun();
+    AdvanceWalk();
+}
+
+void TransactionEngine::AdvanceWalkNode() {
+    retried_ = false;
+    state.CurrentNode = NextRegisterInWalk(state.CurrentNode, walkRoot_);
+}
+
+void TransactionEngine::AdvanceWalk() {
+    AdvanceWalkNode();
+    if (state.CurrentNode)
+        ReadRegisterStep(state.CurrentNode, RequestPurpose::Walk);
+    else
+        FinishWalk(QString(), true);
+}
+
+int TransactionEngine::RegistersLeftInWalk() const {
+    int left = 0;
+    for (const TreeNode* n = state.CurrentNode; n; n = NextRegisterInWalk(n, walkRoot_))
+        ++left;
+    return left;
+}
+
+void TransactionEngine::FinishWalk(const QString& why, bool announce) {
+    lastWalkNotRead_ = walkFailed_ + RegistersLeftInWalk();
+    if (announce) { // short lines: the log shows 28 characters
+        if (!why.isEmpty()) frontend_.AppendLog(why);
+        if (lastWalkNotRead_ > 0)
+            frontend_.AppendLog(
+                QStringLiteral("Nieodczytanych: %1 z %2").arg(lastWalkNotRead_).arg(walkTotal_));
+    }
     state.Walking = false;
-    const RegisterNode* r = state.CurrentNode ? &state.CurrentNode->record : nullptr;
-    // Two short lines: the log shows 28 characters.
-    frontend_.AppendLog(QStringLiteral("Przerwano: %1 błędów z rzędu").arg(kWalkRetryLimit));
-    frontend_.AppendLog(QStringLiteral("rejestr %1 %2")
-                            .arg(PrintableText(r ? r->Address : QStringView()),
-                                 PrintableText(r ? r->Name : QStringView())));
+    state.CurrentNode = nullptr;
+    walkRoot_ = nullptr;
+    walkFrame_ = nullptr;
+    failuresInRow_ = 0;
+    retried_ = false;
 }

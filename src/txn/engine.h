@@ -42,8 +42,12 @@ public:
     virtual bool Abandon() = 0;
 };
 
-// Failed replies in a row after which a read walk gives up at its register.
+// Registers in a row that a walk could not read, after which it gives up.
 constexpr int kWalkRetryLimit = 10;
+
+// Why a request was sent: only the monitor's own reads give monitor lines, and only a walk's
+// own reads move the walk on.
+enum class RequestPurpose { Operator, Walk, Monitor };
 
 class TransactionEngine {
 public:
@@ -68,10 +72,14 @@ public:
     // A walk that stopped early is given up: clicks work again, no reply resumes it.
     void EndWalk() { state.Walking = false; }
     bool Walking() const { return state.Walking; }
+    // Registers of the last finished walk that were not read: failed, or left when it ended.
+    int LastWalkNotRead() const { return lastWalkNotRead_; }
 
     static int NodeAccess(const TreeNode* node);
     void ReadFromNode(TreeNode* node);
     void ReadRegister(TreeNode* node);
+    // A monitor read of the register: its valid reply is logged as a time-stamped line.
+    void MonitorRead(TreeNode* node);
     void WriteRegister(TreeNode* node);
     void WriteCurrent();
     void WriteIfWritable(TreeNode* node);
@@ -114,11 +122,18 @@ private:
     template <typename F> void WithEventsRunning(F&& call);
     void LetEventsRun();
     void ShowModal(const QString& text);
-    void ReadRegisterStep(TreeNode* node);
+    void ReadRegisterStep(TreeNode* node, RequestPurpose purpose = RequestPurpose::Operator);
     void WriteRegisterStep(TreeNode* node);
     void WriteIfWritableStep(TreeNode* node);
     void ContinueWalk();
-    void EndWalkAfterFailures();
+    void WalkPastFailedRegister();
+    void AdvanceWalkNode();
+    void AdvanceWalk();
+    // Ends and clears the walk; when announced, with a short line saying why (none when it
+    // reached its end) and one counting its registers not read, if any.
+    void FinishWalk(const QString& why, bool announce);
+    // The walk's registers from the current one to its end.
+    int RegistersLeftInWalk() const;
 
     RegisterTree& tree_;
     ModbusLink& link_;
@@ -127,7 +142,16 @@ private:
     std::vector<JobFrame*> frames_;
     bool stopRequested_ = false;
     bool announceStop_ = true;
+    // The walk: the group it reads, its registers that failed (in a row, and in all) and
+    // whether the current register has had its second try.
+    TreeNode* walkRoot_ = nullptr;
+    JobFrame* walkFrame_ = nullptr;
+    int walkTotal_ = 0;
+    int lastWalkNotRead_ = 0;
     int failuresInRow_ = 0;
+    int walkFailed_ = 0;
+    bool retried_ = false;
+    RequestPurpose purpose_ = RequestPurpose::Operator;
     // Why the reply now going to OnCrcError was refused.
     ReplyOutcome refusedBy_ = ReplyOutcome::BadCrc;
     // The request that OnNext continues from and whether its reply was valid, taken before
@@ -136,7 +160,10 @@ private:
         std::uint8_t function = 0;
         bool ok = false;
         const TreeNode* node = nullptr;
+        ReplyOutcome kind = ReplyOutcome::NoReply;
+        RequestPurpose purpose = RequestPurpose::Operator;
+        std::uint8_t exceptionCode = 0;
     } answered_;
     // The register that the request in the frame reads or writes.
-    const TreeNode* requestNode_ = nullptr;
+    TreeNode* requestNode_ = nullptr;
 };

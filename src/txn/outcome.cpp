@@ -3,25 +3,25 @@
 QString ExceptionName(std::uint8_t code) {
     switch (code) {
     case 1:
-        return QStringLiteral("illegal function");
+        return QStringLiteral("niedozwolona funkcja");
     case 2:
-        return QStringLiteral("illegal data address");
+        return QStringLiteral("niedozwolony adres danych");
     case 3:
-        return QStringLiteral("illegal data value");
+        return QStringLiteral("niedozwolona wartość danych");
     case 4:
-        return QStringLiteral("server device failure");
+        return QStringLiteral("awaria urządzenia");
     case 5:
-        return QStringLiteral("acknowledge");
+        return QStringLiteral("potwierdzenie, wykonanie trwa");
     case 6:
-        return QStringLiteral("server device busy");
+        return QStringLiteral("urządzenie zajęte");
     case 8:
-        return QStringLiteral("memory parity error");
+        return QStringLiteral("błąd parzystości pamięci");
     case 10:
-        return QStringLiteral("gateway path unavailable");
+        return QStringLiteral("ścieżka bramy niedostępna");
     case 11:
-        return QStringLiteral("gateway target device failed to respond");
+        return QStringLiteral("urządzenie za bramą nie odpowiada");
     default:
-        return QStringLiteral("unknown exception");
+        return QStringLiteral("nieznany wyjątek");
     }
 }
 
@@ -41,4 +41,17 @@ QString OutcomeText(const TransactionOutcome& outcome) {
         break;
     }
     return QStringLiteral("brak odpowiedzi");
+}
+
+QString ShortOutcomeText(ReplyOutcome kind, std::uint8_t exceptionCode) {
+    switch (kind) {
+    case ReplyOutcome::Exception:
+        return QStringLiteral("wyjątek %1").arg(int(exceptionCode));
+    case ReplyOutcome::BadCrc:
+        return QStringLiteral("błędne CRC");
+    case ReplyOutcome::Mismatch:
+        return QStringLiteral("zła odpowiedź");
+    default:
+        return OutcomeText({kind, exceptionCode});
+    }
 }

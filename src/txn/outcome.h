@@ -19,8 +19,10 @@ struct TransactionOutcome {
     const TreeNode* node = nullptr; // the register asked; none for a diagnostic
 };
 
-// The Modbus name of an exception code: "illegal data address" for 2, and so on.
+// The Modbus meaning of an exception code, in Polish: "niedozwolony adres danych" for 2...
 QString ExceptionName(std::uint8_t code);
-// A short Polish description for the operator: "brak odpowiedzi", "wyjątek 2 (illegal data
-// address)", ...
+// A description for the operator: "brak odpowiedzi", "wyjątek 2 (niedozwolony adres
+// danych)", ...
 QString OutcomeText(const TransactionOutcome& outcome);
+// The same in a few characters, for a log line: "brak odpowiedzi", "wyjątek 2", ...
+QString ShortOutcomeText(ReplyOutcome kind, std::uint8_t exceptionCode);

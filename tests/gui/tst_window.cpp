@@ -32,6 +32,10 @@ class TestWindow : public QObject {
     std::unique_ptr<TForm1, Closing> NewWindow(QList<Message>* messages) {
         std::unique_ptr<TForm1, Closing> w(new TForm1(dir.path() + "/vardel"));
         w->messageSink = [messages](const QString& t, bool e) { messages->append({t, e}); };
+        w->askQuestion = [messages](const QString& t) { // answered "Tak"
+            messages->append({t, false});
+            return true;
+        };
         return w;
     }
 
@@ -148,7 +152,11 @@ private slots:
             w->AppendLogLine(QString::fromUtf8("przed awarią"));
             w->AppendLogLine("");
             QVERIFY(QFile::exists(exe + ".log.journal"));
-        } // destroyed without closing, as by a crash
+        }                         // destroyed without closing, as by a crash
+        QFile good(exe + ".log"); // the last log a clean close saved
+        QVERIFY(good.open(QIODevice::WriteOnly));
+        good.write("ostatni dobry\r\n");
+        good.close();
         TForm1 next(exe);
         const QStringList recovered = QDir(own.path()).entryList({"vardel.*.recovered.log"});
         QCOMPARE(recovered.size(), 1);
@@ -159,7 +167,9 @@ private slots:
         QVERIFY(next.LogText().contains(recovered[0]));
         next.close();
         QVERIFY(!QFile::exists(exe + ".log.journal"));
-        QVERIFY(QFile::exists(exe + ".log"));
+        // Its own start-up lines are no log worth saving: the last good log stays.
+        QVERIFY(good.open(QIODevice::ReadOnly));
+        QCOMPARE(good.readAll(), QByteArray("ostatni dobry\r\n"));
     }
 
     // Two windows in one folder: each journals its own lines, an empty close of one leaves
@@ -216,8 +226,27 @@ private slots:
         };
         QTRY_COMPARE_WITH_TIMEOUT(journal(), QByteArray("100  Temperatura23,50\r\nnotatka \xB3"),
                                   1000);
+        // Lines never saved to a file: "Wyczyść" asks once, and "Nie" keeps them.
+        QStringList questions;
+        bool yes = false;
+        w.askQuestion = [&](const QString& text) {
+            questions << text;
+            return yes;
+        };
         w.findChild<QAction*>("Wyczy1")->trigger();
+        QCOMPARE(questions.size(), 1);
+        QVERIFY(w.LogText().startsWith("100  Temperatura"));
+        yes = true;
+        w.findChild<QAction*>("Wyczy1")->trigger();
+        QCOMPARE(questions.size(), 2);
         QTRY_COMPARE_WITH_TIMEOUT(journal(), QByteArray(), 1000);
+        // What a file holds is cleared without a question.
+        w.AppendLogLine("zapisane");
+        w.askSaveFileName = [&] { return own.path() + "/kopia.log"; };
+        w.findChild<QAction*>("Zapiszdopliku1")->trigger();
+        w.findChild<QAction*>("Wyczy1")->trigger();
+        QCOMPARE(questions.size(), 2);
+        QCOMPARE(w.LogText(), QString());
         w.close();
     }
 
@@ -259,6 +288,7 @@ private slots:
         QVERIFY(shown.startsWith("AAAA"));
         QVERIFY(w.lbReg->text().size() <= 301);
         QCOMPARE(reg->record.Name.size(), huge.size() + 22);
+        w.askQuestion = [](const QString&) { return true; };
         w.findChild<QAction*>("Wyczy1")->trigger();
     }
 

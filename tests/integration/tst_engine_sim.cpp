@@ -35,7 +35,7 @@ private slots:
             QVERIFY(node);
             const QString written = node->record.Type == "TEXT" ? "Nowy 8  " : "-7,25";
             node->record.Value = node->record.Type == "INT" ? "-70000" : written;
-            const QString expected = node->record.Type == "INT" ? "-4464" : written;
+            const QString expected = node->record.Type == "INT" ? "-70000" : written;
             engine.WriteRegister(node);
             engine.ReadFromNode(node);
             QCOMPARE(node->record.Value, expected);

@@ -1,5 +1,6 @@
 #include "regmap/error.h"
 #include "tools/treerules.h"
+#include "txn/codec.h"
 #include <QtTest>
 
 namespace {
@@ -21,15 +22,21 @@ struct Tree {
     Tree() {
         TreeNode* group = tree.appendTopLevel();
         tryb = Child(group, "Tryb", "HEX", "$01");
+        tryb->record.Access = "RW";
         for (int v = 1; v <= 3; ++v)
             Child(tryb, QString("o%1").arg(v), "BIT", QString::number(v), ckRadioButton);
         opcje = Child(group, "Opcje", "HEX", "$12AB");
+        opcje->record.Access = "RW";
         TreeNode* low = Child(opcje, "Filtr", "", "");
         Child(low, "b0", "BIT", "1", ckRadioButton);
         TreeNode* high = Child(opcje, "Jednostka", "", "");
         Child(high, "h1", "BIT", "$0100", ckRadioButton);
     }
 };
+
+void MarkAllFrom(TreeNode* reg) {
+    MarkOptionsOf(reg, ParseInteger(reg->record.Value));
+}
 
 } // namespace
 
@@ -73,12 +80,12 @@ private slots:
         QTest::addColumn<QString>("opcjeValue");
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("written");
-        QTest::newRow("radio option writes its register") << "o2" << int(csCheckedNormal) << "2"
+        QTest::newRow("radio option writes its register") << "o2" << int(csCheckedNormal) << "$02"
                                                           << "$12AB"
                                                           << "Tryb"
                                                           << "Tryb";
         QTest::newRow("radio unchecked is checked all the same")
-            << "o3" << int(csUncheckedNormal) << "3"
+            << "o3" << int(csUncheckedNormal) << "$03"
             << "$12AB"
             << "Tryb"
             << "Tryb";
@@ -138,9 +145,81 @@ private slots:
         RegisterTree tree;
         TreeNode* reg = tree.appendTopLevel();
         reg->record.Type = "HEX";
+        reg->record.Access = "RW";
+        reg->record.Value = "$00";
+        reg->valueOrigin = ValueOrigin::Device;
         TreeNode* option = Child(reg, "o", "BIT", "4", std::uint8_t(kind));
         CheckOption(option, CheckState(proposed));
         QCOMPARE(int(option->checkState), result);
+    }
+
+    // A check box sets or clears its own bits in the value the device gave, written each time,
+    // and the marks follow the register; a radio button sets the whole value.
+    void checkBoxesChangeTheirBits_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("proposed");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("marked"); // options checked afterwards
+        QTest::newRow("tick adds bit 2") << "b4" << int(csCheckedNormal) << "$07"
+                                         << "b1 b2 b4";
+        QTest::newRow("untick clears bit 1") << "b2" << int(csUncheckedNormal) << "$01"
+                                             << "b1";
+        QTest::newRow("tick of a set bit keeps the rest") << "b1" << int(csCheckedNormal) << "$03"
+                                                          << "b1 b2";
+    }
+    void checkBoxesChangeTheirBits() {
+        QFETCH(QString, option);
+        QFETCH(int, proposed);
+        QFETCH(QString, value);
+        QFETCH(QString, marked);
+        RegisterTree tree;
+        TreeNode* reg = tree.appendTopLevel();
+        reg->record = {"Alarmy", "", "202", "HEX", "1", "RW", "$03"};
+        reg->valueOrigin = ValueOrigin::Device;
+        for (const char* bit : {"1", "2", "4"})
+            Child(reg, QString("b") + bit, "BIT", bit, ckCheckBox);
+        MarkAllFrom(reg);
+        const OptionOutcome outcome =
+            CheckOption(tree.FindNodeByName(option), CheckState(proposed));
+        QCOMPARE(outcome.written, reg);
+        QCOMPARE(reg->record.Value, value);
+        QStringList checked;
+        for (TreeNode* o : reg->children())
+            if (o->checkState == csCheckedNormal) checked << o->record.Name;
+        QCOMPARE(checked.join(' '), marked);
+    }
+
+    // Bits need the device's value: from the file, or after a failed read, nothing changes.
+    void checkBoxWithoutADeviceValueIsRefused_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("fromFile");
+        QTest::newRow("file value") << "$03" << true;
+        QTest::newRow("failed read") << "" << false;
+    }
+    void checkBoxWithoutADeviceValueIsRefused() {
+        QFETCH(QString, value);
+        QFETCH(bool, fromFile);
+        RegisterTree tree;
+        TreeNode* reg = tree.appendTopLevel();
+        reg->record = {"Alarmy", "", "202", "HEX", "1", "RW", value};
+        reg->valueOrigin = fromFile ? ValueOrigin::File : ValueOrigin::Device;
+        TreeNode* box = Child(reg, "b4", "BIT", "4", ckCheckBox);
+        QVERIFY_THROWS_EXCEPTION(AppError, CheckOption(box, csCheckedNormal));
+        QCOMPARE(reg->record.Value, value);
+        QCOMPARE(int(box->checkState), int(csUncheckedNormal));
+    }
+
+    // The options of a read-only register are shown but never changed.
+    void readOnlyOptionsDoNotChange() {
+        Tree t;
+        t.tryb->record.Access = "RO";
+        TreeNode* o2 = t.tree.FindNodeByName("o2");
+        QVERIFY(!OptionsChangeable(o2));
+        const OptionOutcome outcome = CheckOption(o2, csCheckedNormal);
+        QVERIFY(!outcome.written && !outcome.current);
+        QCOMPARE(t.tryb->record.Value, QStringLiteral("$01"));
+        QCOMPARE(int(o2->checkState), int(csUncheckedNormal));
+        QVERIFY(OptionsChangeable(t.tree.FindNodeByName("b0")));
     }
 
     // A three-state box takes its children along, and follows them.

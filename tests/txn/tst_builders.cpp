@@ -55,7 +55,8 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("frame");
         QTest::newRow("-1") << "-1" << QByteArray::fromHex("01060005FFFF987B");
-        QTest::newRow("70000 low 16 bits") << "70000" << QByteArray::fromHex("010600051170947F");
+        QTest::newRow("65535") << "65535" << QByteArray::fromHex("01060005FFFF987B");
+        QTest::newRow("-32768") << "-32768" << QByteArray::fromHex("010600058000F80B");
         QTest::newRow("$ABCD") << "$ABCD" << QByteArray::fromHex("01060005ABCD276E");
     }
     void writeSingle() {
@@ -65,6 +66,28 @@ private slots:
             BuildWriteSingleRequest(Reg("5", "1", "RW", "REAL", qPrintable(value)), "1");
         QCOMPARE(Sent(built).toHex(), frame.toHex());
         QCOMPARE(int(built.ValueType), int(tcReal));
+    }
+
+    // One register takes -32768 to 65535; a number outside is refused, naming the range,
+    // before any frame is built.
+    void writeSingleRefusesNumbersOutsideTheRegister_data() {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("65536") << "65536";
+        QTest::newRow("70000") << "70000";
+        QTest::newRow("-32769") << "-32769";
+        QTest::newRow("$10000") << "$10000";
+        QTest::newRow("beyond 32 bits") << "99999999999";
+    }
+    void writeSingleRefusesNumbersOutsideTheRegister() {
+        QFETCH(QString, value);
+        try {
+            BuildWriteSingleRequest(Reg("5", "1", "RW", "WORD", qPrintable(value)), "1");
+            QFAIL("no error");
+        } catch (const AppError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("od -32768 do 65535")),
+                     qPrintable(e.message()));
+            QVERIFY(e.message().contains(value));
+        }
     }
 
     void writeSingleRejectsFraction() {

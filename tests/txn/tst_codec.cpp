@@ -61,7 +61,11 @@ private slots:
         };
         row("WORD 00FF", "WORD", "00FF", "255");
         row("WORD FFFF", "WORD", "FFFF", "65535");
-        row("WORD two registers: first only", "WORD", "12345678", "4660");
+        row("WORD two registers: 32 bits, register 1 low", "WORD", "E2400001", "123456");
+        row("WORD two registers: unsigned", "WORD", "FFFFFFFF", "4294967295");
+        row("INT two registers: -123456", "INT", "1DC0FFFE", "-123456");
+        row("HEX two registers", "HEX", "56781234", "$12345678");
+        row("HEX two registers, high zero", "HEX", "00050000", "$05");
         row("INT FFFF", "INT", "FFFF", "-1");
         row("INT 8000", "INT", "8000", "-32768");
         row("INT 7FFF", "INT", "7FFF", "32767");
@@ -90,6 +94,7 @@ private slots:
         QFETCH(QByteArray, data);
         QFETCH(QString, text);
         Fixture f(type);
+        f.state.frame.RegisterCount = std::uint8_t(data.size() / 2); // as the request asked
         SetReadReply(f.state, data);
         QVERIFY(DecodeReply(f.state, f.tree));
         QVERIFY(f.state.LastReplyOk);

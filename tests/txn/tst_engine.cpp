@@ -95,41 +95,98 @@ private slots:
         QCOMPARE(rig.engine.PendingLines, QStringList{"20   S"});
     }
 
-    void silentSecondRegisterAndResume() {
+    // A register that does not answer is asked once more, then logged as failed, and the
+    // walk goes on; its end counts what it could not read, and nothing is current afterwards.
+    void silentRegisterIsTriedTwiceThenPassed() {
         Rig rig;
         rig.silent << 11;
         rig.engine.ReadFromNode(rig.group);
-        QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
-        QVERIFY(rig.engine.state.Walking);
-        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
-        rig.silent.clear();
-        rig.engine.ReadFromNode(rig.engine.state.CurrentNode); // the double click's read
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
+        QCOMPARE(rig.ui.log,
+                 (QStringList{"10   R0         1000", "11   R1         -- brak odpowiedzi",
+                              "12   R2         1200", "Nieodczytanych: 1 z 3"}));
         QVERIFY(!rig.engine.state.Walking);
-        QCOMPARE(rig.ui.log.size(), 3);
+        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QCOMPARE(rig.engine.LastWalkNotRead(), 1);
+        rig.engine.ReadFromNode(rig.single); // reads what it names, and walks no more
+        QCOMPARE(rig.addresses().last(), 20);
+        QCOMPARE(rig.link.requests.size(), 5);
     }
 
-    void failingRegisterIsRetriedUpToTheLimit_data() {
+    // An exception is final at once; a damaged reply gets its second try.
+    void failingRegisterIsPassedBy_data() {
         QTest::addColumn<bool>("crc");
-        QTest::newRow("exception") << false;
-        QTest::newRow("bad CRC") << true;
+        QTest::addColumn<int>("tries");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("exception")
+            << false << 1 << QString::fromUtf8("11   R1         -- wyjątek 2");
+        QTest::newRow("bad CRC") << true << 2 << QString::fromUtf8("11   R1         -- błędne CRC");
     }
-    void failingRegisterIsRetriedUpToTheLimit() {
+    void failingRegisterIsPassedBy() {
         QFETCH(bool, crc);
+        QFETCH(int, tries);
+        QFETCH(QString, line);
         Rig rig;
         (crc ? rig.badCrc : rig.exceptions) << 11;
-        int eventRuns = 0;
-        rig.ui.events = [&] { ++eventRuns; };
         rig.engine.ReadFromNode(rig.group);
-        QCOMPARE(rig.addresses().count(11), kWalkRetryLimit);
-        QCOMPARE(rig.addresses().count(12), 0);
-        QVERIFY(!rig.engine.state.Walking); // given up: the walk is over
-        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
-        QCOMPARE(rig.ui.log.size(), 3); // the value of R0, then why and where it ended
-        QCOMPARE(rig.ui.log[1], QString::fromUtf8("Przerwano: 10 błędów z rzędu"));
-        QCOMPARE(rig.ui.log[2], QStringLiteral("rejestr 11 R1"));
-        QVERIFY(eventRuns >= kWalkRetryLimit - 1); // the operator is never locked out
+        QCOMPARE(rig.addresses().count(11), tries);
+        QCOMPARE(rig.addresses().last(), 12);
+        QCOMPARE(rig.ui.log[1], line);
         QCOMPARE(rig.regs[1]->record.Value, QString());
+        QVERIFY(!rig.engine.state.Walking);
+    }
+
+    // Ten registers in a row that cannot be read end the walk, with a line that counts those
+    // not read; the operator can stop it meanwhile.
+    void tenFailedRegistersInARowEndTheWalk() {
+        RegisterTree tree;
+        ScriptedLink link;
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        TreeNode* group = Add(nullptr, tree, "G", "", "", "", "");
+        for (int i = 0; i < 15; ++i)
+            Add(group, tree, QString("R%1").arg(i), QString::number(i));
+        link.script = [](const QByteArray& request) {
+            return AddressOf(request) == 0 ? Answer(request, {5}) : QByteArray();
+        };
+        int eventRuns = 0;
+        ui.events = [&] { ++eventRuns; };
+        engine.ReadFromNode(group);
+        QCOMPARE(link.requests.size(), 1 + 2 * kWalkRetryLimit);
+        QCOMPARE(ui.log.size(), 1 + kWalkRetryLimit + 2);
+        QCOMPARE(ui.log[ui.log.size() - 2], QString::fromUtf8("Przerwano: 10 błędów z rzędu"));
+        QCOMPARE(ui.log.last(), QStringLiteral("Nieodczytanych: 14 z 15"));
+        QVERIFY(!engine.state.Walking);
+        QVERIFY(eventRuns >= 2 * kWalkRetryLimit - 1); // the operator is never locked out
+    }
+
+    // A group's sub-groups are read in tree order; options and byte groups are not registers.
+    void walkReadsSubGroupsInTreeOrder() {
+        Rig rig;
+        TreeNode* sub = Add(rig.group, rig.tree, "Sub", "", "", "", "");
+        Add(sub, rig.tree, "S0", "30");
+        TreeNode* hex = Add(sub, rig.tree, "H", "31", "HEX");
+        Add(hex, rig.tree, "option", "", "BIT", "", "", "1");
+        TreeNode* bytes = Add(hex, rig.tree, "byte group", "", "", "", "");
+        Add(bytes, rig.tree, "b", "", "BIT", "", "", "2");
+        Add(rig.group, rig.tree, "Empty", "", "", "", "");
+        Add(rig.group, rig.tree, "R3", "13");
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12, 30, 31, 13}));
+        QVERIFY(rig.ui.messages.isEmpty());
+        QVERIFY(!rig.engine.state.Walking);
+    }
+
+    // A register whose text does not convert ends the walk at once, and clears it.
+    void anErrorEndsTheWalk() {
+        Rig rig;
+        rig.regs[1]->record.Address = "zły";
+        QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.ReadFromNode(rig.group));
+        QCOMPARE(rig.addresses(), QList<int>{10});
+        QVERIFY(!rig.engine.state.Walking);
+        QCOMPARE(rig.ui.log.mid(1),
+                 (QStringList{QString::fromUtf8("Przerwano: błąd"), "Nieodczytanych: 2 z 3"}));
+        QVERIFY(!rig.engine.Busy());
     }
 
     void malformedReplyIsReadAgain() {
@@ -144,23 +201,6 @@ private slots:
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 11, 12}));
         QCOMPARE(rig.ui.log.size(), 3);
-    }
-
-    // A walk that stopped on a silent register and is resumed counts its failures from 0.
-    void resumedWalkCountsItsFailuresAfresh() {
-        Rig rig;
-        int asked = 0;
-        rig.link.script = [&](const QByteArray& request) -> QByteArray {
-            if (AddressOf(request) != 11) return Answer(request, {1});
-            if (++asked == 6) return {}; // five exceptions, then silence ends the job
-            return WithCrc(request.left(1) + char(request[1] | 0x80) + char(4));
-        };
-        rig.engine.ReadFromNode(rig.group);
-        QCOMPARE(asked, 6);
-        QVERIFY(rig.engine.state.Walking);
-        rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
-        QCOMPARE(asked, 6 + kWalkRetryLimit);
-        QVERIFY(!rig.engine.state.Walking);
     }
 
     // Each request that went out ends in exactly one outcome, and every failure warns the
@@ -291,8 +331,8 @@ private slots:
         QCOMPARE(rig.ui.tx, QStringLiteral("-"));
     }
 
-    // A write, single or multiple, writes its one register: it never moves a walk on, not
-    // even one that stopped early, and a later read reply resumes the walk where it stopped.
+    // A write, single or multiple, writes its one register: an edit accepted while a walk
+    // lets events run never moves the walk on, nor writes the registers after it.
     void writeNeverMovesAWalk_data() {
         QTest::addColumn<QString>("count");
         QTest::newRow("function 6") << "1";
@@ -304,16 +344,17 @@ private slots:
         for (TreeNode* r : rig.regs)
             r->record.Value = "1";
         rig.regs[2]->record.Count = count;
-        rig.engine.state.Walking = true; // a walk that stopped early at R0
-        rig.engine.state.CurrentNode = rig.regs[0];
-        rig.engine.WriteRegister(rig.regs[2]);
-        QCOMPARE(rig.addresses(), QList<int>{12});
-        QVERIFY(rig.engine.state.Walking);
-        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[0]);
-        rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
-        QCOMPARE(rig.addresses(), (QList<int>{12, 10, 11, 12}));
-        for (const QByteArray& request : rig.link.requests.mid(1))
-            QCOMPARE(int(request[1]), 3);
+        bool written = false;
+        rig.ui.events = [&] {
+            if (written) return;
+            written = true;
+            rig.engine.WriteRegister(rig.regs[2]);
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QCOMPARE(rig.addresses(), (QList<int>{10, 12, 11, 12}));
+        QCOMPARE(int(rig.link.requests[1][1]), count == "1" ? 6 : 16);
+        for (int i : {0, 2, 3})
+            QCOMPARE(int(rig.link.requests[i][1]), 3);
         QVERIFY(!rig.engine.state.Walking);
     }
 
@@ -357,32 +398,28 @@ private slots:
             return WithCrc(request.left(2) + char(data.size()) + data);
         };
         rig.ui.monitor = monitor;
-        rig.engine.ReadFromNode(reg);
+        if (monitor)
+            rig.engine.MonitorRead(reg);
+        else
+            rig.engine.ReadFromNode(reg);
         QCOMPARE(rig.ui.log.size(), 1);
         QVERIFY2(rig.ui.log[0].endsWith(line), qPrintable(rig.ui.log[0]));
         QVERIFY(!reg->record.Value.contains('\n'));
     }
 
+    // While monitoring, only the monitor's own reads give time-stamped lines: a write or
+    // another read logs its transaction line.
     void monitorLine() {
         Rig rig;
         rig.ui.monitor = true;
-        rig.engine.ReadFromNode(rig.single);
+        rig.engine.MonitorRead(rig.single);
         QCOMPARE(rig.ui.log.size(), 1);
         QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\t2000$").match(rig.ui.log[0]).hasMatch(),
                  qPrintable(rig.ui.log[0]));
-    }
-
-    void conversionErrorEndsTheJob() {
-        Rig rig;
-        rig.regs[1]->record.Address = "1O";
-        QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.ReadFromNode(rig.group));
-        QCOMPARE(rig.addresses(), QList<int>{10});
-        QVERIFY(rig.engine.state.Walking);
-        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
-        QVERIFY(!rig.engine.Busy());
-        rig.regs[1]->record.Address = "11";
-        rig.engine.ReadFromNode(rig.engine.state.CurrentNode);
-        QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
+        rig.regs[0]->record.Value = "4321";
+        rig.engine.WriteRegister(rig.regs[0]);
+        rig.engine.ReadFromNode(rig.regs[1]);
+        QCOMPARE(rig.ui.log.mid(1), (QStringList{"10   R0:        4321", "11   R1         1100"}));
     }
 
     // A write accepted while a walk lets events run nests; the walk then goes on by its own
@@ -447,9 +484,9 @@ private slots:
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
         QVERIFY(!rig.engine.state.Walking); // the walk is over, not paused
-        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[1]);
-        QCOMPARE(rig.ui.log.size(), 3);
-        QCOMPARE(rig.ui.log.last(), QStringLiteral("Przerwano"));
+        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QCOMPARE(rig.ui.log.size(), 4);
+        QCOMPARE(rig.ui.log.mid(2), (QStringList{"Przerwano", "Nieodczytanych: 1 z 3"}));
         rig.ui.events = nullptr;
         rig.engine.ReadFromNode(rig.regs[2]); // a new job is not stopped, and walks no more
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
