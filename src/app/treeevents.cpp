@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QShortcut>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -47,7 +48,10 @@ void TForm1::WireTree() {
             [this](const QModelIndex& index) { Guarded([&] { VTColumnDblClick(index); }); });
     connect(VT, &QTreeView::expanded, this, [this](const QModelIndex& index) {
         Guarded([&] { VTExpanding(index); });
-        ScrollChildrenIntoView(index);
+        // Once the view has laid out the new rows.
+        QTimer::singleShot(0, this, [this, node = QPersistentModelIndex(index)] {
+            if (node.isValid()) ScrollChildrenIntoView(node);
+        });
     });
     tree_.setNodeChangedHandler([this](const TreeNode* node) { model_->refreshNode(node); });
     auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);

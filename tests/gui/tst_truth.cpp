@@ -1,0 +1,433 @@
+#include "app/logview.h"
+#include "app/mainwindow.h"
+#include "app/treemodel.h"
+#include "app/trendwindow.h"
+#include "integration/simulator.h"
+#include <QtWidgets>
+#include <modbus/modbus.h>
+
+// The window as a technician drives it, on a realistic device file (nested groups, hundreds
+// of registers, every type and option kind): what is on screen is what the device said, or
+// visibly not, and nothing is written that the operator did not ask for.
+class TestTruth : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString bin = qEnvironmentVariable("VARDEL_BIN");
+    QStringList boxes, questions;
+    bool answerYes = true;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<TForm1> w;
+
+    TreeNode* Node(const char* name) { return w->tree().FindNodeByName(QString::fromUtf8(name)); }
+    QModelIndex Index(TreeNode* node, int column = 0) { return w->model()->indexOf(node, column); }
+    QRect Cell(TreeNode* node, int column) {
+        for (TreeNode* p = node->parent(); p; p = p->parent())
+            w->VT->expand(Index(p));
+        w->VT->scrollTo(Index(node, column));
+        return w->VT->visualRect(Index(node, column));
+    }
+    void Click(TreeNode* node, int column = 0) {
+        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
+    }
+    // The right button, then the context menu the system sends for it.
+    void RightClick(TreeNode* node) {
+        const QPoint at = Cell(node, 0).center();
+        QTest::mouseClick(w->VT->viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, at, w->VT->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(w->VT->viewport(), &menu);
+    }
+    void DoubleClick(TreeNode* node, int column) {
+        Click(node, column);
+        QTest::mouseDClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
+    }
+    void ClickMark(TreeNode* node) {
+        QStyleOptionViewItem option;
+        option.initFrom(w->VT);
+        option.rect = Cell(node, 0);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect mark =
+            w->VT->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, w->VT);
+        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, mark.center());
+        Settle();
+    }
+    QString Shown(TreeNode* node) {
+        return w->model()->data(Index(node, 2), Qt::DisplayRole).toString();
+    }
+    QVariant Colour(TreeNode* node) { return w->model()->data(Index(node, 2), Qt::ForegroundRole); }
+    void Settle() {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+    void Start(const QStringList& faults = {}) {
+        sim = std::make_unique<Simulator>(faults, "TR300F.dat", true);
+        QVERIFY(sim->started());
+        w->ComCBox->setEditText(sim->port());
+        w->ComCBoxSelect();
+        QVERIFY(w->link().isOpen());
+    }
+    // The words the device holds, as a reference master reads them.
+    QList<quint16> Holding(int address, int count = 1) {
+        w->Disconnect();
+        modbus_t* ctx = modbus_new_rtu(qPrintable(sim->port()), 19200, 'E', 8, 1);
+        modbus_set_slave(ctx, 247);
+        QList<quint16> words(count, 0xDEAD);
+        if (modbus_connect(ctx) == 0) modbus_read_registers(ctx, address, count, words.data());
+        modbus_close(ctx);
+        modbus_free(ctx);
+        w->ComCBoxSelect();
+        return words;
+    }
+    QStringList Writes() {
+        QStringList writes;
+        for (const QString& r : sim->Requests())
+            if (r.startsWith("F706") || r.startsWith("F710")) writes << r;
+        return writes;
+    }
+    QLineEdit* OpenEditor(TreeNode* node) {
+        DoubleClick(node, 2);
+        return qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    }
+
+private slots:
+    void init() {
+        QFile::copy(bin + "/TR300F.dat", dir.path() + "/TR300F.dat");
+        boxes.clear();
+        questions.clear();
+        answerYes = true;
+        w = std::make_unique<TForm1>(dir.path() + "/vardel");
+        w->messageSink = [this](const QString& t, bool) { boxes << t; };
+        w->askQuestion = [this](const QString& t) {
+            questions << t;
+            return answerYes;
+        };
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->cbxDeviceSelect("TR300F.dat");
+        QVERIFY(boxes.isEmpty());
+    }
+    void cleanup() {
+        w->close();
+        w.reset();
+        sim.reset();
+        QDir(dir.path()).removeRecursively();
+        QDir().mkpath(dir.path());
+    }
+
+    // A value from the file is grey with a tool tip until the device has said it; a read
+    // turns it normal, and a failed read shows the cell empty at once.
+    void fileValuesAreNotReadings() {
+        TreeNode* temp = Node("Temperatura");
+        QCOMPARE(Shown(temp), QStringLiteral("23,50"));
+        QCOMPARE(Colour(temp), QVariant(QColor(0x80, 0x80, 0x80)));
+        QCOMPARE(w->model()->data(Index(temp, 2), Qt::ToolTipRole).toString(),
+                 QString::fromUtf8("wartość z pliku urządzenia, nieodczytana"));
+        Start();
+        DoubleClick(temp, 0);
+        QCOMPARE(Shown(temp), QStringLiteral("23,50"));
+        QVERIFY(!Colour(temp).isValid());
+        QVERIFY(w->model()->data(Index(temp, 2), Qt::ToolTipRole).isNull());
+    }
+    void failedReadShowsEmptyAtOnce_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::newRow("no reply") << QStringList{"--drop", "1"};
+        QTest::newRow("bad CRC") << QStringList{"--bad-crc", "1"};
+        QTest::newRow("exception") << QStringList{"--exception", "100:2"};
+    }
+    void failedReadShowsEmptyAtOnce() {
+        QFETCH(QStringList, faults);
+        Start(faults);
+        TreeNode* temp = Node("Temperatura");
+        QSignalSpy changed(w->model(), &QAbstractItemModel::dataChanged);
+        DoubleClick(temp, 0);
+        QCOMPARE(Shown(temp), QString());
+        bool repainted = false; // the cell is drawn again, not left with the old value
+        for (const QList<QVariant>& args : changed)
+            repainted |= args[0].toModelIndex().internalPointer() == temp;
+        QVERIFY(repainted);
+    }
+
+    // Two registers of an integer type are one 32-bit value, as a write sends it.
+    void twoRegisterIntegersReadAsWritten() {
+        Start();
+        DoubleClick(Node("Numer seryjny"), 0);
+        QCOMPARE(Shown(Node("Numer seryjny")), QStringLiteral("123456"));
+        QLineEdit* editor = OpenEditor(Node("Korekta"));
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, "-123456");
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        DoubleClick(Node("Korekta"), 0);
+        QCOMPARE(Shown(Node("Korekta")), QStringLiteral("-123456"));
+        QCOMPARE(Holding(204, 2), (QList<quint16>{0x1DC0, 0xFFFE}));
+    }
+
+    // A number outside its register is refused before anything is sent; the cell goes back.
+    void outOfRangeEditIsRefused_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("70000 into one register") << "70000"
+                                                 << "od -32768 do 65535";
+        QTest::newRow("a point") << "12.5"
+                                 << "'12.5' is not a valid integer value.";
+    }
+    void outOfRangeEditIsRefused() {
+        QFETCH(QString, typed);
+        QFETCH(QString, box);
+        Start();
+        TreeNode* period = Node("Okres uśredniania");
+        DoubleClick(period, 0);
+        QLineEdit* editor = OpenEditor(period);
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, typed);
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].contains(box), qPrintable(boxes[0]));
+        QCOMPARE(Shown(period), QStringLiteral("10"));
+        QCOMPARE(Colour(period), QVariant(QColor(0, 0, 0))); // the device's value, not red
+        QCOMPARE(Writes(), QStringList());
+    }
+
+    // Clicking away from an editor that shows an unchanged value writes nothing; Return does.
+    void clickingAwayWritesNothing() {
+        Start();
+        TreeNode* n100 = Node("N100");
+        QLineEdit* editor = OpenEditor(n100);
+        QVERIFY(editor);
+        QTest::mouseClick(w->Memo1->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        Settle();
+        QVERIFY(!editor->isVisible() || QApplication::focusWidget() != editor);
+        QCOMPARE(w->LogText(), QString());
+        editor = OpenEditor(n100);
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_Return);
+        Settle();
+        QCOMPARE(Writes(), QStringList{"F706012C03E85DD7"});
+    }
+
+    // A check box sets or clears its own bits in the value read, writing each time, and the
+    // marks follow the device; a radio button writes its value in the register's form.
+    void checkBoxesFollowTheDevice() {
+        Start({"--set", "202=5"});
+        TreeNode* alarmy = Node("Alarmy");
+        DoubleClick(alarmy, 0);
+        QCOMPARE(Shown(alarmy), QStringLiteral("$05"));
+        TreeNode* upper = alarmy->children()[0];
+        TreeNode* lower = alarmy->children()[1];
+        TreeNode* sensor = alarmy->children()[2];
+        QCOMPARE(int(upper->checkState), int(csCheckedNormal));
+        QCOMPARE(int(lower->checkState), int(csUncheckedNormal));
+        QCOMPARE(int(sensor->checkState), int(csCheckedNormal));
+        ClickMark(lower);
+        QCOMPARE(Holding(202), QList<quint16>{7});
+        ClickMark(upper);
+        QCOMPARE(Holding(202), QList<quint16>{6});
+        QCOMPARE(Shown(alarmy), QStringLiteral("$06"));
+        QCOMPARE(int(upper->checkState), int(csUncheckedNormal));
+        QCOMPARE(int(sensor->checkState), int(csCheckedNormal));
+        ClickMark(Node("Na żądanie"));
+        QCOMPARE(Shown(Node("Tryb")), QStringLiteral("$02"));
+        QCOMPARE(Holding(200), QList<quint16>{2});
+        QVERIFY(boxes.isEmpty());
+    }
+
+    // Byte groups are marked from the register's bytes; a click changes the shown value,
+    // visibly not written, and sends nothing. Options of a read-only register never change.
+    void byteGroupsAndReadOnlyOptions() {
+        Start();
+        TreeNode* opcje = Node("Opcje");
+        DoubleClick(opcje, 0);
+        QCOMPARE(int(Node("słaby")->checkState), int(csCheckedNormal));
+        QCOMPARE(int(Node("°C")->checkState), int(csCheckedNormal));
+        QCOMPARE(int(Node("silny")->checkState), int(csUncheckedNormal));
+        ClickMark(Node("silny"));
+        QCOMPARE(Shown(opcje), QStringLiteral("$0102"));
+        QCOMPARE(w->model()->data(Index(opcje, 2), Qt::ToolTipRole).toString(),
+                 QString::fromUtf8("wartość zmieniona, niezapisana w urządzeniu"));
+        TreeNode* status = Node("Status");
+        DoubleClick(status, 0);
+        TreeNode* ready = Node("Gotowy");
+        const int before = ready->checkState;
+        ClickMark(ready);
+        ClickMark(Node("Przeciążenie"));
+        QCOMPARE(int(ready->checkState), before);
+        QCOMPARE(Shown(status), QStringLiteral("$03"));
+        QCOMPARE(Writes(), QStringList());
+    }
+
+    // A double click on a group reads its sub-groups' registers in tree order, with no box;
+    // a dropped reply is tried again and the walk goes on to the end, in one double click.
+    void groupWithSubGroups_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::newRow("good line") << QStringList{};
+        QTest::newRow("every 10th reply dropped") << QStringList{"--drop", "10"};
+    }
+    void groupWithSubGroups() {
+        QFETCH(QStringList, faults);
+        Start(faults);
+        DoubleClick(Node("Pomiary"), 0);
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(!w->engine().Walking());
+        const QStringList lines = w->LogText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3 + 300);
+        QVERIFY(lines[3].startsWith(QString::fromUtf8("1000 K1 pomiar")));
+        QVERIFY(!w->LogText().contains("--"));
+        DoubleClick(Node("Wersja"), 0); // the next double click reads what it names
+        QVERIFY(w->LogText().endsWith("4    Wersja     3\n"));
+    }
+
+    // Monitoring follows a click onto a register only; a write while monitoring logs its
+    // own line, and a new register gets a header of its own.
+    void monitoringAndClicks() {
+        Start();
+        Click(Node("Wersja"));
+        w->ePeriod->setText("100");
+        QTest::mouseClick(w->cbMonitor, Qt::LeftButton);
+        QTest::qWait(250);
+        Click(Node("Pomiary")); // a group: monitoring stays on Wersja
+        QCOMPARE(w->lbReg->text(), QStringLiteral("Wersja:"));
+        QTest::qWait(300);
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(w->cbMonitor->isChecked());
+        QLineEdit* editor = OpenEditor(Node("N100"));
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, "4321");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::qWait(300);
+        QTest::mouseClick(w->cbMonitor, Qt::LeftButton);
+        const QString log = w->LogText();
+        QVERIFY2(log.contains("300  N100:      4321\n"), qPrintable(log));
+        // The edit made N100 current: its values follow under a header of its own.
+        const qsizetype write = log.indexOf("300  N100:      4321\n");
+        const qsizetype header = log.indexOf("\t300(N100)\n");
+        QVERIFY2(write >= 0 && header > write, qPrintable(log));
+        QVERIFY(!log.left(header).contains("\t4321"));
+        QVERIFY(boxes.isEmpty());
+    }
+
+    // A right click makes the row current as a click does; F5 reads it.
+    void rightClickAndF5() {
+        Start();
+        TreeNode* temp = Node("Temperatura");
+        RightClick(temp);
+        QTest::keyClick(w->TreeMenu, Qt::Key_Escape);
+        QCOMPARE(w->engine().state.CurrentNode, temp);
+        QCOMPARE(w->lbReg->text(), QStringLiteral("Temperatura:"));
+        QTest::keyClick(w->VT, Qt::Key_F5);
+        Settle();
+        QCOMPARE(w->LogText(), QStringLiteral("100  Temperatura23,50\n"));
+    }
+
+    // A device file that cannot be opened leaves the tree, its expansion and the label.
+    void failedOpenKeepsTheTree() {
+        Click(Node("Temperatura"));
+        const bool expanded = w->VT->isExpanded(Index(Node("Pomiary")));
+        w->cbxDeviceSelect("brak.dat");
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(Node("Temperatura"));
+        QCOMPARE(w->VT->isExpanded(Index(Node("Pomiary"))), expanded);
+        QCOMPARE(w->lbReg->text(), QStringLiteral("Temperatura:"));
+        QCOMPARE(w->cbxDevice->currentText(), QStringLiteral("TR300F.dat"));
+    }
+
+    // Typing a name and pressing Return in "Typ:" loads nothing; choosing from the list does.
+    void typedNameWithReturnDoesNotLoad() {
+        QFile::copy(bin + "/TR100.dat", dir.path() + "/TR100.dat");
+        w->cbxDevice->setFocus();
+        w->cbxDevice->lineEdit()->selectAll();
+        QTest::keyClicks(w->cbxDevice, "TR100.dat");
+        QTest::keyClick(w->cbxDevice, Qt::Key_Return);
+        Settle();
+        QVERIFY(Node("Kanały"));
+        QVERIFY(!Node("Identyfikacja")->children().empty());
+    }
+
+    // Expanding a node near the bottom brings its children into view.
+    void expandingScrollsChildrenIntoView() {
+        TreeNode* kanaly = Node("Kanały");
+        Cell(kanaly, 0);
+        w->VT->scrollToBottom();
+        TreeNode* last = kanaly->children()[9];
+        w->VT->scrollTo(Index(last), QAbstractItemView::PositionAtBottom);
+        w->VT->expand(Index(last));
+        Settle();
+        QTest::qWait(50);
+        const QRect child = w->VT->visualRect(Index(last->children()[29]));
+        QVERIFY(w->VT->viewport()->rect().contains(child.topLeft())); // rows scroll by whole items
+        QVERIFY(w->VT->viewport()->rect().contains(w->VT->visualRect(Index(last)).topLeft()));
+    }
+
+    // A new baud rate or parity reaches the open port at once, with a short line.
+    void lineSettingsApplyAtOnce() {
+        Start();
+        w->cbxParity->setFocus();
+        w->cbxParity->setCurrentIndex(0);
+        emit w->cbxParity->activated(0);
+        QCOMPARE(w->link().com.LineSettings, QStringLiteral("19200,n,8,2"));
+        QCOMPARE(w->LogText(), QString::fromUtf8("Łącze: 19200,n,8,2\n"));
+        DoubleClick(Node("Wersja"), 0); // the pseudo-terminal carries on
+        QVERIFY(w->LogText().endsWith("4    Wersja     3\n"));
+    }
+
+    // What the project adds speaks Polish, with decimal commas.
+    void polishTexts() {
+        Start({"--exception", "100:2"});
+        DoubleClick(Node("Temperatura"), 0);
+        QCOMPARE(w->lbRX->toolTip(), QString::fromUtf8("wyjątek 2 (niedozwolony adres danych)"));
+        DoubleClick(Node("Wersja"), 0);
+        const QString stats = w->GroupBox3->toolTip();
+        QVERIFY2(stats.startsWith(QString::fromUtf8("żądania 2, poprawne 1, wyjątki 1")),
+                 qPrintable(stats));
+        QVERIFY(!stats.contains(QRegularExpression("\\d\\.\\d")));
+        QVERIFY(stats.contains(QRegularExpression("\\d,\\d")));
+    }
+
+    // "Zapisz" with no finished run of its range asks first; every store is its own record
+    // and no record written before changes.
+    void storeWithoutARunAsksFirst() {
+        Start();
+        w->cbxKalibracja->setCurrentText("100R");
+        w->eMed->setText("1234");
+        answerYes = false;
+        QTest::mouseClick(w->btZapisz, Qt::LeftButton);
+        QCOMPARE(questions.size(), 1);
+        QCOMPARE(w->LogText(), QString());
+        answerYes = true;
+        QTest::mouseClick(w->btZapisz, Qt::LeftButton);
+        QTest::mouseClick(w->btZapisz, Qt::LeftButton);
+        QCOMPARE(questions.size(), 3);
+        const QStringList records =
+            QDir(dir.path() + "/kalibracje").entryList({"*.csv"}, QDir::Files, QDir::Name);
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(Writes().size(), 2);
+    }
+
+    // The trend window's saves never end the program: an unwritable path gives a box.
+    void trendSaveToAnUnwritablePath() {
+        Start();
+        TreeNode* temp = Node("Temperatura");
+        RightClick(temp);
+        w->findChild<QAction*>("Wykres")->trigger();
+        w->TreeMenu->hide();
+        auto* trend = w->findChild<TrendWindow*>("Wykres");
+        QVERIFY(trend);
+        QStringList trendBoxes, suggested;
+        trend->messageSink = [&](const QString& t) { trendBoxes << t; };
+        trend->askSavePath = [&](const QString&, const QString&, const QString& name) {
+            suggested << name;
+            return QStringLiteral("/nonexistent/folder/plik");
+        };
+        QTest::mouseClick(trend->btCsv, Qt::LeftButton);
+        QTest::mouseClick(trend->btImage, Qt::LeftButton);
+        QCOMPARE(trendBoxes.size(), 2);
+        QVERIFY(trendBoxes[0].contains("/nonexistent/folder/plik.csv"));
+        QVERIFY(suggested[0].startsWith("wykres_Temperatura_") && suggested[0].endsWith(".csv"));
+        QVERIFY(suggested[1].endsWith(".png"));
+    }
+};
+
+QTEST_MAIN(TestTruth)
+#include "tst_truth.moc"
