@@ -62,6 +62,11 @@ int ExpectedReplyLength(const std::uint8_t* request, int count) {
     return FrameLength(FrameKind::Reply, request, count);
 }
 
+int LineTimeMs(int bytes, int baud) {
+    if (baud <= 0 || bytes <= 0) return 0;
+    return static_cast<int>((bytes * 11LL * 1000 + baud - 1) / baud);
+}
+
 bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count) {
     const std::uint8_t* asked = request.Frame;
     const std::uint8_t function = asked[fpFunction];

@@ -68,6 +68,10 @@ int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count);
 // twice the quantity for reads, 8 for writes and diagnostics; 0 when not known.
 int ExpectedReplyLength(const std::uint8_t* request, int count);
 
+// How long that many bytes take on a line at the baud rate, rounded up: eleven bit times a
+// character (start, 8 data bits, parity or a second stop bit, stop). 0 for no baud rate.
+int LineTimeMs(int bytes, int baud);
+
 // CRC-16/MODBUS: init FFFF, reflected polynomial A001, no final XOR; "123456789" gives 4B37.
 std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count);
 // Appends the CRC of the frame's Length bytes, low byte first; never writes past the frame.

@@ -193,9 +193,7 @@ bool SerialLink::ApplyLineSettings(const QString& lineSettings) {
 }
 
 int SerialLink::ReplyTimeMs() const {
-    // Eleven bit times a character: start, 8 data bits, parity or a second stop bit, stop.
-    if (pty_ || baud_ <= 0 || expectedReplyBytes_ <= 0) return 0;
-    return static_cast<int>((expectedReplyBytes_ * 11LL * 1000 + baud_ - 1) / baud_);
+    return pty_ ? 0 : LineTimeMs(expectedReplyBytes_, baud_);
 }
 
 void SerialLink::ClosePort() {

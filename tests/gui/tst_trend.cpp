@@ -112,28 +112,37 @@ private slots:
         QCOMPARE(s.failed, failed);
     }
 
-    // The light looks at the values of the last T seconds before the newest.
+    // The light looks at the values of the last T seconds before now: it cannot judge values
+    // that began less than T ago, nor a span in which no value came.
     void stability_data() {
         QTest::addColumn<QList<double>>("values");
         QTest::addColumn<double>("band");
+        QTest::addColumn<int>("after"); // ms from the newest value to now
         QTest::addColumn<int>("state");
         QTest::newRow("all within the band")
-            << QList<double>{100, 100.05, 99.95, 100.02} << 0.1 << int(Stability::Stable);
+            << QList<double>{100, 100.05, 99.95, 100.02} << 0.1 << 0 << int(Stability::Stable);
         QTest::newRow("one outside")
-            << QList<double>{100, 100.05, 99.8, 100.02} << 0.1 << int(Stability::Unstable);
+            << QList<double>{100, 100.05, 99.8, 100.02} << 0.1 << 0 << int(Stability::Unstable);
         QTest::newRow("two values only")
-            << QList<double>{100, 100} << 0.1 << int(Stability::Unknown);
+            << QList<double>{100, 100} << 0.1 << 0 << int(Stability::Unknown);
         QTest::newRow("an old jump no longer counts")
-            << QList<double>{50, 100, 100, 100} << 0.1 << int(Stability::Stable);
+            << QList<double>{50, 100, 100, 100} << 0.1 << 0 << int(Stability::Stable);
+        QTest::newRow("three values in 2 s, less than T")
+            << QList<double>{100, 100, 100} << 0.1 << 0 << int(Stability::Unknown);
+        QTest::newRow("values stopped coming")
+            << QList<double>{100, 100, 100, 100, 100} << 0.1 << 3000 << int(Stability::Unknown);
+        QTest::newRow("a value late, the window still full")
+            << QList<double>{100, 100, 100, 100, 100} << 0.1 << 400 << int(Stability::Stable);
     }
     void stability() {
         QFETCH(QList<double>, values);
         QFETCH(double, band);
+        QFETCH(int, after);
         QFETCH(int, state);
         // One value a second; T = 2.5 s sees the newest three.
         const TrendSeries series = SeriesOf(values, 1000);
-        const qint64 newest = series.times().back();
-        QCOMPARE(int(series.StabilityOver(2.5, band, newest)), state);
+        const qint64 now = series.times().back() + after;
+        QCOMPARE(int(series.StabilityOver(2.5, band, now)), state);
     }
 
     void csvForAPolishSpreadsheet() {

@@ -3,6 +3,7 @@
 #include "app/treemodel.h"
 #include "app/trendwindow.h"
 #include "integration/simulator.h"
+#include <QProcess>
 #include <QtWidgets>
 #include <modbus/modbus.h>
 
@@ -403,6 +404,47 @@ private slots:
             QDir(dir.path() + "/kalibracje").entryList({"*.csv"}, QDir::Files, QDir::Name);
         QCOMPARE(records.size(), 2);
         QCOMPARE(Writes().size(), 2);
+    }
+
+    // A text cut short in its column or label shows whole in a tool tip.
+    void cutTextsShowWhole() {
+        TreeNode* longName = Node("K10 pomiar 30");
+        const QRect cell = Cell(longName, 0);
+        QHelpEvent help(QEvent::ToolTip, cell.center(),
+                        w->VT->viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(w->VT->viewport(), &help);
+        QTRY_COMPARE(QToolTip::text(), QString::fromUtf8("K10 pomiar 30"));
+        Click(Node("Okres uśredniania"));
+        QCOMPARE(w->lbReg->toolTip(), QString::fromUtf8("Okres uśredniania:"));
+        Click(Node("R0"));
+        QCOMPARE(w->lbReg->toolTip(), QString());
+    }
+
+    // --help and --version answer without a display; an unknown argument still opens the
+    // window, which says so in one box.
+    void commandLine() {
+        QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+        bare.remove("DISPLAY");
+        bare.remove("WAYLAND_DISPLAY");
+        bare.remove("QT_QPA_PLATFORM");
+        for (const char* option : {"--help", "--version"}) {
+            QProcess p;
+            p.setProcessEnvironment(bare);
+            p.start(bin + "/vardel", {option});
+            QVERIFY(p.waitForFinished(5000));
+            QCOMPARE(p.exitCode(), 0);
+            QVERIFY(p.readAllStandardOutput().startsWith(
+                option == QLatin1String("--help") ? "usage: vardel" : "vardel "));
+        }
+        const QString copy = dir.path() + "/vardel";
+        QVERIFY(QFile::copy(bin + "/vardel", copy));
+        QFile(copy).setPermissions(QFile(bin + "/vardel").permissions());
+        QProcess p;
+        p.start(copy, {"--nieznana"});
+        QVERIFY(!p.waitForFinished(1500)); // the window runs, its box waits for the operator
+        p.kill();
+        p.waitForFinished(3000);
+        QVERIFY(p.readAllStandardError().contains("usage: vardel"));
     }
 
     // The trend window's saves never end the program: an unwritable path gives a box.

@@ -56,6 +56,40 @@ class TestModbus : public QObject {
     Q_OBJECT
     LibmodbusSender libmodbus_;
 private slots:
+    // The read window grows by the reply's own time on the wire: 31 bytes (13 registers) take
+    // 35,5 ms at 9600 baud, more than the 40 ms window leaves after a slow start.
+    void lineTime_data() {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("13 registers at 9600") << 31 << 9600 << 36;
+        QTest::newRow("13 registers at 19200") << 31 << 19200 << 18;
+        QTest::newRow("a write's echo at 9600") << 8 << 9600 << 10;
+        QTest::newRow("no baud rate: a pseudo-terminal") << 31 << 0 << 0;
+    }
+    void lineTime() {
+        QFETCH(int, bytes);
+        QFETCH(int, baud);
+        QFETCH(int, ms);
+        QCOMPARE(LineTimeMs(bytes, baud), ms);
+    }
+    void expectedReplyLength_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("length");
+        QTest::newRow("read of 13") << QByteArray::fromHex("F703000A000D") << 31;
+        QTest::newRow("read of 125 fills the area") << QByteArray::fromHex("F704000A007D") << 128;
+        QTest::newRow("write single") << QByteArray::fromHex("F706000A0001") << 8;
+        QTest::newRow("write multiple") << QByteArray::fromHex("F710000A0002040001000200") << 8;
+        QTest::newRow("too short") << QByteArray::fromHex("F703") << 0;
+    }
+    void expectedReplyLength() {
+        QFETCH(QByteArray, request);
+        QFETCH(int, length);
+        QCOMPARE(ExpectedReplyLength(reinterpret_cast<const std::uint8_t*>(request.constData()),
+                                     int(request.size())),
+                 length);
+    }
+
     void crc_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("crc");
