@@ -155,6 +155,7 @@ private:
     LogJournal journal_;
     // The operator's edits reach the journal within a second.
     QTimer journalRewrite_;
+    QTimer journalSync_; // the appended lines reach the disk within 250 ms
     // How the log file looked when this window started, to notice another window's save.
     QString logStampAtStart_;
     QTimer RepaintTimer;

@@ -78,6 +78,13 @@ bool LogJournal::Append(const QString& line) {
         return Fail(file_.errorString());
     const QString failure = WriteAllBytes(file_, StringToCp1250(line) + "\r\n");
     if (!failure.isEmpty()) return Fail(failure);
+    unsynced_ = true;
+    return true;
+}
+
+bool LogJournal::Sync() {
+    if (failed_ || !unsynced_ || !file_.isOpen()) return true;
+    unsynced_ = false;
 #ifndef Q_OS_WIN
     // On the disk, not only in the page cache: a power cut too.
     if (::fdatasync(file_.handle()) != 0) return Fail(QString::fromLocal8Bit(strerror(errno)));

@@ -27,8 +27,12 @@ public:
     // failure() saying why, when no journal can be made there: the window goes on without.
     bool Open(const QString& logPath);
     // False exactly once: when the journal first fails (failure() says why); from then on
-    // the window runs without it.
+    // the window runs without it. The line is in the system's hands at once, so a crash of
+    // the program loses nothing; Sync puts it on the disk.
     bool Append(const QString& line);
+    // The lines appended so far on the disk, against a power cut; the owner calls it soon
+    // after appending (the window within a quarter of a second), not once per line.
+    bool Sync();
     // Replaces the journal's content with the whole log, after the operator edited it.
     bool Rewrite(const QString& logText);
     void Remove();
@@ -42,4 +46,5 @@ private:
     std::unique_ptr<QLockFile> lock_;
     QString failure_;
     bool failed_ = false;
+    bool unsynced_ = false;
 };
