@@ -59,8 +59,9 @@ void TForm1::WireTree() {
             [this] { Guarded([this] { ReadCurrentFromKeyboard(); }); });
 }
 
-// F5 reads the current register or group, as a double click on its name does.
+// F5 reads the row the keyboard is on, register or group, as a double click on its name does.
 void TForm1::ReadCurrentFromKeyboard() {
+    VTClick();
     TreeNode* current = engine_.state.CurrentNode;
     if (!current) return;
     VTColumnDblClick(model_->indexOf(current, RegisterTreeModel::ColName));
