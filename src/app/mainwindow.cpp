@@ -124,8 +124,8 @@ TForm1::TForm1(const QString& executablePath, QWidget* parent)
     askQuestion = [this](const QString& text) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("vardel"), text,
                         QMessageBox::Yes | QMessageBox::No, this);
-        box.setButtonText(QMessageBox::Yes, QStringLiteral("Tak"));
-        box.setButtonText(QMessageBox::No, QStringLiteral("Nie"));
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Tak"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("Nie"));
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     };

@@ -8,16 +8,19 @@ run=$(mktemp -d /tmp/vardel-check.XXXXXX)
 cp "$build/bin/vardel" "$build/bin/TR300F.dat" "$run/"
 "$build/bin/vardel-sim" --device "$run/TR300F.dat" --pty "$run/tty" -v 2>"$run/traffic" >/dev/null &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait 2>/dev/null; rm -rf "$run"' EXIT
+trap 'kill $sim 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$run"' EXIT
 for _ in $(seq 50); do [ -e "$run/tty" ] && break; sleep 0.1; done
 export run build
+unset QT_QPA_PLATFORM # a real window on the X server, whatever the test runner set
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   set -euo pipefail
   "$run/vardel" --port "$run/tty" --device TR300F.dat & pid=$!
+  trap "kill $pid 2>/dev/null || true" EXIT
   for _ in $(seq 50); do
     win=$(xdotool search --name "^vardel$" 2>/dev/null | head -n 1) && [ -n "$win" ] && break
     sleep 0.2
   done
+  [ -n "$win" ] || { echo "window check: no window appeared"; exit 1; }
   sleep 1
   eval "$(xdotool getwindowgeometry --shell "$win")"
   row() { echo $((Y + 27 + 14 * $1)); }        # the centre of a visible row of the tree
@@ -46,7 +49,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   import -window root "$build/window-check.png"
   key Return
   kill $pid; wait $pid 2>/dev/null || true'
-kill $sim; wait $sim 2>/dev/null || true
+kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true
 requests=$(grep -o '^<- \$[0-9A-F]*' "$run/traffic" | cut -c5- || true)
 fail() { echo "window check: $*"; echo "requests:"; echo "$requests"; exit 1; }
 echo "$requests" | grep -q '^F70400000004' || fail "F5 did not read the group Identyfikacja"
