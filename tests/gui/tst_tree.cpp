@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/treemodel.h"
 #include "app/trendwindow.h"
+#include "driver.h"
 #include "integration/simulator.h"
 #include "regmap/devicefile.h"
 #include <QAbstractItemModelTester>
@@ -24,31 +25,12 @@ class TestTree : public QObject {
     std::unique_ptr<TForm1> w;
 
     TreeNode* Node(const char* name) { return w->tree().FindNodeByName(QString::fromUtf8(name)); }
-    QModelIndex Index(TreeNode* node, int column = 0) { return w->model()->indexOf(node, column); }
-    QRect Cell(TreeNode* node, int column) {
-        for (TreeNode* p = node->parent(); p; p = p->parent())
-            w->VT->expand(Index(p));
-        w->VT->scrollTo(Index(node, column));
-        return w->VT->visualRect(Index(node, column));
-    }
-    void Click(TreeNode* node, int column = 0) {
-        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
-    }
+    QModelIndex Index(TreeNode* node, int column = 0) { return IndexOf(*w, node, column); }
+    QRect Cell(TreeNode* node, int column) { return CellOf(*w, node, column); }
+    void Click(TreeNode* node, int column = 0) { ClickCell(*w, node, column); }
     // A click on the node's check mark, where a person clicks it.
-    void ClickMark(TreeNode* node) {
-        const QRect cell = Cell(node, 0);
-        QStyleOptionViewItem option;
-        option.initFrom(w->VT);
-        option.rect = cell;
-        option.features |= QStyleOptionViewItem::HasCheckIndicator;
-        const QRect mark =
-            w->VT->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, w->VT);
-        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, mark.center());
-    }
-    void DoubleClick(TreeNode* node, int column) {
-        Click(node, column);
-        QTest::mouseDClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
-    }
+    void ClickMark(TreeNode* node) { ClickCheckMark(*w, node); }
+    void DoubleClick(TreeNode* node, int column) { DoubleClickCell(*w, node, column); }
     QVariant Colour(TreeNode* node, int column) {
         return w->model()->data(Index(node, column), Qt::ForegroundRole);
     }

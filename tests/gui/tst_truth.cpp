@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/treemodel.h"
 #include "app/trendwindow.h"
+#include "driver.h"
 #include "integration/simulator.h"
 #include <QProcess>
 #include <QtWidgets>
@@ -20,16 +21,9 @@ class TestTruth : public QObject {
     std::unique_ptr<TForm1> w;
 
     TreeNode* Node(const char* name) { return w->tree().FindNodeByName(QString::fromUtf8(name)); }
-    QModelIndex Index(TreeNode* node, int column = 0) { return w->model()->indexOf(node, column); }
-    QRect Cell(TreeNode* node, int column) {
-        for (TreeNode* p = node->parent(); p; p = p->parent())
-            w->VT->expand(Index(p));
-        w->VT->scrollTo(Index(node, column));
-        return w->VT->visualRect(Index(node, column));
-    }
-    void Click(TreeNode* node, int column = 0) {
-        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
-    }
+    QModelIndex Index(TreeNode* node, int column = 0) { return IndexOf(*w, node, column); }
+    QRect Cell(TreeNode* node, int column) { return CellOf(*w, node, column); }
+    void Click(TreeNode* node, int column = 0) { ClickCell(*w, node, column); }
     // The right button, then the context menu the system sends for it.
     void RightClick(TreeNode* node) {
         const QPoint at = Cell(node, 0).center();
@@ -37,18 +31,9 @@ class TestTruth : public QObject {
         QContextMenuEvent menu(QContextMenuEvent::Mouse, at, w->VT->viewport()->mapToGlobal(at));
         QApplication::sendEvent(w->VT->viewport(), &menu);
     }
-    void DoubleClick(TreeNode* node, int column) {
-        Click(node, column);
-        QTest::mouseDClick(w->VT->viewport(), Qt::LeftButton, {}, Cell(node, column).center());
-    }
+    void DoubleClick(TreeNode* node, int column) { DoubleClickCell(*w, node, column); }
     void ClickMark(TreeNode* node) {
-        QStyleOptionViewItem option;
-        option.initFrom(w->VT);
-        option.rect = Cell(node, 0);
-        option.features |= QStyleOptionViewItem::HasCheckIndicator;
-        const QRect mark =
-            w->VT->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, w->VT);
-        QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, mark.center());
+        ClickCheckMark(*w, node);
         Settle();
     }
     QString Shown(TreeNode* node) {
