@@ -279,6 +279,33 @@ private slots:
         QCOMPARE(rig.ui.log.last(), QString::fromUtf8("monitorowanie wyłączone"));
     }
 
+    // A tick whose read fails with an error would fail at every tick: monitoring ends at the
+    // first, and its error is the one box. A click onto a group leaves the register monitored.
+    void failingTickSwitchesMonitoringOff() {
+        Rig rig;
+        Monitor monitor(rig.engine, rig.ui);
+        int stopped = 0, errors = 0;
+        monitor.onStopped = [&] { ++stopped; };
+        QObject::connect(&monitor.Timer1, &QTimer::timeout, [&] {
+            try {
+                monitor.Tick();
+            } catch (const AppError&) {
+                ++errors;
+            }
+        });
+        rig.engine.MakeCurrent(rig.r0);
+        monitor.Click(true, "100", "R0:");
+        rig.engine.MakeCurrent(rig.tree.topLevel()[0]); // a click on the group "Pomiar"
+        QTest::qWait(250);
+        QCOMPARE(monitor.Monitored(), rig.r0);
+        QCOMPARE(errors, 0);
+        rig.r0->record.Address = "zły";
+        QTest::qWait(450);
+        QVERIFY(!monitor.Timer1.isActive());
+        QCOMPARE(stopped, 1);
+        QCOMPARE(errors, 1);
+    }
+
     void untickingWithABadPeriodKeepsTheTimer() {
         Rig rig;
         Monitor monitor(rig.engine, rig.ui);
