@@ -93,11 +93,28 @@ SampleStatistics StatisticsOf(const CalibrationRecord& r) {
     return s;
 }
 
+namespace {
+// A part of a file name made of safe characters only: letters, digits, '-', '_' and '.'
+// (never two dots in a row, so no ".."), anything else as '_', at most 40 characters.
+QString SafeNamePart(const QString& text) {
+    QString safe;
+    for (const QChar c : text) {
+        const bool ok = (c.unicode() < 128 && c.isLetterOrNumber()) || c == '-' || c == '_' ||
+                        (c == '.' && !safe.endsWith('.'));
+        safe += ok ? c : QChar('_');
+        if (safe.size() == 40) break;
+    }
+    return safe;
+}
+} // namespace
+
+// The range as typed stays inside the record; the name is only ever a file in the folder.
 QString RecordBaseName(const CalibrationRecord& r) {
     QString name = QFileInfo(r.deviceFile).fileName();
     if (name.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive)) name.chop(4);
     return QStringLiteral("%1_%2_%3")
-        .arg(name, r.range.isEmpty() ? QStringLiteral("zapis") : r.range,
+        .arg(SafeNamePart(name),
+             r.range.isEmpty() ? QStringLiteral("zapis") : SafeNamePart(r.range),
              r.start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
 }
 

@@ -33,6 +33,7 @@ SampleStatistics StatisticsOf(const CalibrationRecord& record);
 
 // NAME_RANGE_yyyy-mm-dd_HH-mm-ss, NAME the device file's name without ".dat".
 QString RecordBaseName(const CalibrationRecord& record);
+// (each part in safe characters only, at most 40 of them: the name never leaves its folder)
 // For a spreadsheet: ';' between fields, decimal comma, UTF-8 with a byte-order mark, header
 // rows, then a row per sample.
 QByteArray RecordCsv(const CalibrationRecord& record);

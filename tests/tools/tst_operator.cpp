@@ -1,4 +1,5 @@
 #include "regmap/error.h"
+#include "tools/calrecord.h"
 #include "tools/operator.h"
 #include "txn/fakes.h"
 #include <QtTest>
@@ -304,6 +305,29 @@ private slots:
         QVERIFY(!monitor.Timer1.isActive());
         QCOMPARE(stopped, 1);
         QCOMPARE(errors, 1);
+    }
+
+    // A typed range never takes a record's file out of its folder, nor makes its name long.
+    void recordNameIsSafe_data() {
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QString>("part");
+        QTest::newRow("plain") << "100R"
+                               << "100R";
+        QTest::newRow("climbing out") << "/../../escaped"
+                                      << "_.__.__escaped";
+        QTest::newRow("backslashes and colon") << "C:\\x"
+                                               << "C__x";
+        QTest::newRow("Polish letters") << QString::fromUtf8("żółw") << "___w";
+        QTest::newRow("5000 characters") << QString(5000, 'A') << QString(40, 'A');
+    }
+    void recordNameIsSafe() {
+        QFETCH(QString, range);
+        QFETCH(QString, part);
+        CalibrationRecord r;
+        r.deviceFile = "TR100F.dat";
+        r.range = range;
+        r.start = QDateTime(QDate(2026, 12, 9), QTime(10, 20, 30));
+        QCOMPARE(RecordBaseName(r), "TR100F_" + part + "_2026-12-09_10-20-30");
     }
 
     void untickingWithABadPeriodKeepsTheTimer() {
