@@ -171,7 +171,7 @@ public:
     void Run() {
         for (const CtlCommand& c : plan_.commands) {
             if (gSignal) return;
-            engine_.EndWalk(); // a walk that stopped early ends with its command
+            engine_.EndWalk(); // each command starts with no walk
             RunOne(c);
         }
     }

@@ -160,11 +160,6 @@ void TransactionEngine::ClearTransactionTexts() {
     state.LogValueText.clear();
 }
 
-bool TransactionEngine::AdvanceToSibling() {
-    state.CurrentNode = RegisterTree::NextSibling(state.CurrentNode);
-    return state.CurrentNode != nullptr;
-}
-
 // A group is read register by register in tree order, its sub-groups' registers included.
 void TransactionEngine::ReadFromNode(TreeNode* node) {
     Entry([&] {

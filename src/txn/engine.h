@@ -69,7 +69,7 @@ public:
     void SetCurrentNode(TreeNode* node) { state.CurrentNode = node; }
     // Paints the node's value red until the repaint timer ends it with none.
     void Highlight(TreeNode* node) { state.HighlightNode = node; }
-    // A walk that stopped early is given up: clicks work again, no reply resumes it.
+    // No walk is running: clicks make registers current.
     void EndWalk() { state.Walking = false; }
     bool Walking() const { return state.Walking; }
     // Registers of the last finished walk that were not read: failed, or left when it ended.
@@ -83,7 +83,6 @@ public:
     void WriteRegister(TreeNode* node);
     void WriteCurrent();
     void WriteIfWritable(TreeNode* node);
-    bool AdvanceToSibling();
     void ClearTransactionTexts();
     void Transact();
     // Builds the diagnostics request and sends it, its log line naming it; slave 0 sends
