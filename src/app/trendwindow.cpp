@@ -4,6 +4,7 @@
 #include "regmap/record.h"
 #include "tools/logfile.h"
 #include "txn/numbers.h"
+#include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QDateTimeAxis>
@@ -18,7 +19,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScatterSeries>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -326,17 +326,16 @@ void TrendWindow::SaveCsv() {
     const QString path = AskPath(QStringLiteral("Zapisz CSV"), QStringLiteral("CSV (*.csv)"),
                                  QStringLiteral(".csv"));
     if (path.isEmpty()) return;
-    QSaveFile file(path);
-    const QByteArray bytes = series_.Csv();
-    if (!file.open(QIODevice::WriteOnly) || !WriteAllBytes(file, bytes).isEmpty() || !file.commit())
-        throw AppError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    SaveFileSafely(path, series_.Csv());
 }
 
 void TrendWindow::SaveImage() {
     const QString path = AskPath(QStringLiteral("Zapisz obraz"), QStringLiteral("PNG (*.png)"),
                                  QStringLiteral(".png"));
     if (path.isEmpty()) return;
-    if (!view_->grab().save(path, "PNG"))
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    if (!view_->grab().save(&png, "PNG"))
         throw AppError(QStringLiteral("Cannot create file \"%1\".").arg(path));
+    SaveFileSafely(path, png.data());
 }

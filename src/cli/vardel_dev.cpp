@@ -2,6 +2,7 @@
 #include "devicejson.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
+#include "tools/logfile.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -67,12 +68,8 @@ int Build(const QString& input, const QString& output) {
     } catch (const AppError& e) {
         throw AppError(input + QStringLiteral(": ") + e.message());
     }
-    QFile file(output);
-    const QByteArray bytes = WriteDeviceFile(tree);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(bytes) != bytes.size() || !file.flush())
-        throw AppError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(output, file.errorString()));
+    // Whole or not at all: an earlier device file of that name survives a full disk.
+    SaveFileSafely(output, WriteDeviceFile(tree));
     return 0;
 }
 

@@ -1,14 +1,18 @@
 #include "calpdf.h"
 #include "regmap/error.h"
-#include <QFileInfo>
+#include "tools/logfile.h"
+#include <QBuffer>
 #include <QFont>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QTextDocument>
 
 void SaveRecordPdf(const CalibrationRecord& record, const QString& path) {
+    // Made in memory, then saved as every file is: whole or not at all, regular files only.
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
     {
-        QPdfWriter writer(path);
+        QPdfWriter writer(&pdf);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(20, 18, 20, 18), QPageLayout::Millimeter);
         writer.setTitle(QStringLiteral("Protokół kalibracji"));
@@ -23,6 +27,7 @@ void SaveRecordPdf(const CalibrationRecord& record, const QString& path) {
         document.setHtml(RecordHtml(record));
         document.print(&writer); // laid out on the writer's pages, fonts at their point sizes
     }
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0)
+    if (pdf.data().isEmpty())
         throw AppError(QStringLiteral("Cannot create file \"%1\". PDF not written").arg(path));
+    SaveFileSafely(path, pdf.data());
 }

@@ -159,9 +159,5 @@ QString Sha256OfFile(const QString& path) {
 }
 
 void SaveRecordCsv(const CalibrationRecord& record, const QString& path) {
-    QSaveFile file(path);
-    const QByteArray bytes = RecordCsv(record);
-    if (!file.open(QIODevice::WriteOnly) || !WriteAllBytes(file, bytes).isEmpty() || !file.commit())
-        throw AppError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    SaveFileSafely(path, RecordCsv(record));
 }

@@ -54,6 +54,10 @@ QString WriteAllBytes(QFileDevice& file, const QByteArray& bytes) {
 }
 
 void SaveLogFile(const QString& path, const QString& logText) {
+    SaveFileSafely(path, LogFileBytes(logText));
+}
+
+void SaveFileSafely(const QString& path, const QByteArray& bytes) {
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     const QFileInfo info(fullPath);
     // Only a regular file is replaced; a device, a pipe or a folder of that name is left be.
@@ -69,7 +73,7 @@ void SaveLogFile(const QString& path, const QString& logText) {
     // Unbuffered, so a full disk fails the write that meets it, with its own reason.
     if (!static_cast<QFile&>(temporary).open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         CannotCreate(fullPath, temporary.errorString());
-    const QString failure = WriteWhole(temporary, LogFileBytes(logText));
+    const QString failure = WriteWhole(temporary, bytes);
     if (!failure.isEmpty()) CannotCreate(fullPath, failure);
     const QFile::Permissions kept =
         info.exists() ? QFile(target).permissions()
@@ -79,7 +83,7 @@ void SaveLogFile(const QString& path, const QString& logText) {
     std::error_code error;
     std::filesystem::rename(NativePath(temporary.fileName()), NativePath(target), error);
     if (error) CannotCreate(fullPath, QString::fromLocal8Bit(error.message().c_str()));
-    temporary.setAutoRemove(false); // it is the log now
+    temporary.setAutoRemove(false); // it is the file now
 }
 
 QString LogFileStamp(const QString& path) {

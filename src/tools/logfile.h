@@ -9,6 +9,9 @@ QByteArray LogFileBytes(const QString& logText);
 // Replaces a regular file atomically: a temporary file beside it is written, checked to the
 // disk and renamed over it, so a failed save leaves the earlier file intact. A path that names
 // anything but a regular file is refused. Throws AppError 'Cannot create file "%s". %s'.
+// Every file the program writes goes through here.
+void SaveFileSafely(const QString& path, const QByteArray& bytes);
+// The log as a file, saved as above.
 void SaveLogFile(const QString& path, const QString& logText);
 // Writes every byte, going on after a short write so a full disk gives its own reason; empty
 // when all were written, else why not.
