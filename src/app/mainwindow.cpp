@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -417,9 +418,8 @@ CalibrationRecord TForm1::NewCalibrationRecord(const QString& range,
     CalibrationRecord r;
     r.start = QDateTime::currentDateTime();
     r.programVersion = QStringLiteral(VARDEL_VERSION);
-    const QString device = loadedName_.isEmpty() ? QString() : DeviceFilePath(places_, loadedName_);
     r.deviceFile = loadedName_;
-    r.deviceSha256 = Sha256OfFile(device);
+    r.deviceSha256 = loadedSha256_; // of the bytes the tree came from, whatever the disk holds now
     r.portPath = link_.com.PortPath;
     r.lineSettings = link_.com.LineSettings;
     r.slave = eSlave->text();
@@ -569,6 +569,8 @@ void TForm1::LoadDevice(const QString& name, const QByteArray& bytes) {
     RepaintTimer.stop();
     model_->resetAround([&] { ReadDeviceFile(bytes, tree_); });
     loadedName_ = name;
+    loadedSha256_ =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     CollapseAll();
     gbKal->setVisible(IsCalibratable(name));
 }

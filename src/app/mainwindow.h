@@ -160,6 +160,7 @@ private:
     QString logStampAtStart_;
     QTimer RepaintTimer;
     QString loadedName_;
+    QString loadedSha256_; // of the device file's bytes as loaded
     int loadGeneration_ = 0;
     bool closed_ = false;
     bool closeAfterJob_ = false;

@@ -528,6 +528,14 @@ private slots:
         QVERIFY(sim->started());
         w->cbxDeviceSelect("TR100F.dat");
         Connect();
+        // The file on the disk replaced after the load: the record names the bytes loaded.
+        QFile loaded(dir.path() + "/TR100F.dat");
+        QVERIFY(loaded.open(QIODevice::ReadOnly));
+        const QByteArray sha =
+            QCryptographicHash::hash(loaded.readAll(), QCryptographicHash::Sha256).toHex();
+        loaded.close();
+        QVERIFY(QFile::remove(loaded.fileName()));
+        QVERIFY(QFile::copy(bin + "/TR100.dat", loaded.fileName()));
         const QDir records(dir.path() + "/kalibracje");
         QDir(records).removeRecursively(); // what earlier tests stored
         w->cbxKalibracja->setCurrentText("100R");
@@ -541,6 +549,9 @@ private slots:
             return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
         };
         QVERIFY2(read(csv).contains(QString::fromUtf8("Stan;ukończona")), qPrintable(read(csv)));
+        QVERIFY2(read(csv).contains(QString::fromLatin1(sha)), qPrintable(read(csv)));
+        QVERIFY(QFile::remove(loaded.fileName()));
+        QVERIFY(QFile::copy(bin + "/TR100F.dat", loaded.fileName())); // for the tests after
         QTest::mouseClick(w->btZapisz, Qt::LeftButton);
         QTRY_VERIFY(
             read(csv).contains(QString::fromUtf8("Potwierdzenie urządzenia;poprawna odpowiedź")));
