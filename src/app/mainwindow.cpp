@@ -114,7 +114,7 @@ void SetFill(QFrame* shape, const QColor& colour) {
 TForm1::TForm1(const QString& executablePath, QWidget* parent)
     : QWidget(parent), executablePath_(executablePath),
       places_(PlacesFor(executablePath,
-                        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))) {
+                        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("vardel"));
     setFont(WindowFont());
@@ -588,6 +588,8 @@ void TForm1::SetIndicator(const QColor& colour, const QString& hint) {
 
 void TForm1::ComCBoxEnter() {
     RefillSorted(ComCBox, QStringList{QStringLiteral("None")} + PortNames());
+    for (int i = 0; i < ComCBox->count(); ++i)
+        ComCBox->setItemData(i, PortDetails(ComCBox->itemText(i)), Qt::ToolTipRole);
 }
 
 void TForm1::ComCBoxSelect() {

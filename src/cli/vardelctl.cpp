@@ -25,7 +25,9 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -36,15 +38,13 @@ enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3 };
 volatile std::sig_atomic_t gSignal = 0;
 #ifndef Q_OS_WIN
 int gSignalPipe[2] = {-1, -1};
-#endif
 
 void OnSignal(int signal) {
     gSignal = signal;
-#ifndef Q_OS_WIN
     const char byte = 0;
     [[maybe_unused]] const auto written = write(gSignalPipe[1], &byte, 1);
-#endif
 }
+#endif
 
 void Out(const QString& line) {
     const QByteArray utf8 = (line + '\n').toUtf8();
@@ -446,8 +446,29 @@ private:
     bool error_ = false;
 };
 
+#ifdef Q_OS_WIN
+Session* gSession = nullptr;
+
+// Ctrl-C, Ctrl-Break and closing the console arrive on a thread of their own: the session is
+// interrupted on the main thread, as a signal does on Linux, and the run ends the same way
+// (the current request ends, --log is saved, the statistics are printed, exit 130).
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    gSignal = event == CTRL_C_EVENT ? SIGINT : SIGTERM;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { gSession->Interrupt(); }, Qt::QueuedConnection);
+    // After a close the system ends the process when this returns: give the run its time.
+    if (event == CTRL_CLOSE_EVENT) Sleep(4000);
+    return TRUE;
+}
+#endif
+
 void CatchSignals(Session& session) {
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    gSession = &session;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
     if (pipe(gSignalPipe) != 0) return;
     auto* notifier =
         new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
@@ -456,11 +477,9 @@ void CatchSignals(Session& session) {
         [[maybe_unused]] const auto got = read(gSignalPipe[0], &byte, 1);
         session.Interrupt();
     });
-#else
-    Q_UNUSED(session);
-#endif
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+#endif
 }
 
 int SaveLog(const CtlOptions& options, const Console& console) {
@@ -477,13 +496,17 @@ int SaveLog(const CtlOptions& options, const Console& console) {
 } // namespace
 
 // A PDF report needs fonts, so a (windowless) GUI application; anything else runs on QtCore.
+// Elsewhere than on Windows that application needs no display; Windows' own platform opens
+// no window either, and Qt's offscreen one finds no fonts there.
 std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
         if (qstrcmp(argv[i], "--report") == 0 &&
             QString::fromLocal8Bit(argv[i + 1])
                 .endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+#ifndef Q_OS_WIN
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
                 qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
             return std::make_unique<QGuiApplication>(argc, argv);
         }
     return std::make_unique<QCoreApplication>(argc, argv);

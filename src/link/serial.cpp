@@ -59,9 +59,16 @@ QString LineSettingsFor(const QString& baud, int parityIndex) {
     }
 }
 
+QString WindowsPortPath(const QString& name) {
+    QString path = name.trimmed();
+    while (path.startsWith(QLatin1String("\\\\.\\")) || path.startsWith(QLatin1String("//./")))
+        path.remove(0, 4);
+    return QStringLiteral("\\\\.\\") + path;
+}
+
 QString PortPathFor(const QString& name) {
 #ifdef Q_OS_WIN
-    return QStringLiteral("\\\\.\\") + name;
+    return WindowsPortPath(name);
 #else
     return QDir::isAbsolutePath(name) ? name : QStringLiteral("/dev/") + name;
 #endif
@@ -72,6 +79,20 @@ QStringList PortNames() {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
         names << info.portName();
     return names;
+}
+
+QString PortDetails(const QString& name) {
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.portName() != name) continue;
+        QStringList details;
+        if (!info.description().isEmpty()) details << info.description();
+        if (!info.manufacturer().isEmpty())
+            details << QStringLiteral("producent: ") + info.manufacturer();
+        if (!info.serialNumber().isEmpty())
+            details << QStringLiteral("nr seryjny: ") + info.serialNumber();
+        return details.join(QStringLiteral(", "));
+    }
+    return {};
 }
 
 QString ListPorts() {

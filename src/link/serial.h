@@ -30,8 +30,14 @@ std::optional<LineParameters> ParseLineSettings(const QString& text);
 QString LineSettingsFor(const QString& baud, int parityIndex);
 // "\\.\" + name on Windows; elsewhere "/dev/" + name, or the name itself when absolute.
 QString PortPathFor(const QString& name);
+// The Windows device path of a port: COM12 and a typed \\.\COM12 or //./COM12 all give
+// \\.\COM12; surrounding blanks go.
+QString WindowsPortPath(const QString& name);
 // The port names the system knows; ListPorts joins them by commas, quoting where needed.
 QStringList PortNames();
+// What the system says of a port: its description, maker and serial number (those it knows),
+// for a tool tip; empty for a port it does not list.
+QString PortDetails(const QString& name);
 QString ListPorts();
 bool IsPseudoTerminal(const QString& portPath);
 

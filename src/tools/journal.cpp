@@ -4,11 +4,6 @@
 #include "regmap/error.h"
 #include <QDir>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstring>
-#ifndef Q_OS_WIN
-#include <unistd.h>
-#endif
 
 namespace {
 constexpr int kMaxSlots = 100;
@@ -85,11 +80,9 @@ bool LogJournal::Append(const QString& line) {
 bool LogJournal::Sync() {
     if (failed_ || !unsynced_ || !file_.isOpen()) return true;
     unsynced_ = false;
-#ifndef Q_OS_WIN
     // On the disk, not only in the page cache: a power cut too.
-    if (::fdatasync(file_.handle()) != 0) return Fail(QString::fromLocal8Bit(strerror(errno)));
-#endif
-    return true;
+    const QString failure = FlushToDisk(file_, true);
+    return failure.isEmpty() ? true : Fail(failure);
 }
 
 bool LogJournal::Rewrite(const QString& logText) {

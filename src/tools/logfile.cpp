@@ -1,13 +1,17 @@
 #include "logfile.h"
 #include "regmap/cp1250.h"
 #include "regmap/error.h"
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -30,18 +34,54 @@ QString WriteWhole(QFile& file, const QByteArray& bytes) {
     const QString failure = WriteAllBytes(file, bytes);
     if (!failure.isEmpty()) return failure;
     if (!file.flush()) return file.errorString();
-#ifndef Q_OS_WIN
-    if (::fsync(file.handle()) != 0) return QString::fromLocal8Bit(std::strerror(errno));
-#endif
+    if (const QString failure = FlushToDisk(file); !failure.isEmpty()) return failure;
     if (file.size() != bytes.size()) return QStringLiteral("zapisano tylko część pliku");
     return {};
 }
 
-std::filesystem::path NativePath(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
+#ifdef Q_OS_WIN
+QString SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const QString message = text ? QString::fromWCharArray(text).trimmed()
+                                 : QStringLiteral("błąd systemu %1").arg(code);
+    LocalFree(text);
+    return message;
 }
 
+// Windows renames over an existing file only when told to; through to the disk as well.
+QString RenameOver(const QString& from, const QString& to) {
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    if (MoveFileExW(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {};
+    return SystemMessage(GetLastError());
+}
+#else
+QString RenameOver(const QString& from, const QString& to) {
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
+                            std::filesystem::path(to.toStdU16String()), error);
+    return error ? QString::fromLocal8Bit(error.message().c_str()) : QString();
+}
+#endif
+
 } // namespace
+
+QString FlushToDisk(QFileDevice& file, [[maybe_unused]] bool dataOnly) {
+#ifdef Q_OS_WIN
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (handle == INVALID_HANDLE_VALUE || !FlushFileBuffers(handle))
+        return SystemMessage(GetLastError());
+#else
+    if ((dataOnly ? ::fdatasync(file.handle()) : ::fsync(file.handle())) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+#endif
+    return {};
+}
 
 QString WriteAllBytes(QFileDevice& file, const QByteArray& bytes) {
     qint64 done = 0;
@@ -69,21 +109,28 @@ void SaveFileSafely(const QString& path, const QByteArray& bytes) {
                                              : info.symLinkTarget();
     // A temporary file beside it is written and checked whole, then renamed over it, so a
     // failed save leaves the earlier file as it was.
-    QTemporaryFile temporary(target + QStringLiteral(".XXXXXX"));
-    // Unbuffered, so a full disk fails the write that meets it, with its own reason.
-    if (!static_cast<QFile&>(temporary).open(QIODevice::ReadWrite | QIODevice::Unbuffered))
-        CannotCreate(fullPath, temporary.errorString());
-    const QString failure = WriteWhole(temporary, bytes);
-    if (!failure.isEmpty()) CannotCreate(fullPath, failure);
-    const QFile::Permissions kept =
-        info.exists() ? QFile(target).permissions()
-                      : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
-    temporary.setPermissions(kept);
-    temporary.close();
-    std::error_code error;
-    std::filesystem::rename(NativePath(temporary.fileName()), NativePath(target), error);
-    if (error) CannotCreate(fullPath, QString::fromLocal8Bit(error.message().c_str()));
-    temporary.setAutoRemove(false); // it is the file now
+    QString temporaryPath;
+    {
+        QTemporaryFile temporary(target + QStringLiteral(".XXXXXX"));
+        // Unbuffered, so a full disk fails the write that meets it, with its own reason.
+        if (!static_cast<QFile&>(temporary).open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+            CannotCreate(fullPath, temporary.errorString());
+        const QString failure = WriteWhole(temporary, bytes);
+        if (!failure.isEmpty()) CannotCreate(fullPath, failure);
+        const QFile::Permissions kept = info.exists() ? QFile(target).permissions()
+                                                      : QFile::ReadOwner | QFile::WriteOwner |
+                                                            QFile::ReadGroup | QFile::ReadOther;
+        temporary.setPermissions(kept);
+        // A temporary file keeps its handle open until it is destroyed, and Windows renames
+        // no open file: it is let go here and removed by hand if the rename fails.
+        temporary.setAutoRemove(false);
+        temporaryPath = temporary.fileName();
+    }
+    const QString renameFailure = RenameOver(temporaryPath, target);
+    if (!renameFailure.isEmpty()) {
+        QFile::remove(temporaryPath);
+        CannotCreate(fullPath, renameFailure);
+    }
 }
 
 QString LogFileStamp(const QString& path) {

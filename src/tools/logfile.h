@@ -16,6 +16,9 @@ void SaveLogFile(const QString& path, const QString& logText);
 // Writes every byte, going on after a short write so a full disk gives its own reason; empty
 // when all were written, else why not.
 QString WriteAllBytes(QFileDevice& file, const QByteArray& bytes);
+// The file's written bytes on the disk, not only in the system's cache (a power cut too):
+// empty, or the reason why not. dataOnly leaves out the file's times where the system can.
+QString FlushToDisk(QFileDevice& file, bool dataOnly = false);
 // Which version of a file is there: it changes whenever the file is saved again. Empty when
 // there is no file.
 QString LogFileStamp(const QString& path);

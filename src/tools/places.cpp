@@ -3,10 +3,19 @@
 #include "regmap/devicefile.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 namespace {
 QString InstalledDevices(const QString& executableFolder) {
     return QDir::cleanPath(executableFolder + QStringLiteral("/../share/vardel/devices"));
+}
+
+// Whether a file can be made in the folder, found by making one. Permission bits do not tell:
+// on Windows a folder under Program Files looks writable to Qt, and root passes every check
+// on a read-only disk.
+bool FolderTakesFiles(const QString& folder) {
+    QTemporaryFile probe(folder + QStringLiteral("/.vardel-probe-XXXXXX"));
+    return probe.open();
 }
 } // namespace
 
@@ -15,7 +24,8 @@ Places PlacesFor(const QString& executablePath, const QString& userDataFolder) {
     const QString folder = executable.absolutePath();
     const QString installed = InstalledDevices(folder);
     Places places;
-    if (!QFileInfo(installed).isDir() && QFileInfo(folder).isWritable()) {
+    const bool isInstalled = QFileInfo(installed).isDir();
+    if (!isInstalled && FolderTakesFiles(folder)) {
         places.logPath = LogPathFor(executablePath);
         places.writableFolder = folder;
         places.deviceFolders = {folder};
@@ -24,7 +34,10 @@ Places PlacesFor(const QString& executablePath, const QString& userDataFolder) {
     QDir().mkpath(userDataFolder);
     places.logPath = LogPathFor(userDataFolder + '/' + executable.fileName());
     places.writableFolder = userDataFolder;
-    places.deviceFolders = {userDataFolder + QStringLiteral("/devices"), installed};
+    // A portable folder that cannot be written (a locked USB stick, a CD) still lists its own
+    // device files.
+    places.deviceFolders = {userDataFolder + QStringLiteral("/devices"),
+                            isInstalled ? installed : folder};
     return places;
 }
 

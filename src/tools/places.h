@@ -12,7 +12,10 @@ struct Places {
     QStringList deviceFolders; // a file in an earlier folder wins over one of the same name
 };
 
-// userDataFolder: the user's data folder (QStandardPaths::AppDataLocation).
+// A portable folder that cannot be written also writes to the user's data folder and lists the
+// device files beside the executable after the user's own.
+// userDataFolder: the user's local data folder (QStandardPaths::AppLocalDataLocation: on
+// Windows %LOCALAPPDATA%\vardel, never the roaming profile).
 Places PlacesFor(const QString& executablePath, const QString& userDataFolder);
 // The device file names of every folder, each once.
 QStringList DeviceFileNames(const Places& places);

@@ -1,4 +1,5 @@
 #include "app/trendwindow.h"
+#include "platform.h"
 #include "regmap/error.h"
 #include "report/calpdf.h"
 #include "smalldisk.h"
@@ -78,6 +79,7 @@ private slots:
         const QString path = dir.path() + "/special.out";
         const QStringList make = kind == "device" ? QStringList{"mknod", path, "c", "1", "7"}
                                                   : QStringList{"mkfifo", path};
+        SKIP_ON_WINDOWS("FIFOs and device nodes");
         if (QProcess::execute(make[0], make.mid(1)) != 0) QSKIP("cannot make it (needs root?)");
         const QString error = Write(output, path);
         QVERIFY2(error.contains(QString::fromUtf8("nie jest zwykłym plikiem")), qPrintable(error));
@@ -90,6 +92,7 @@ private slots:
     void fullDiskKeepsTheEarlierFile() {
         QFETCH(QString, output);
         const SmallDisk disk("64k");
+        SKIP_ON_WINDOWS("a small tmpfs");
         if (!disk.mounted()) QSKIP("mounting a small tmpfs needs root");
         const QString path = disk.path() + "/out";
         {

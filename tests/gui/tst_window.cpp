@@ -1,7 +1,10 @@
 #include "app/logview.h"
 #include "app/mainwindow.h"
 #include "app/translations.h"
+#include "platform.h"
 #include "regmap/devicefile.h"
+#include "smalldisk.h"
+#include "tools/places.h"
 #include <QStandardPaths>
 #include <QtTest>
 #include <QtWidgets>
@@ -101,7 +104,11 @@ private slots:
         QStringList items;
         for (int i = 0; i < box->count(); ++i)
             items << box->itemText(i);
+#ifdef Q_OS_WIN // names differing in case only are one file there
+        QCOMPARE(items, (QStringList{"TR100.dat", "TR100F.dat", "Zepsuty.DAT"}));
+#else
         QCOMPARE(items, (QStringList{"TR100.dat", "TR100F.dat", "tr100f.dat", "Zepsuty.DAT"}));
+#endif
     }
 
     void loadShowsCalibrationByName_data() {
@@ -300,12 +307,27 @@ private slots:
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Anuluj"));
     }
 
+    // A portable folder that cannot be written (a write-protected USB stick) keeps its log in
+    // the user's folder and still lists the device files beside the program.
+    void readOnlyPortableFolder() {
+        SKIP_ON_WINDOWS("a read-only tmpfs");
+        SmallDisk stick("1M");
+        if (!stick.mounted()) QSKIP("mounting a small tmpfs needs root");
+        QVERIFY(QFile::copy(bin + "/TR100.dat", stick.path() + "/TR100.dat"));
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,ro", stick.path()}), 0);
+        QTemporaryDir user;
+        const Places places = PlacesFor(stick.path() + "/vardel", user.path());
+        QCOMPARE(places.logPath, user.path() + "/vardel.log");
+        QCOMPARE(DeviceFileNames(places), QStringList{"TR100.dat"});
+        QCOMPARE(DeviceFilePath(places, "TR100.dat"), stick.path() + "/TR100.dat");
+    }
+
     // An installed program (<prefix>/bin beside <prefix>/share/vardel/devices) lists the
     // device files of the user's folder and the installed ones, the user's winning, and writes
     // its log to the user's data folder, never beside the executable.
     void installedProgramUsesTheUserFolder() {
         QStandardPaths::setTestModeEnabled(true);
-        const QString user = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        const QString user = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
         QDir(user).removeRecursively();
         QTemporaryDir prefix;
         QVERIFY(QDir().mkpath(prefix.path() + "/bin"));

@@ -86,6 +86,20 @@ private slots:
         QCOMPARE(PortPathFor("/dev/serial/by-id/x"), QStringLiteral("/dev/serial/by-id/x"));
     }
 
+    // However the operator types a Windows port, it opens that port, never with the prefix twice.
+    void windowsPortPaths_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("name") << "COM12";
+        QTest::newRow("device path") << "\\\\.\\COM12";
+        QTest::newRow("device path with slashes") << "//./COM12";
+        QTest::newRow("blanks around") << " COM12 ";
+        QTest::newRow("prefix twice") << "\\\\.\\\\\\.\\COM12";
+    }
+    void windowsPortPaths() {
+        QFETCH(QString, typed);
+        QCOMPARE(WindowsPortPath(typed), QStringLiteral("\\\\.\\COM12"));
+    }
+
     void readAndWrite() {
         Simulator sim({"--set", "500=4660,22136"});
         QVERIFY(sim.started());

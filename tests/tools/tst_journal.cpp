@@ -1,3 +1,4 @@
+#include "platform.h"
 #include "smalldisk.h"
 #include "tools/journal.h"
 #include "tools/logfile.h"
@@ -90,6 +91,7 @@ private slots:
 
     void fullDiskIsReportedOnce() {
         const SmallDisk dir("16k");
+        SKIP_ON_WINDOWS("a small tmpfs");
         if (!dir.mounted()) QSKIP("mounting a small tmpfs needs root");
         LogJournal journal;
         journal.Open(dir.path() + "/vardel.log");

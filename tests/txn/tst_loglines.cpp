@@ -1,3 +1,4 @@
+#include "platform.h"
 #include "regmap/error.h"
 #include "smalldisk.h"
 #include "tools/logfile.h"
@@ -79,8 +80,10 @@ private slots:
     }
 
     void logPath() {
-        QCOMPARE(LogPathFor("/opt/v/vardel"), QStringLiteral("/opt/v/vardel.log"));
-        QCOMPARE(LogPathFor("/opt/v/vardel.exe"), QStringLiteral("/opt/v/vardel.log"));
+        const QString expected =
+            QFileInfo("/opt/v/vardel.log").absoluteFilePath(); // Z:/… on Windows
+        QCOMPARE(LogPathFor("/opt/v/vardel"), expected);
+        QCOMPARE(LogPathFor("/opt/v/vardel.exe"), expected);
     }
 
     // A full disk must not replace a good log with a truncated one, whether the new log is
@@ -96,6 +99,7 @@ private slots:
         QFETCH(int, lineLength);
         QFETCH(bool, fillFirst);
         const SmallDisk dir("64k");
+        SKIP_ON_WINDOWS("a small tmpfs");
         if (!dir.mounted()) QSKIP("mounting a small tmpfs needs root");
         const QString path = dir.path() + "/vardel.log";
         SaveLogFile(path, "dobry\n");
@@ -134,9 +138,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.path() + "/special.log";
         const QStringList make = kind == "device" ? QStringList{"mknod", path, "c", "1", "7"}
-                                 : kind == "fifo" ? QStringList{"mkfifo", path}
-                                                  : QStringList{"mkdir", path};
-        if (QProcess::execute(make[0], make.mid(1)) != 0) QSKIP("cannot make it (needs root?)");
+                                                  : QStringList{"mkfifo", path};
+        if (kind == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            SKIP_ON_WINDOWS("FIFOs and device nodes");
+            if (QProcess::execute(make[0], make.mid(1)) != 0) QSKIP("cannot make it (needs root?)");
+        }
         const QFileInfo before(path);
         try {
             SaveLogFile(path, "x\n");
@@ -156,6 +164,7 @@ private slots:
 
     // Saving through a link replaces the file it names and keeps the link.
     void saveThroughALink() {
+        SKIP_ON_WINDOWS("QFile::link makes a .lnk shortcut, not a link");
         QTemporaryDir dir;
         const QString real = dir.path() + "/real.log", link = dir.path() + "/link.log";
         SaveLogFile(real, "one\n");
