@@ -5,6 +5,9 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -40,6 +43,17 @@ StartOptions ParseStartOptions(const QStringList& args) {
     return options;
 }
 
+// A Windows window program has no console: --help, --version and the usage go to the console
+// it was started from, if any, unless its output is already redirected.
+void AttachToStartingConsole() {
+#ifdef Q_OS_WIN
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_UNKNOWN) return;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    [[maybe_unused]] FILE* out = std::freopen("CONOUT$", "w", stdout);
+    [[maybe_unused]] FILE* err = std::freopen("CONOUT$", "w", stderr);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -48,6 +62,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < argc; ++i)
         raw << QString::fromLocal8Bit(argv[i]);
     const StartOptions start = ParseStartOptions(raw);
+    if (start.help || start.version || !start.unknown.isEmpty()) AttachToStartingConsole();
     if (start.help) {
         std::fputs(kUsage, stdout);
         return 0;

@@ -626,8 +626,20 @@ void TForm1::Connect() {
         return;
     }
     SetIndicator(kLime, link_.com.PortPath);
+    NoteAdapterLatency();
     lineStats_ = {};
     GroupBox3->setToolTip(lineStats_.PolishSummary());
+}
+
+// A USB adapter that holds received bytes for its latency timer (16 ms by default on FTDI)
+// slows every exchange: said once a run per port, with how to change it.
+void TForm1::NoteAdapterLatency() {
+    const QString& path = link_.com.PortPath;
+    if (latencyNoted_.contains(path)) return;
+    const QString note = AdapterLatencyNote(path, AdapterLatencyMs(path));
+    if (note.isEmpty()) return;
+    latencyNoted_.insert(path);
+    AppendLogLine(note);
 }
 
 void TForm1::Disconnect() {

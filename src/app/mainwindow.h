@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -45,6 +46,8 @@ public:
     std::function<QString()> askSaveFileName;
     // A yes/no question to the operator, replaceable by tests; true for yes.
     std::function<bool(const QString& text)> askQuestion;
+    // Opens a folder in the system's file manager; tests replace it.
+    std::function<bool(const QUrl& folder)> openFolder;
 
     RegisterTree& tree() { return tree_; }
     TransactionEngine& engine() { return engine_; }
@@ -173,6 +176,8 @@ private:
     QString startupText_, savedText_;
     // The path of the record being written, without extension; empty for a new record.
     QString recordBase_;
+    QSet<QString> latencyNoted_; // ports whose adapter latency the log has named
+    void NoteAdapterLatency();
     TransactionOutcome lastOutcome_;
     // Open trend windows, one per register; they close with a load.
     // Guarded pointers: a window the operator closed is gone, and nothing of this window is
@@ -208,7 +213,9 @@ public:
     QLabel* lbRX = nullptr;
     LogView* Memo1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
-    QMenu* TreeMenu = nullptr; // "Wykres" on a register row
+    // "Wykres" on a register row; "Otwórz folder dziennika i kalibracji" everywhere.
+    QMenu* TreeMenu = nullptr;
+    void OpenRecordsFolder();
 };
 
 // Every event entry point runs its action here: an error ends the action and shows its box,

@@ -8,12 +8,15 @@
 #include "trendwindow.h"
 #include "txn/loglines.h"
 #include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QShortcut>
 #include <QTimer>
 #include <QTreeView>
+#include <QUrl>
 
 namespace {
 const QColor kBlack(0, 0, 0), kNavy(0, 0, 128), kMaroon(128, 0, 0), kRed(255, 0, 0);
@@ -195,12 +198,17 @@ void TForm1::BuildLogMenu() {
             [this](const QPoint& at) { PopupMenu1->popup(Memo1->viewport()->mapToGlobal(at)); });
 }
 
-// The tree's own context menu: "Wykres" on a register whose type decodes to a number.
+// The tree's own context menu: "Wykres" on a register whose type decodes to a number, and
+// the folder where the log and the calibration records go.
 void TForm1::BuildTreeMenu() {
     TreeMenu = new QMenu(VT);
     TreeMenu->setObjectName(QStringLiteral("TreeMenu"));
     QAction* chart = TreeMenu->addAction(QStringLiteral("Wykres"));
     chart->setObjectName(QStringLiteral("Wykres"));
+    QAction* folder = TreeMenu->addAction(QStringLiteral("Otwórz folder dziennika i kalibracji"));
+    folder->setObjectName(QStringLiteral("OtworzFolder"));
+    connect(folder, &QAction::triggered, this,
+            [this] { Guarded([this] { OpenRecordsFolder(); }); });
     VT->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(VT, &QWidget::customContextMenuRequested, this, [this, chart](const QPoint& at) {
         const QModelIndex index = VT->indexAt(at);
@@ -209,12 +217,24 @@ void TForm1::BuildTreeMenu() {
             Guarded([this] { VTClick(); });
         }
         TreeNode* node = model_->nodeOf(index);
-        if (!node || !IsNumericType(TypeCodeOf(node->record.Type))) return;
         chart->disconnect();
-        connect(chart, &QAction::triggered, this,
-                [this, node] { Guarded([&] { OpenTrend(node); }); });
+        chart->setVisible(node && IsNumericType(TypeCodeOf(node->record.Type)));
+        if (chart->isVisible())
+            connect(chart, &QAction::triggered, this,
+                    [this, node] { Guarded([&] { OpenTrend(node); }); });
         TreeMenu->popup(VT->viewport()->mapToGlobal(at));
     });
+}
+
+// Where the log is saved and kalibracje/ beside it: beside the program in a portable folder,
+// else the user's own data folder.
+void TForm1::OpenRecordsFolder() {
+    const QString folder = QFileInfo(places_.logPath).absolutePath();
+    const QString records = folder + QStringLiteral("/kalibracje");
+    const QString shown = QFileInfo(records).isDir() ? records : folder;
+    if (!(openFolder ? openFolder : QDesktopServices::openUrl)(QUrl::fromLocalFile(shown)))
+        ShowMessage(
+            QStringLiteral("Nie można otworzyć folderu %1.").arg(QDir::toNativeSeparators(shown)));
 }
 
 void TForm1::OpenTrend(TreeNode* node) {

@@ -246,6 +246,8 @@ private:
 #endif
             throw AppError(why);
         }
+        const QString note = AdapterLatencyNote(path, AdapterLatencyMs(path));
+        if (!note.isEmpty()) Err(note);
     }
 
     TreeNode* Node(const QString& name) {

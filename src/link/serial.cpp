@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSerialPortInfo>
+#include <QSettings>
 #include <cstring>
 #include <utility>
 #ifndef Q_OS_WIN
@@ -64,6 +65,68 @@ QString WindowsPortPath(const QString& name) {
     while (path.startsWith(QLatin1String("\\\\.\\")) || path.startsWith(QLatin1String("//./")))
         path.remove(0, 4);
     return QStringLiteral("\\\\.\\") + path;
+}
+
+namespace {
+QString PortNameOf(const QString& portPath) {
+#ifdef Q_OS_WIN
+    return WindowsPortPath(portPath).mid(4);
+#else
+    return QFileInfo(QFileInfo(portPath).canonicalFilePath()).fileName();
+#endif
+}
+} // namespace
+
+std::optional<int> AdapterLatencyMs(const QString& portPath,
+                                    [[maybe_unused]] const QString& sysfsRoot) {
+    const QString name = PortNameOf(portPath);
+    if (name.isEmpty()) return std::nullopt;
+#ifdef Q_OS_WIN
+    QSettings ftdi(QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"),
+                   QSettings::NativeFormat);
+    for (const QString& device : ftdi.childGroups()) {
+        ftdi.beginGroup(device);
+        for (const QString& instance : ftdi.childGroups()) {
+            ftdi.beginGroup(instance + QStringLiteral("/Device Parameters"));
+            const bool ours = ftdi.value(QStringLiteral("PortName"))
+                                  .toString()
+                                  .compare(name, Qt::CaseInsensitive) == 0;
+            bool ok = false;
+            const int ms = ftdi.value(QStringLiteral("LatencyTimer")).toInt(&ok);
+            ftdi.endGroup();
+            if (ours) return ok ? std::optional<int>(ms) : std::nullopt;
+        }
+        ftdi.endGroup();
+    }
+    return std::nullopt;
+#else
+    QFile timer(sysfsRoot + '/' + name + QStringLiteral("/latency_timer"));
+    if (!timer.open(QIODevice::ReadOnly)) return std::nullopt;
+    bool ok = false;
+    const int ms = QString::fromLatin1(timer.read(16)).trimmed().toInt(&ok);
+    return ok ? std::optional<int>(ms) : std::nullopt;
+#endif
+}
+
+QString AdapterLatencyNote(const QString& portPath, std::optional<int> latencyMs) {
+    if (!latencyMs || *latencyMs <= 2) return {};
+    const QString name = PortNameOf(portPath);
+#ifdef Q_OS_WIN
+    const QString change =
+        QStringLiteral(
+            "Menedżer urządzeń → Porty (COM i LPT) → %1 → Właściwości → Ustawienia portu → "
+            "Zaawansowane → Czasomierz opóźnienia (ms): 1")
+            .arg(name);
+#else
+    const QString change =
+        QStringLiteral("echo 1 > /sys/bus/usb-serial/devices/%1/latency_timer (jako root)")
+            .arg(name);
+#endif
+    return QStringLiteral("Adapter USB portu %1 oddaje odebrane bajty co %2 ms: każda wymiana "
+                          "trwa o tyle dłużej. Zmiana: %3.")
+        .arg(name)
+        .arg(*latencyMs)
+        .arg(change);
 }
 
 QString PortPathFor(const QString& name) {

@@ -40,6 +40,15 @@ QStringList PortNames();
 QString PortDetails(const QString& name);
 QString ListPorts();
 bool IsPseudoTerminal(const QString& portPath);
+// How long the port's USB adapter holds received bytes before it passes them on, in ms, where
+// the system shows it: an FTDI driver's LatencyTimer in the Windows registry (the device whose
+// PortName is the port's), the latency_timer of Linux's usb-serial devices under sysfsRoot.
+// None where the port has no such setting.
+std::optional<int> AdapterLatencyMs(const QString& portPath,
+                                    const QString& sysfsRoot = "/sys/bus/usb-serial/devices");
+// One line for the log when that latency is above 2 ms: what it costs and how to change it.
+// Empty otherwise.
+QString AdapterLatencyNote(const QString& portPath, std::optional<int> latencyMs);
 
 class SerialLink : public ModbusLink {
 public:

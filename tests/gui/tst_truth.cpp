@@ -454,6 +454,34 @@ private slots:
         QVERIFY(suggested[0].startsWith("wykres_Temperatura_") && suggested[0].endsWith(".csv"));
         QVERIFY(suggested[1].endsWith(".png"));
     }
+
+    // The tree's menu opens the folder of the log and the records, from any row: "Wykres" is
+    // there only on a register with a number.
+    void recordsFolderFromTheTreeMenu() {
+        QList<QUrl> opened;
+        w->openFolder = [&](const QUrl& url) {
+            opened << url;
+            return true;
+        };
+        auto* chart = w->findChild<QAction*>("Wykres");
+        auto* folder = w->findChild<QAction*>("OtworzFolder");
+        RightClick(Node("Konfiguracja"));
+        QVERIFY(w->TreeMenu->isVisible());
+        QVERIFY(!chart->isVisible());
+        folder->trigger();
+        w->TreeMenu->hide();
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(dir.path())});
+        QVERIFY(QDir(dir.path()).mkdir("kalibracje"));
+        RightClick(Node("Temperatura"));
+        QVERIFY(chart->isVisible());
+        folder->trigger();
+        w->TreeMenu->hide();
+        QCOMPARE(opened.last(), QUrl::fromLocalFile(dir.path() + "/kalibracje"));
+        w->openFolder = [](const QUrl&) { return false; };
+        folder->trigger();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith(QString::fromUtf8("Nie można otworzyć folderu")));
+    }
 };
 
 QTEST_MAIN(TestTruth)

@@ -100,6 +100,41 @@ private slots:
         QCOMPARE(WindowsPortPath(typed), QStringLiteral("\\\\.\\COM12"));
     }
 
+    // A USB adapter's latency timer, read where Linux shows it: named when above 2 ms.
+    void adapterLatency_data() {
+        QTest::addColumn<QByteArray>("timer"); // the file's text; empty: no such file
+        QTest::addColumn<int>("ms");           // -1: none
+        QTest::addColumn<bool>("noted");
+        QTest::newRow("FTDI default") << QByteArray("16\n") << 16 << true;
+        QTest::newRow("turned down") << QByteArray("1\n") << 1 << false;
+        QTest::newRow("2 ms") << QByteArray("2") << 2 << false;
+        QTest::newRow("no such setting") << QByteArray() << -1 << false;
+        QTest::newRow("unreadable text") << QByteArray("x") << -1 << false;
+    }
+    void adapterLatency() {
+        QFETCH(QByteArray, timer);
+        QFETCH(int, ms);
+        QFETCH(bool, noted);
+        QTemporaryDir dir;
+        const QString port = dir.path() + "/ttyUSB9";
+        QFile(port).open(QIODevice::WriteOnly);
+        if (!timer.isEmpty()) {
+            QVERIFY(QDir().mkpath(dir.path() + "/sys/ttyUSB9"));
+            QFile file(dir.path() + "/sys/ttyUSB9/latency_timer");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(timer);
+        }
+        const std::optional<int> latency = AdapterLatencyMs(port, dir.path() + "/sys");
+        QCOMPARE(latency.value_or(-1), ms);
+        const QString note = AdapterLatencyNote(port, latency);
+        QCOMPARE(!note.isEmpty(), noted);
+        if (noted)
+            QCOMPARE(note, QString::fromUtf8(
+                               "Adapter USB portu ttyUSB9 oddaje odebrane bajty co 16 ms: każda "
+                               "wymiana trwa o tyle dłużej. Zmiana: echo 1 > "
+                               "/sys/bus/usb-serial/devices/ttyUSB9/latency_timer (jako root)."));
+    }
+
     void readAndWrite() {
         Simulator sim({"--set", "500=4660,22136"});
         QVERIFY(sim.started());

@@ -42,6 +42,14 @@ check "write N100 and read it back" "300  N100:      4321|300  N100       4321" 
 check "a typed \\\\.\\COM7 is the same port" "0    R0         1000" \
   "$(cd "$folder" && "$run" vardelctl.exe --port '\\.\COM7' --device TR100F.dat read R0 | tr -d '\r')"
 
+# An FTDI adapter on COM7 as its driver shows it in the registry, with its default 16 ms.
+key='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+A9X1Y2ZA\0000\Device Parameters'
+"$run" reg add "$key" /v PortName /t REG_SZ /d COM7 /f >/dev/null 2>&1
+"$run" reg add "$key" /v LatencyTimer /t REG_DWORD /d 16 /f >/dev/null 2>&1
+ctl read R0 >/dev/null
+check "the adapter's latency timer named" 1 "$(tr -d '\r' <"$work/err" | grep -c '^Adapter USB portu COM7 oddaje odebrane bajty co 16 ms: .*Czasomierz opóźnienia (ms): 1.$')"
+"$run" reg delete 'HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS' /f >/dev/null 2>&1
+
 simulate --drop 1
 ctl read R0 >/dev/null
 check "no reply: exit 3" 3 $?

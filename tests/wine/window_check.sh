@@ -32,6 +32,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   sleep 2
   eval "$(xdotool getwindowgeometry --shell "$win")"
   xdotool mousemove $((X + 40)) $((Y + 27)) click --repeat 2 --delay 80 1; sleep 2
+  xdotool mousemove $((X + 10)) $((Y + 27)) click 1; sleep 0.5 # its values, expanded
   [ -z "$shot" ] || import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shot"
   xdotool key --window "$win" alt+F4
   for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
