@@ -4,12 +4,41 @@
 #include "regmap/error.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 
 namespace {
 constexpr int kMaxSlots = 100;
 
+// A lock that no live process of this machine can hold: empty (a power cut between its
+// creation and its first write), unreadable, a folder, or written on another machine. Qt takes
+// such a lock for a live one; a live window's lock always names its process and this host.
+bool CannotBeHeldHere(const QString& lockPath) {
+    const QFileInfo info(lockPath);
+    if (!info.exists() && !info.isSymLink()) return false;
+    if (!info.isFile()) return true;
+    // A window writes its lock's contents right after creating it: a moment's emptiness is
+    // another window starting.
+    if (info.size() == 0) return info.lastModified().secsTo(QDateTime::currentDateTime()) > 5;
+    qint64 pid = 0;
+    QString host, application;
+    if (!QLockFile(lockPath).getLockInfo(&pid, &host, &application)) return true;
+    return host != QSysInfo::machineHostName();
+}
+
+// Puts a stale lock out of the way; a folder of that name is set aside, never deleted.
+void ClearStaleLock(const QString& lockPath) {
+    if (!CannotBeHeldHere(lockPath)) return;
+    if (QFileInfo(lockPath).isDir() && !QDir().rmdir(lockPath))
+        QDir().rename(lockPath, FreeDatedLogPath(lockPath, QDateTime::currentDateTime(),
+                                                 QStringLiteral(".stale")));
+    else
+        QFile::remove(lockPath);
+}
+
 std::unique_ptr<QLockFile> LockOf(const QString& journal) {
-    auto lock = std::make_unique<QLockFile>(journal + QStringLiteral(".lock"));
+    const QString lockPath = journal + QStringLiteral(".lock");
+    ClearStaleLock(lockPath);
+    auto lock = std::make_unique<QLockFile>(lockPath);
     lock->setStaleLockTime(0); // stale only when its window is gone, however old
     return lock;
 }

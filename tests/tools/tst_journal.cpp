@@ -67,6 +67,58 @@ private slots:
         QCOMPARE(Contents(LogJournal::PathFor(log)), QByteArray("stare\r\n"));
     }
 
+    // A crash leaves locks that no window of this machine holds: the journal is recovered all
+    // the same. A lock just made (another window starting) is left alone.
+    void staleLocksAreRecovered_data() {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("recovered");
+        QTest::newRow("empty, from a power cut") << "empty old" << true;
+        QTest::newRow("empty, a moment old") << "empty new" << false;
+        QTest::newRow("not a lock's contents") << "garbage" << true;
+        QTest::newRow("another machine's") << "other host" << true;
+        QTest::newRow("a folder") << "folder" << true;
+        QTest::newRow("a folder with something in it") << "full folder" << true;
+    }
+    void staleLocksAreRecovered() {
+        QFETCH(QString, lock);
+        QFETCH(bool, recovered);
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/vardel.log";
+        const QString journal = LogJournal::PathFor(log);
+        const QString lockPath = journal + ".lock";
+        Put(journal, "przed awarią\r\n");
+        if (lock.startsWith("empty")) {
+            Put(lockPath, "");
+            if (lock == "empty old") {
+                QFile f(lockPath);
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                      QFileDevice::FileModificationTime));
+            }
+        } else if (lock == "garbage") {
+            Put(lockPath, "\x01\x02 not a pid\n");
+        } else if (lock == "other host") {
+            Put(lockPath, QByteArray::number(QCoreApplication::applicationPid()) +
+                              "\ntst_journal\ninny-komputer.example\n");
+        } else {
+            QVERIFY(QDir().mkdir(lockPath));
+            if (lock == "full folder") Put(lockPath + "/x", "x");
+        }
+        const QStringList got = LogJournal::Recover(log, now);
+        QCOMPARE(got.size(), recovered ? 1 : 0);
+        if (!recovered) return;
+        QCOMPARE(Contents(got[0]), QByteArray("przed awarią\r\n"));
+        QVERIFY(!QFile::exists(journal));
+        if (lock == "full folder") { // set aside, not deleted
+            const QStringList aside = QDir(dir.path()).entryList({"*.stale"}, QDir::Dirs);
+            QCOMPARE(aside.size(), 1);
+            QVERIFY(QFile::exists(dir.path() + '/' + aside[0] + "/x"));
+        }
+        LogJournal next; // and the next window journals there again
+        QVERIFY(next.Open(log));
+        QCOMPARE(next.path(), journal);
+    }
+
     void rewriteHoldsTheWholeLog() {
         QTemporaryDir dir;
         LogJournal journal;
