@@ -32,7 +32,7 @@ namespace {
 constexpr qint64 kShownSpanMs = 60 * 1000; // following: the newest minute
 
 const char* const kFigureNames[] = {"Liczba",   "Średnia", "Odch. std.", "Minimum",
-                                    "Maksimum", "Rozstęp", "Nieudane"};
+                                    "Maksimum", "Rozstęp", "Nieudane",   "NaN/Inf"};
 
 // Drag to zoom in on a span (the rubber band), drag with the right button to move along the
 // time, the wheel to zoom in or out around the pointer, Left and Right to move by a tenth.
@@ -134,15 +134,20 @@ void TrendWindow::BuildChart() {
     failures_ = new QScatterSeries;
     failures_->setMarkerSize(7);
     failures_->setColor(QColor(200, 0, 0));
+    notFinite_ = new QScatterSeries;
+    notFinite_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    notFinite_->setMarkerSize(8);
+    notFinite_->setColor(QColor(240, 140, 0));
     chart_->addSeries(line_);
     chart_->addSeries(failures_);
+    chart_->addSeries(notFinite_);
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
     valueAxis_ = new QValueAxis;
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
-    for (auto* s :
-         {static_cast<QAbstractSeries*>(line_), static_cast<QAbstractSeries*>(failures_)}) {
+    for (auto* s : {static_cast<QAbstractSeries*>(line_), static_cast<QAbstractSeries*>(failures_),
+                    static_cast<QAbstractSeries*>(notFinite_)}) {
         s->attachAxis(timeAxis_);
         s->attachAxis(valueAxis_);
     }
@@ -222,9 +227,12 @@ int TrendWindow::Number(QLineEdit* edit, int fallback) const {
     return ok && n > 0 ? n : fallback;
 }
 
+// A typed number; the fallback for an empty, unreadable or infinite one.
 double TrendWindow::Real(QLineEdit* edit, double fallback) const {
     try {
-        return edit->text().trimmed().isEmpty() ? fallback : ParseReal(edit->text());
+        const double value =
+            edit->text().trimmed().isEmpty() ? fallback : double(ParseReal(edit->text()));
+        return std::isfinite(value) ? value : fallback;
     } catch (const AppError&) {
         return fallback;
     }
@@ -245,7 +253,7 @@ void TrendWindow::ShowStatistics() {
     const QString texts[] = {QString::number(s.count),    FormatFixed(s.mean, 3),
                              FormatFixed(s.deviation, 3), FormatFixed(s.minimum, 3),
                              FormatFixed(s.maximum, 3),   FormatFixed(s.span, 3),
-                             QString::number(s.failed)};
+                             QString::number(s.failed),   QString::number(s.notFinite)};
     for (int i = 0; i < figures_.size(); ++i)
         figures_[i]->setText(s.count == 0 && i > 0 && i < 6 ? QStringLiteral("-") : texts[i]);
     ShowStability();
@@ -312,6 +320,10 @@ void TrendWindow::Refresh() {
     for (qint64 t : series_.failures())
         if (t >= from && t <= to) marks << QPointF(double(t), low - margin);
     failures_->replace(marks);
+    QList<QPointF> notFinite;
+    for (qint64 t : series_.notFiniteTimes())
+        if (t >= from && t <= to) notFinite << QPointF(double(t), low - margin);
+    notFinite_->replace(notFinite);
     refreshing_ = false;
     ShowStatistics();
 }

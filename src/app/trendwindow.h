@@ -65,7 +65,8 @@ private:
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QLineSeries* line_ = nullptr;
-    QScatterSeries* failures_ = nullptr;
+    QScatterSeries* failures_ = nullptr;  // failed reads, red dots on the time axis
+    QScatterSeries* notFinite_ = nullptr; // NaN and ±Inf readings, orange squares there
     QDateTimeAxis* timeAxis_ = nullptr;
     QValueAxis* valueAxis_ = nullptr;
     QList<QLabel*> figures_;

@@ -1,4 +1,6 @@
 #include "app/trendwindow.h"
+#include "regmap/record.h"
+#include "tools/trend.h"
 #include <QChart>
 #include <QChartView>
 #include <QDateTimeAxis>
@@ -6,6 +8,8 @@
 #include <QPushButton>
 #include <QtTest>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -143,6 +147,61 @@ private slots:
         const TrendSeries series = SeriesOf(values, 1000);
         const qint64 now = series.times().back() + after;
         QCOMPARE(int(series.StabilityOver(2.5, band, now)), state);
+    }
+
+    // NaN and ±Inf readings (a REAL the device could not measure) are counted, marked,
+    // exported and never make the light green; the other values keep their statistics.
+    void readingsThatAreNoNumber() {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        RegisterNode real{"R", "", "0", "REAL", "2", "RO", "NAN"};
+        QVERIFY(std::isnan(NumberOfValue(real).value_or(0)));
+        real.Value = "-INF";
+        QCOMPARE(NumberOfValue(real).value_or(0), -inf);
+        RegisterNode word{"W", "", "0", "WORD", "1", "RO", "NAN"};
+        QVERIFY(!NumberOfValue(word)); // an integer register has no NaN
+
+        const TrendSeries series = SeriesOf({100, nan, 100, inf, 100, -inf, 100}, 1000);
+        const TrendStatistics s = series.Statistics(50);
+        QCOMPARE(s.count, 4);
+        QCOMPARE(s.notFinite, 3);
+        QCOMPARE(s.mean, 100.0);
+        QCOMPARE(s.deviation, 0.0);
+        QCOMPARE(s.span, 0.0);
+        QCOMPARE(series.notFiniteTimes(),
+                 (std::vector<qint64>{kStart + 1000, kStart + 3000, kStart + 5000}));
+        const qint64 now = series.times().back();
+        QCOMPARE(int(series.StabilityOver(2.5, 1, now)), int(Stability::Unknown));
+        QCOMPARE(int(series.StabilityOver(0.5, 1, now)), int(Stability::Unknown));
+        for (const QPointF& p : series.Decimated(kStart, now, 2))
+            QCOMPARE(p.y(), 100.0);
+        QVERIFY(series.Decimated(kStart, now, 100).size() == 4);
+        const QStringList rows = QString::fromUtf8(series.Csv()).split("\r\n");
+        QCOMPARE(rows.mid(1, 7).join('|').remove(QRegularExpression("[^|;]*;")),
+                 QStringLiteral("100|NAN|100|INF|100|-INF|100"));
+        // Half the values NaN: never stable, however steady the rest.
+        TrendSeries half;
+        for (int i = 0; i < 40; ++i)
+            half.AddValue(kStart + i * 100, i % 2 ? nan : 23.5);
+        QCOMPARE(int(half.StabilityOver(2, 1, kStart + 3900)), int(Stability::Unknown));
+    }
+
+    // Whatever T the operator types, the light answers and nothing overflows (UBSan checks).
+    void anyTypedSeconds_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<int>("state");
+        QTest::newRow("1e20") << 1e20 << int(Stability::Unknown); // longer than the values
+        QTest::newRow("negative") << -5.0 << int(Stability::Unknown);
+        QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << int(Stability::Unknown);
+        QTest::newRow("2 s") << 2.0 << int(Stability::Stable);
+    }
+    void anyTypedSeconds() {
+        QFETCH(double, seconds);
+        QFETCH(int, state);
+        const TrendSeries series = SeriesOf(QList<double>(50, 7.0));
+        const qint64 now = series.times().back();
+        QCOMPARE(int(series.StabilityOver(seconds, 0.1, now)), state);
+        QVERIFY(std::isfinite(series.DefaultBand(seconds, now)));
     }
 
     void csvForAPolishSpreadsheet() {
