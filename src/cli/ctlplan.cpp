@@ -2,6 +2,7 @@
 #include "regmap/error.h"
 #include "tools/operator.h"
 #include "txn/builders.h"
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <limits>
 
@@ -222,6 +223,17 @@ TreeNode* FirstRegister(const RegisterTree& tree) {
     return nullptr;
 }
 
+QStringList ReportPaths(const QString& report, int calibrations) {
+    if (calibrations <= 1) return {report};
+    const QFileInfo info(report);
+    const QString suffix = info.suffix().isEmpty() ? QString() : '.' + info.suffix();
+    const QString base = report.left(report.size() - suffix.size());
+    QStringList paths;
+    for (int n = 1; n <= calibrations; ++n)
+        paths << base + '_' + QString::number(n) + suffix;
+    return paths;
+}
+
 QString UsageText() {
     return QStringLiteral(
         "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
@@ -243,7 +255,8 @@ Options (default):
   --timeout MS       how long a request waits for its reply, 1-60000 (40)
   --device FILE.dat  device file, as given or beside this program (required)
   --log FILE         also save the log as the window does (Windows-1250, CR LF)
-  --report FILE      the calibration's record for an audit: FILE.pdf, or CSV otherwise
+  --report FILE      the calibration's record for an audit: FILE.pdf, or CSV otherwise;
+                     several calibrate commands: FILE_1.pdf, FILE_2.pdf ... one each
   --format F         log: the log window's lines; csv or json: one record a value (log)
   --stats            print request statistics on stderr at the end
   -v                 print TX:/RX: traffic on stderr

@@ -43,6 +43,9 @@ CtlPlan ParseCommandLine(const QStringList& args);
 // values convert (a real value may be typed with a decimal point: it becomes the comma),
 // calibration ranges, counts and R0 are right. Throws AppError, the reason in Polish.
 void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree);
+// The record file of each of a plan's calibrate commands: FILE itself for one; for several
+// FILE_1.pdf, FILE_2.pdf… (the number before the extension), so none is written over.
+QStringList ReportPaths(const QString& report, int calibrations);
 // The register a scan reads at each address: the device file's first register.
 TreeNode* FirstRegister(const RegisterTree& tree);
 QString UsageText();

@@ -22,6 +22,7 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -166,6 +167,7 @@ public:
     void Load() {
         LoadDeviceFile(DevicePathOf(plan_.options.device), tree_);
         CheckAgainstDevice(plan_, tree_);
+        CheckOutputs();
     }
 
     void Run() {
@@ -364,9 +366,24 @@ private:
         return r;
     }
 
-    void WriteReport(const CalibrationRecord& record) const {
-        const QString& path = plan_.options.report;
-        if (path.isEmpty()) return;
+    // The log and every record can be saved where they are asked for: found out before the
+    // port opens, not after the device changed.
+    void CheckOutputs() {
+        if (!plan_.options.log.isEmpty()) CheckOutputPath(plan_.options.log);
+        if (plan_.options.report.isEmpty()) return;
+        const auto calibrations =
+            std::count_if(plan_.commands.begin(), plan_.commands.end(), [](const CtlCommand& c) {
+                return c.kind == CtlCommand::Kind::Calibrate;
+            });
+        reportPaths_ = ReportPaths(plan_.options.report, int(calibrations));
+        for (const QString& path : reportPaths_)
+            CheckOutputPath(path);
+    }
+
+    // Each calibrate command its own record file.
+    void WriteReport(const CalibrationRecord& record) {
+        if (reportPaths_.isEmpty()) return;
+        const QString path = reportPaths_.value(reportsWritten_++, reportPaths_.last());
         if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
             SaveRecordPdf(record, path);
         else
@@ -444,6 +461,8 @@ private:
     Calibration calibration_;
     Monitor monitor_;
     QEventLoop monitorLoop_;
+    QStringList reportPaths_;
+    int reportsWritten_ = 0;
     QString mean_;
     bool error_ = false;
 };

@@ -97,6 +97,18 @@ void SaveLogFile(const QString& path, const QString& logText) {
     SaveFileSafely(path, LogFileBytes(logText));
 }
 
+void CheckOutputPath(const QString& path) {
+    const QString fullPath = QFileInfo(path).absoluteFilePath();
+    const QFileInfo info(fullPath);
+    if (info.exists() && !info.isFile())
+        CannotCreate(fullPath, QStringLiteral("nie jest zwykłym plikiem"));
+    const QString target = !info.isSymLink() ? fullPath
+                           : info.exists()   ? info.canonicalFilePath()
+                                             : info.symLinkTarget();
+    QTemporaryFile probe(target + QStringLiteral(".XXXXXX"));
+    if (!probe.open()) CannotCreate(fullPath, probe.errorString());
+}
+
 void SaveFileSafely(const QString& path, const QByteArray& bytes) {
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     const QFileInfo info(fullPath);

@@ -11,6 +11,10 @@ QByteArray LogFileBytes(const QString& logText);
 // anything but a regular file is refused. Throws AppError 'Cannot create file "%s". %s'.
 // Every file the program writes goes through here.
 void SaveFileSafely(const QString& path, const QByteArray& bytes);
+// Whether SaveFileSafely could save there, checked before anything is done that the file is
+// to record: nothing but a regular file of that name, a folder that takes a new file. Writes
+// nothing that stays. Throws the same AppError as the save would.
+void CheckOutputPath(const QString& path);
 // The log as a file, saved as above.
 void SaveLogFile(const QString& path, const QString& logText);
 // Writes every byte, going on after a short write so a full disk gives its own reason; empty

@@ -406,6 +406,56 @@ private slots:
         QVERIFY2(deviation.contains(','), qPrintable(deviation)); // the decimal comma
     }
 
+    // Several calibrate commands with one --report: a record each, numbered, none lost.
+    void oneRecordPerCalibration() {
+        Simulator sim({}, "TR100F.dat");
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        const Result r = Run(&sim,
+                             {"--report", dir.path() + "/kal.csv", "calibrate", "100R", "2",
+                              "calibrate", "400R", "3"},
+                             "TR100F.dat");
+        QCOMPARE(r.status, 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"kal_1.csv", "kal_2.csv"}));
+        auto samples = [&](const QString& name) {
+            QFile f(dir.path() + '/' + name);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        QVERIFY(samples("kal_1.csv").contains(QString::fromUtf8("Próbek pobranych;2")));
+        QVERIFY(samples("kal_2.csv").contains(QString::fromUtf8("Próbek pobranych;3")));
+        QVERIFY(samples("kal_2.csv").contains("400R"));
+    }
+
+    // A --log or --report that cannot be saved stops the run before the port opens: the
+    // device is not changed by a run whose record would be lost.
+    void outputsCheckedBeforeTheDeviceChanges_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("path"); // under the temporary folder
+        QTest::newRow("--log in a missing folder") << "--log"
+                                                   << "/brak/x.log";
+        QTest::newRow("--log onto a folder") << "--log"
+                                             << "/folder";
+        QTest::newRow("--report in a missing folder") << "--report"
+                                                      << "/brak/x.pdf";
+        QTest::newRow("--report onto a folder") << "--report"
+                                                << "/folder";
+    }
+    void outputsCheckedBeforeTheDeviceChanges() {
+        QFETCH(QString, option);
+        QFETCH(QString, path);
+        Simulator sim({}, "TR100F.dat", true);
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("folder"));
+        const Result r = Run(&sim,
+                             {option, dir.path() + path, "write", "N100", "1234", "calibrate",
+                              "100R", "2", "--store"},
+                             "TR100F.dat");
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains("Cannot create file"), qPrintable(r.err));
+        QVERIFY2(sim.Requests().isEmpty(), qPrintable(sim.Requests().join(' ')));
+    }
+
     void list() {
         const Result r = Run(nullptr, {"list"}, "TR100F.dat");
         QCOMPARE(r.out,
