@@ -273,8 +273,9 @@ Commands, run in order once the whole line has been checked:
   ports                          the serial ports this system knows
 
 Exit status: 0 every request answered; 1 an error (the reason on stderr); 2 a usage error;
-3 some request got no valid reply (each says why on stderr); 130 or 143 interrupted by
-SIGINT or SIGTERM (the log is saved, the port released).
+3 some request got no valid reply (each says why on stderr); 130, 143 or 129 interrupted by
+SIGINT, SIGTERM or SIGHUP (a wait for a reply ends at once, the log is saved, the port
+released).
 
 Examples:
   vardel-sim --device TR100.dat --pty /tmp/tr100 &

@@ -23,6 +23,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -36,7 +37,8 @@ namespace {
 
 enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3 };
 
-volatile std::sig_atomic_t gSignal = 0;
+// Set by a signal handler (or, on Windows, the console's own thread): lock-free, so both may.
+std::atomic<int> gSignal = 0;
 #ifndef Q_OS_WIN
 int gSignalPipe[2] = {-1, -1};
 
@@ -160,6 +162,8 @@ public:
           calibration_(engine_, tree_, console_), monitor_(engine_, console_) {
         engine_.setContinuation(&calibration_);
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
+        // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
+        link_.interrupted = [] { return gSignal.load() != 0; };
         QObject::connect(&monitor_.Timer1, &QTimer::timeout,
                          [this] { Guard([this] { monitor_.Tick(); }); });
     }
@@ -500,13 +504,19 @@ void CatchSignals(Session& session) {
     });
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal); // the terminal closed: ended as SIGTERM ends it
 #endif
 }
 
+// A run with no log lines still replaces an older file of that name, with an empty one, so
+// a script never reads an earlier run's log as this one's.
 int SaveLog(const CtlOptions& options, const Console& console) {
-    if (options.log.isEmpty() || console.logText.isEmpty()) return kOk;
+    if (options.log.isEmpty()) return kOk;
     try {
         SaveLogFile(options.log, console.logText);
+        if (console.logText.isEmpty())
+            Err(QStringLiteral("Dziennik tego przebiegu jest pusty: %1 zapisano jako pusty plik.")
+                    .arg(QDir::toNativeSeparators(options.log)));
     } catch (const AppError& e) {
         Err(BoxText(e.message()));
         return kError;

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSettings>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #ifndef Q_OS_WIN
@@ -306,6 +307,12 @@ void SerialLink::Lose(const QString& what) {
     if (onLost) onLost();
 }
 
+// Waits are cut into slices so an interruption is seen within one.
+int SerialLink::WaitSlice(qint64 wantedMs) const {
+    constexpr qint64 kSliceMs = 50;
+    return static_cast<int>(interrupted ? std::min(wantedMs, kSliceMs) : wantedMs);
+}
+
 void SerialLink::ExpectLateReply() {
     lateReplyExpected_ = true;
     quietSince_.start();
@@ -322,11 +329,14 @@ bool SerialLink::DiscardLateReply() {
     for (;;) {
         const qint64 left = readTotalMs_ - quietSince_.elapsed();
         if (left <= 0 || total.elapsed() >= limit) return true;
-        if (port_.bytesAvailable() == 0 && !port_.waitForReadyRead(static_cast<int>(left))) {
-            if (port_.error() == QSerialPort::TimeoutError || port_.error() == QSerialPort::NoError)
-                return true;
-            Lose(com.PortPath);
-            return false;
+        if (interrupted && interrupted()) return true;
+        if (port_.bytesAvailable() == 0 && !port_.waitForReadyRead(WaitSlice(left))) {
+            if (port_.error() != QSerialPort::TimeoutError &&
+                port_.error() != QSerialPort::NoError) {
+                Lose(com.PortPath);
+                return false;
+            }
+            continue; // the time left is looked at again
         }
         port_.readAll();
         quietSince_.start();
@@ -335,7 +345,7 @@ bool SerialLink::DiscardLateReply() {
 
 std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
                                      ReplyBuffer& reply) {
-    if (!com.Open) return 0;
+    if (!com.Open || (interrupted && interrupted())) return 0; // nothing new once interrupted
     if (lateReplyExpected_ && !DiscardLateReply()) return 0;
     if (!port_.clear(QSerialPort::AllDirections)) return 0;
     port_.readAll(); // what Qt had already buffered counts as the input queue too
@@ -372,14 +382,14 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
         qint64 wait = window - total.elapsed();
         if (received > 0) wait = std::min(wait, readIntervalMs_ - sinceByte.elapsed());
         if (port_.bytesAvailable() == 0) {
-            if (wait <= 0) break;
-            if (!port_.waitForReadyRead(static_cast<int>(wait))) {
+            if (wait <= 0 || (interrupted && interrupted())) break;
+            if (!port_.waitForReadyRead(WaitSlice(wait))) {
                 if (port_.error() != QSerialPort::TimeoutError &&
                     port_.error() != QSerialPort::NoError) {
                     Lose(com.PortPath);
                     return false;
                 }
-                break;
+                continue; // the time left is looked at again
             }
         }
         // Take no more than the frame its header announces: bytes after it are never ours.

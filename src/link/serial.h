@@ -57,6 +57,9 @@ public:
     QString failureReason;
     // Called when a read or write error closed the port.
     std::function<void()> onLost;
+    // Asked while a reply is awaited: true ends the wait at once (the request then has no
+    // reply), as when the operator interrupts a command-line run.
+    std::function<bool()> interrupted;
 
     SerialLink();
     ~SerialLink() override;
@@ -86,6 +89,7 @@ private:
     void Lose(const QString& what);
     QString Reason(const QString& what) const;
     bool DiscardLateReply();
+    int WaitSlice(qint64 wantedMs) const;
     bool SetLine(const QString& lineSettings);
 
     QSerialPort port_;

@@ -312,6 +312,55 @@ private slots:
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
     }
 
+    // A run without log lines replaces an older log of that name with an empty one and says
+    // so: a script never takes an earlier run's log for this one's.
+    void emptyLogReplacesAnOlderOne() {
+        Simulator sim({"--drop", "1"});
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/run.log";
+        QFile old(log);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("0    Wersja     12\r\n");
+        old.close();
+        const Result r = Run(&sim, {"--log", log, "read", "Wersja"});
+        QCOMPARE(r.status, 3);
+        QCOMPARE(QFileInfo(log).size(), 0);
+        QVERIFY2(r.err.contains(QString::fromUtf8("Dziennik tego przebiegu jest pusty")),
+                 qPrintable(r.err));
+    }
+
+    // A signal ends a long wait for a reply at once, not when the timeout runs out; SIGHUP
+    // (the terminal closed) ends the run as SIGTERM does. Nothing is sent after it.
+    void signalEndsTheWait_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("SIGINT") << int(SIGINT) << 130;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+    }
+    void signalEndsTheWait() {
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        Simulator sim({"--drop", "1"}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/w.log";
+        QProcess p;
+        p.start(bin + "/vardelctl", {"--device", bin + "/TR100.dat", "--port", sim.port(),
+                                     "--timeout", "8000", "--log", log, "read", "Konfiguracja"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(600);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(p.exitCode(), status);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("requests 1,"));
+        QCOMPARE(sim.Requests().size(), 1); // the walk sent nothing more
+        QVERIFY(QFile::exists(log));
+    }
+
     void statsScanAndPorts() {
         Simulator sim({});
         QVERIFY(sim.started());
