@@ -164,6 +164,8 @@ public:
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
         // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
         link_.interrupted = [] { return gSignal.load() != 0; };
+        // Why the port went, with its name: more than the requests' "no reply" after it.
+        link_.onLost = [this] { Err(QStringLiteral("Utracono port ") + link_.failureReason); };
         QObject::connect(&monitor_.Timer1, &QTimer::timeout,
                          [this] { Guard([this] { monitor_.Tick(); }); });
     }
@@ -241,6 +243,7 @@ private:
     void OpenOnce() {
         if (link_.isOpen()) return;
         const QString path = PortPathOf(plan_.options.port);
+        link_.com.PortPath = path;
         if (!link_.OpenPort(path, LineSettings()) ||
             !link_.SetPortTimeouts(30, 0, static_cast<std::uint16_t>(plan_.options.timeoutMs), 0,
                                    30)) {

@@ -312,6 +312,24 @@ private slots:
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
     }
 
+    // A port that goes away in the middle of a run says why, with its name.
+    void lostPortSaysWhy() {
+        auto sim = std::make_unique<Simulator>(QStringList{});
+        QVERIFY(sim->started());
+        const QString port = sim->port();
+        QProcess p;
+        p.start(bin + "/vardelctl",
+                {"--device", bin + "/TR100.dat", "--port", port, "monitor", "Wersja", "100", "0"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(500);
+        sim.reset(); // the simulator and its pseudo-terminal are gone
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 3);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(QString::fromUtf8("Utracono port %1: port zniknął\n").arg(port)),
+                 qPrintable(err));
+    }
+
     // A run without log lines replaces an older log of that name with an empty one and says
     // so: a script never takes an earlier run's log for this one's.
     void emptyLogReplacesAnOlderOne() {
