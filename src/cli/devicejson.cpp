@@ -2,6 +2,7 @@
 #include "json.h"
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
+#include <QStringList>
 #include <iterator>
 #include <string>
 
@@ -87,14 +88,35 @@ const std::vector<JsonValue>& Children(const JsonValue& object) {
     return children && children->kind == JsonValue::Kind::Array ? children->items : none;
 }
 
-void NodeFromJson(const JsonValue& object, TreeNode& node, int depth) {
+const char* const kNodeKeys[] = {"children",  "states",     "height",
+                                 "alignment", "checkState", "checkKind"};
+
+// A misspelt key ("adress") would build an empty field that fails only when the register is
+// read: every key must be one a node has, and a text must be a text.
+void CheckKeys(const JsonValue& object, const QString& path) {
+    QStringList known;
+    for (const char* key : kTextKeys)
+        known << QLatin1String(key);
+    for (const char* key : kNodeKeys)
+        known << QLatin1String(key);
+    for (const auto& [key, value] : object.members) {
+        if (!known.contains(key))
+            throw AppError(QStringLiteral("nieznany klucz \"%1\" w %2 (węzeł zna: %3)")
+                               .arg(key, path, known.join(QStringLiteral(", "))));
+        if (known.indexOf(key) < qsizetype(std::size(kTextKeys)) &&
+            value.kind != JsonValue::Kind::String)
+            throw AppError(QStringLiteral("\"%1\" w %2 musi być tekstem").arg(key, path));
+    }
+}
+
+void NodeFromJson(const JsonValue& object, TreeNode& node, int depth, const QString& path) {
     if (object.kind != JsonValue::Kind::Object)
         throw AppError(QStringLiteral("a node must be a JSON object"));
     if (depth > kMaxTreeDepth) throw AppError(QStringLiteral("the tree is nested too deeply"));
+    CheckKeys(object, path);
     for (std::size_t f = 0; f < std::size(kRecordTexts); ++f) {
         const JsonValue* text = object.member(QLatin1StringView(kTextKeys[f]));
-        node.record.*kRecordTexts[f] =
-            text && text->kind == JsonValue::Kind::String ? text->string : QString();
+        node.record.*kRecordTexts[f] = text ? text->string : QString();
     }
     const std::vector<JsonValue>& children = Children(object);
     const int defaultStates = NodeState::Initialized | NodeState::Visible |
@@ -104,8 +126,9 @@ void NodeFromJson(const JsonValue& object, TreeNode& node, int depth) {
     node.alignment = static_cast<std::uint8_t>(Number(object, "alignment", 0, 255));
     node.checkState = static_cast<std::uint8_t>(Number(object, "checkState", 0, 255));
     node.checkKind = static_cast<std::uint8_t>(Number(object, "checkKind", 0, 255));
-    for (const JsonValue& child : children)
-        NodeFromJson(child, *node.appendChild(), depth + 1);
+    for (std::size_t i = 0; i < children.size(); ++i)
+        NodeFromJson(children[i], *node.appendChild(), depth + 1,
+                     path + QStringLiteral(".children[%1]").arg(i));
 }
 
 } // namespace
@@ -127,6 +150,7 @@ void TreeFromJson(const QByteArray& json, RegisterTree& tree) {
     tree.clear();
     const JsonValue* nodes = document.member(QLatin1StringView("nodes"));
     if (!nodes || nodes->kind != JsonValue::Kind::Array) return;
-    for (const JsonValue& node : nodes->items)
-        NodeFromJson(node, *tree.appendTopLevel(), 0);
+    for (std::size_t i = 0; i < nodes->items.size(); ++i)
+        NodeFromJson(nodes->items[i], *tree.appendTopLevel(), 0,
+                     QStringLiteral("nodes[%1]").arg(i));
 }

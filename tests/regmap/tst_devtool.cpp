@@ -153,6 +153,31 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(AppError, TreeFromJson(json, tree));
     }
 
+    // A misspelt key or a text that is no text is refused with where it is, instead of
+    // building an empty field that fails only when the register is read.
+    void buildNamesTheBadKey_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("misspelt, nested")
+            << QByteArray(R"({"nodes":[{"name":"G","children":[{"name":"A"},)"
+                          R"({"name":"B","adress":"7"}]}]})")
+            << QString::fromUtf8("nieznany klucz \"adress\" w nodes[0].children[1]");
+        QTest::newRow("a number for a text")
+            << QByteArray(R"({"nodes":[{"name":"A","address":7}]})")
+            << QString::fromUtf8("\"address\" w nodes[0] musi być tekstem");
+    }
+    void buildNamesTheBadKey() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, message);
+        RegisterTree tree;
+        try {
+            TreeFromJson(json, tree);
+            QFAIL("no error");
+        } catch (const AppError& e) {
+            QVERIFY2(e.message().startsWith(message), qPrintable(e.message()));
+        }
+    }
+
     void buildRejectsBadNumbers() {
         RegisterTree tree;
         const QByteArray json = R"({"nodes":[{"name":"G","checkKind":300}]})";
