@@ -10,6 +10,7 @@
 #include "tools/calrecord.h"
 #include "tools/logfile.h"
 #include "tools/operator.h"
+#include "txn/codec.h"
 #include "txn/engine.h"
 #include "txn/loglines.h"
 #include <QCoreApplication>
@@ -280,6 +281,20 @@ private:
         TreeNode* node = Node(name);
         OpenOnce();
         node->record.Value = value;
+        // A text longer than its registers goes out cut: the log and the records show what
+        // was sent, and stderr says so.
+        if (TypeCodeOf(node->record.Type) == tcText) {
+            const QString sent = EncodeWriteData(node->record).sentText;
+            if (sent.size() < value.size()) {
+                Err(QString::fromUtf8(
+                        "%1: tekst ma %2 znaków, rejestry mieszczą %3; wysłano \"%4\"")
+                        .arg(node->record.Name)
+                        .arg(value.size())
+                        .arg(sent.size())
+                        .arg(sent));
+                node->record.Value = sent;
+            }
+        }
         engine_.WriteIfWritable(node);
     }
 

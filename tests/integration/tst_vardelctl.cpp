@@ -312,6 +312,29 @@ private slots:
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
     }
 
+    // A text longer than its registers: what was sent is what the log, CSV and the read show,
+    // and stderr says it was cut.
+    void longTextIsCutAndSaidSo_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("shown"); // the write's own line on stdout
+        QTest::newRow("log") << "log" << QString::fromUtf8("206  Etykieta:  Punkt po");
+        QTest::newRow("csv") << "csv" << QString::fromUtf8(",Etykieta,206,TEXT,Punkt po,");
+    }
+    void longTextIsCutAndSaidSo() {
+        QFETCH(QString, format);
+        QFETCH(QString, shown);
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"--format", format, "write", "Etykieta", "Punkt pomiarowy 12",
+                                    "read", "Etykieta"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.err.contains(QString::fromUtf8(
+                     "Etykieta: tekst ma 18 znaków, rejestry mieszczą 8; wysłano \"Punkt po\"")),
+                 qPrintable(r.err));
+        QVERIFY2(r.out.contains(shown), qPrintable(r.out));
+        QVERIFY(!r.out.contains("pomiarowy"));
+    }
+
     // A port that goes away in the middle of a run says why, with its name.
     void lostPortSaysWhy() {
         auto sim = std::make_unique<Simulator>(QStringList{});
