@@ -60,6 +60,10 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
             o.format = FormatNamed(value(a));
         else if (a == "--stats")
             o.stats = true;
+        else if (a == "--retries")
+            o.retries = int(WholeNumber("--retries", value(a), 0, 10));
+        else if (a == "--stop-on-error")
+            o.stopOnError = true;
         else if (a == "-v")
             o.verbose = true;
         else if (a == "-h" || a == "--help")
@@ -238,6 +242,7 @@ QString UsageText() {
     return QStringLiteral(
         "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
         "                 [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
+        "                 [--retries N] [--stop-on-error]\n"
         "                 --device FILE.dat [--log FILE] [--report FILE] [-v] COMMAND...\n"
         "       vardelctl -h | --help | --version\n");
 }
@@ -259,6 +264,8 @@ Options (default):
                      several calibrate commands: FILE_1.pdf, FILE_2.pdf ... one each
   --format F         log: the log window's lines; csv or json: one record a value (log)
   --stats            print request statistics on stderr at the end
+  --retries N        try a read or write without a valid reply N times more, 0-10 (0)
+  --stop-on-error    the first command with a failed request ends the run
   -v                 print TX:/RX: traffic on stderr
   -h, --help         this text;  --version  the version
 

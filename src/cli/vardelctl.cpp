@@ -181,7 +181,30 @@ public:
         for (const CtlCommand& c : plan_.commands) {
             if (gSignal) return;
             engine_.EndWalk(); // each command starts with no walk
+            const int failuresBefore = console_.failures;
+            const bool incompleteBefore = incomplete;
             RunOne(c);
+            const bool failed =
+                console_.failures > failuresBefore || incomplete != incompleteBefore;
+            if (failed && plan_.options.stopOnError) {
+                Err(QStringLiteral("--stop-on-error: pozostałe polecenia pominięto"));
+                return;
+            }
+        }
+    }
+
+    // A single register's read or write, tried again while it gets no valid reply, at most
+    // --retries times. A failure that a later try made good does not fail the run; each try
+    // is still said on stderr and counted in the statistics.
+    template <typename Request> void WithRetries(Request&& request) {
+        for (int attempt = 0;; ++attempt) {
+            const int failuresBefore = console_.failures;
+            request();
+            const bool failed = console_.failures > failuresBefore;
+            if (!failed || attempt >= plan_.options.retries || gSignal) {
+                if (!failed) console_.failures -= attempt; // the retries made it good
+                return;
+            }
         }
     }
 
@@ -268,7 +291,10 @@ private:
         TreeNode* node = Node(name);
         OpenOnce();
         const bool group = TransactionEngine::NodeAccess(node) == acNone;
-        engine_.ReadFromNode(node);
+        if (group)
+            engine_.ReadFromNode(node);
+        else
+            WithRetries([&] { engine_.ReadFromNode(node); });
         if (group && engine_.LastWalkNotRead() > 0 && !gSignal) {
             Err(QStringLiteral("read %1: nieodczytanych rejestrów %2")
                     .arg(name)
@@ -295,7 +321,11 @@ private:
                 node->record.Value = sent;
             }
         }
-        engine_.WriteIfWritable(node);
+        const QString sentValue = node->record.Value;
+        WithRetries([&] {
+            node->record.Value = sentValue; // a failed write leaves the typed value to send again
+            engine_.WriteIfWritable(node);
+        });
     }
 
     void RunMonitor(const CtlCommand& c) {

@@ -312,6 +312,42 @@ private slots:
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
     }
 
+    // --retries tries a request without a valid reply again; --stop-on-error ends the list at
+    // the first failed command, so a write after a failed read is never sent.
+    void retriesAndStopOnError_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("writes"); // writes the device received
+        const QStringList silentSecond{"--drop", "2"};
+        const QStringList refusedWersja{"--exception", "4:2"};
+        QTest::newRow("a lost reply fails the run") << silentSecond << QStringList{} << 3 << 1;
+        // Every second request is lost: Wersja and the write each take a second try.
+        QTest::newRow("a retry makes it good")
+            << silentSecond << QStringList{"--retries", "1"} << 0 << 2;
+        QTest::newRow("retries do not mend an exception")
+            << refusedWersja << QStringList{"--retries", "2"} << 3 << 1;
+        QTest::newRow("the write after a failure is sent")
+            << refusedWersja << QStringList{} << 3 << 1;
+        QTest::newRow("--stop-on-error sends no write")
+            << refusedWersja << QStringList{"--stop-on-error"} << 3 << 0;
+    }
+    void retriesAndStopOnError() {
+        QFETCH(QStringList, faults);
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(int, writes);
+        Simulator sim(faults, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(
+            &sim, options + QStringList{"read", "Tryb", "read", "Wersja", "write", "Tryb", "2"});
+        QCOMPARE(r.status, status);
+        QCOMPARE(sim.Requests().filter(QRegularExpression("^F706")).size(), writes);
+        if (options.contains("--stop-on-error"))
+            QVERIFY(r.err.contains(
+                QString::fromUtf8("--stop-on-error: pozostałe polecenia pominięto")));
+    }
+
     // A text longer than its registers: what was sent is what the log, CSV and the read show,
     // and stderr says it was cut.
     void longTextIsCutAndSaidSo_data() {
