@@ -273,7 +273,7 @@ private:
                                    30)) {
             QString why = link_.failureReason;
 #ifdef Q_OS_LINUX
-            if (link_.lastError() == QSerialPort::PermissionError)
+            if (link_.lastError() == QSerialPort::PermissionError && !PortIsBusy(path))
                 why += QStringLiteral("\nrozwiązanie: sudo usermod -aG dialout $USER, potem "
                                       "zaloguj się ponownie");
 #endif

@@ -200,12 +200,26 @@ SerialLink::~SerialLink() {
     ClosePort();
 }
 
+// Qt says "permission" both when the port is locked by another program and when the user may
+// not open it: a port the user may read and write is a busy one. On Windows a refused port is
+// always one that another program holds.
+bool PortIsBusy(const QString& portPath) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(portPath);
+    return true;
+#else
+    const QFileInfo port(portPath);
+    return port.isReadable() && port.isWritable();
+#endif
+}
+
 QString SerialLink::Reason(const QString& what) const {
     QString why;
     switch (port_.error()) {
     case QSerialPort::PermissionError:
-        why = QStringLiteral("brak dostępu do portu (port zajęty albo użytkownik spoza grupy "
-                             "dialout)");
+        why = PortIsBusy(what) ? QStringLiteral("port zajęty przez inny program")
+                               : QStringLiteral("brak uprawnień do portu (użytkownik spoza "
+                                                "grupy dialout)");
         break;
     case QSerialPort::DeviceNotFoundError:
         why = QStringLiteral("nie ma takiego portu");

@@ -40,6 +40,9 @@ QStringList PortNames();
 QString PortDetails(const QString& name);
 QString ListPorts();
 bool IsPseudoTerminal(const QString& portPath);
+// Whether a port that refused to open is held by another program (rather than closed to this
+// user).
+bool PortIsBusy(const QString& portPath);
 // How long the port's USB adapter holds received bytes before it passes them on, in ms, where
 // the system shows it: an FTDI driver's LatencyTimer in the Windows registry (the device whose
 // PortName is the port's), the latency_timer of Linux's usb-serial devices under sysfsRoot.

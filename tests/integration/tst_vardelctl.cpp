@@ -438,6 +438,26 @@ private slots:
         QVERIFY(QFile::exists(log));
     }
 
+    // A second master on a port in use is refused and told the port is busy, not that it
+    // lacks a permission; the first run goes on undisturbed.
+    void busyPortIsSaidBusy() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        QProcess first;
+        first.start(bin + "/vardelctl", {"--device", bin + "/TR100.dat", "--port", sim.port(),
+                                         "monitor", "Wersja", "100", "8"});
+        QVERIFY(first.waitForStarted());
+        QTest::qWait(300);
+        const Result second = Run(&sim, {"read", "Wersja"});
+        QCOMPARE(second.status, 1);
+        QVERIFY2(second.err.contains(QString::fromUtf8("port zajęty przez inny program")),
+                 qPrintable(second.err));
+        QVERIFY(!second.err.contains("usermod"));
+        QVERIFY(first.waitForFinished(5000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(first.readAllStandardOutput()).count("\t12\n"), 8);
+    }
+
     void statsScanAndPorts() {
         Simulator sim({});
         QVERIFY(sim.started());
