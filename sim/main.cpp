@@ -5,6 +5,7 @@
 #include "registers.h"
 #include "regmap/error.h"
 #include "regmap/record.h"
+#include "tools/places.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QMap>
@@ -172,7 +173,9 @@ void Serve(const Line& line, Server& server, const Faults& faults, const Timing&
 
 int Run(const QCommandLineParser& args) {
     RegisterTables tables;
-    for (const QString& warning : tables.LoadDevice(args.value("device")))
+    const QString device =
+        FindDeviceFile(args.value("device"), QCoreApplication::applicationFilePath());
+    for (const QString& warning : tables.LoadDevice(device))
         std::fprintf(stderr, "vardel-sim: %s\n", qPrintable(warning));
     for (const QString& set : args.values("set"))
         tables.SetWords(set);

@@ -4,6 +4,7 @@
 #include "txn/builders.h"
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -190,10 +191,15 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     CtlPlan plan;
     int i = ParseOptions(args, plan.options);
     if (plan.options.help || plan.options.version) return plan;
-    if (plan.options.device.isEmpty()) throw UsageError{QStringLiteral("--device is required")};
     if (i >= args.size()) throw UsageError{QStringLiteral("no command")};
     while (i < args.size())
         plan.commands << ParseCommand(args, i);
+    // Listing the ports needs no device file.
+    const bool onlyPorts =
+        std::all_of(plan.commands.begin(), plan.commands.end(),
+                    [](const CtlCommand& c) { return c.kind == CtlCommand::Kind::Ports; });
+    if (plan.options.device.isEmpty() && !onlyPorts)
+        throw UsageError{QStringLiteral("--device is required")};
     bool port = false, onlyWrites = true, calibrates = false;
     for (const CtlCommand& c : plan.commands) {
         port |= c.usesPort();
@@ -258,7 +264,8 @@ Options (default):
   --parity P         none (2 stop bits), even or odd (1 stop bit) (even)
   --slave N          slave address 0-247; 0 broadcasts, for writes only (247)
   --timeout MS       how long a request waits for its reply, 1-60000 (40)
-  --device FILE.dat  device file, as given or beside this program (required)
+  --device FILE.dat  device file: a path, or a bare name from the user's device folder,
+                     the installed ones or beside this program (required but for ports)
   --log FILE         also save the log as the window does (Windows-1250, CR LF)
   --report FILE      the calibration's record for an audit: FILE.pdf, or CSV otherwise;
                      several calibrate commands: FILE_1.pdf, FILE_2.pdf ... one each

@@ -3,6 +3,7 @@
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
 #include "tools/logfile.h"
+#include "tools/places.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -84,7 +85,8 @@ int main(int argc, char* argv[]) {
             std::puts("vardel-dev " VARDEL_VERSION);
             return 0;
         }
-        if (args.size() == 2 && args[0] == "dump") return Dump(args[1]);
+        if (args.size() == 2 && args[0] == "dump")
+            return Dump(FindDeviceFile(args[1], QCoreApplication::applicationFilePath()));
         if (args.size() == 4 && args[0] == "build" && args[2] == "-o")
             return Build(args[1], args[3]);
         return Usage();

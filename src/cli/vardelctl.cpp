@@ -10,6 +10,7 @@
 #include "tools/calrecord.h"
 #include "tools/logfile.h"
 #include "tools/operator.h"
+#include "tools/places.h"
 #include "txn/codec.h"
 #include "txn/engine.h"
 #include "txn/loglines.h"
@@ -145,15 +146,8 @@ QString PortPathOf(const QString& port) {
     return QFileInfo(port).absoluteFilePath();
 }
 
-// As given, else beside this program, where the window lists device files, else among the
-// installed ones (<prefix>/share/vardel/devices beside <prefix>/bin).
 QString DevicePathOf(const QString& device) {
-    if (QFileInfo::exists(device)) return device;
-    const QString folder = QCoreApplication::applicationDirPath();
-    for (const QString& candidate :
-         {folder + '/' + device, folder + QStringLiteral("/../share/vardel/devices/") + device})
-        if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
-    return device;
+    return FindDeviceFile(device, QCoreApplication::applicationFilePath());
 }
 
 class Session {
@@ -172,6 +166,7 @@ public:
     }
 
     void Load() {
+        if (plan_.options.device.isEmpty()) return; // the ports need none
         LoadDeviceFile(DevicePathOf(plan_.options.device), tree_);
         CheckAgainstDevice(plan_, tree_);
         CheckOutputs();

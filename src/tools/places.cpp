@@ -3,6 +3,7 @@
 #include "regmap/devicefile.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 
 namespace {
@@ -53,4 +54,15 @@ QString DeviceFilePath(const Places& places, const QString& name) {
     for (const QString& folder : places.deviceFolders)
         if (QFileInfo::exists(folder + '/' + name)) return folder + '/' + name;
     return places.deviceFolders.value(0) + '/' + name;
+}
+
+QString FindDeviceFile(const QString& given, const QString& executablePath) {
+    if (QFileInfo::exists(given) || given.contains('/') || given.contains('\\')) return given;
+    const QString folder = QFileInfo(executablePath).absolutePath();
+    // The window's user data folder, whichever program asks (their names differ).
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                         QStringLiteral("/vardel/devices");
+    for (const QString& candidate : {user, InstalledDevices(folder), folder})
+        if (QFileInfo(candidate + '/' + given).isFile()) return candidate + '/' + given;
+    return given;
 }

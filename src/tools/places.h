@@ -21,3 +21,7 @@ Places PlacesFor(const QString& executablePath, const QString& userDataFolder);
 QStringList DeviceFileNames(const Places& places);
 // The path of a listed name: in the first folder that has it (the first folder when none).
 QString DeviceFilePath(const Places& places, const QString& name);
+// The file a command line's device names, the same for every program: a path that exists as
+// given; else a bare name from the user's own device folder (the window's, as installed),
+// then the installed ones, then beside the program. As given when none has it.
+QString FindDeviceFile(const QString& given, const QString& executablePath);

@@ -458,6 +458,42 @@ private slots:
         QCOMPARE(QString::fromUtf8(first.readAllStandardOutput()).count("\t12\n"), 8);
     }
 
+    // A bare device name is found the same way by vardelctl, vardel-dev and vardel-sim: the
+    // user's own device folder first, then the installed ones, then beside the program.
+    void oneDeviceLookupForEveryProgram() {
+        QTemporaryDir home, cwd;
+        const QString user = home.path() + "/.local/share/vardel/devices";
+        QVERIFY(QDir().mkpath(user));
+        QVERIFY(QFile::copy(bin + "/TR100F.dat", user + "/TR100.dat")); // the user's own TR100
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.remove("XDG_DATA_HOME");
+        auto run = [&](const QString& program, const QStringList& args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.setWorkingDirectory(cwd.path());
+            p.start(bin + '/' + program, args);
+            p.waitForFinished(10000);
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        QVERIFY(run("vardelctl", {"--device", "TR100.dat", "list"}).contains("R0\t0\tINT"));
+        QVERIFY(run("vardel-dev", {"dump", "TR100.dat"}).contains("\"R0\""));
+        QVERIFY(run("vardelctl", {"--device", "TR100F.dat", "list"}).contains("R0")); // beside
+        QProcess sim;
+        sim.setProcessEnvironment(env);
+        sim.start(bin + "/vardel-sim", {"--device", "TR100.dat", "--pty", cwd.path() + "/tty"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(cwd.path() + "/tty"), 5000);
+        QVERIFY(
+            run("vardelctl", {"--device", "TR100.dat", "--port", cwd.path() + "/tty", "read", "R0"})
+                .contains("R0         1000"));
+        sim.terminate();
+        sim.waitForFinished(3000);
+        QProcess ports; // and the ports need no device file
+        ports.start(bin + "/vardelctl", {"ports"});
+        QVERIFY(ports.waitForFinished(10000));
+        QCOMPARE(ports.exitCode(), 0);
+    }
+
     void statsScanAndPorts() {
         Simulator sim({});
         QVERIFY(sim.started());
