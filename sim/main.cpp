@@ -83,7 +83,7 @@ public:
         const auto to = request.isEmpty() ? 0 : static_cast<std::uint8_t>(request[0]);
         if (to != slave_ && to != 0) return {};
         if (IsRestartCommunications(request)) return request; // its reply is the echo
-        write(pair_[0], request.constData(), request.size());
+        [[maybe_unused]] const auto sent = write(pair_[0], request.constData(), request.size());
         std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
         const int length = modbus_receive(ctx_, query);
         Discard(pair_[1]);

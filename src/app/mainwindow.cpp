@@ -437,6 +437,7 @@ void TForm1::FinishCalibrationRecord(bool finished, const QString& reason) {
     CalibrationRecord& r = calibrationRecord_;
     r.end = QDateTime::currentDateTime();
     r.samples = calibration_.SampleList;
+    r.failedReads = calibration_.FailedSampleReads;
     r.sampleTimes = calibration_.SampleTimes;
     r.finished = finished;
     r.stopReason = reason;

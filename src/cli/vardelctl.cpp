@@ -355,6 +355,7 @@ private:
         auto took = [&](bool finished, const QString& reason) {
             record.end = QDateTime::currentDateTime();
             record.samples = calibration_.SampleList;
+            record.failedReads = calibration_.FailedSampleReads;
             record.sampleTimes = calibration_.SampleTimes;
             record.finished = finished;
             record.stopReason = reason;

@@ -53,8 +53,11 @@ QList<QPair<QString, QString>> HeaderRows(const CalibrationRecord& r) {
     };
     if (s.taken > 0)
         rows += {{"Średnia (jak w dzienniku)", r.meanText.isEmpty() ? "-" : r.meanText},
-                 {"Odchylenie standardowe", Comma(s.deviation, 3)},
-                 {"Błąd (jak w dzienniku)", r.errorText.isEmpty() ? "-" : r.errorText},
+                 // Two different statistics, each named with its formula.
+                 {"Odchylenie standardowe (√(Σ(x−x̄)²/(n−1)), x̄ średnia dokładna)",
+                  Comma(s.deviation, 3)},
+                 {"Błąd (jak w dzienniku: √(Σ(x−m)²)/n, m średnia zaokrąglona)",
+                  r.errorText.isEmpty() ? "-" : r.errorText},
                  {"Minimum", Comma(s.minimum, 0)},
                  {"Maksimum", Comma(s.maximum, 0)}};
     if (r.stored)
@@ -79,6 +82,7 @@ SampleStatistics StatisticsOf(const CalibrationRecord& r) {
             ++s.failed;
     }
     s.taken = static_cast<int>(values.size());
+    s.failed += r.failedReads;
     if (values.isEmpty()) return s;
     double sum = 0;
     for (double v : values)

@@ -16,6 +16,7 @@ struct CalibrationRecord {
     qint64 asked = 0;
     QList<QDateTime> sampleTimes;
     QStringList samples;         // as read; empty for a failed read
+    int failedReads = 0;         // sample reads that got no valid reply
     bool finished = false;       // ended with its result lines
     QString stopReason;          // why not, for a run that is "przerwana"
     QString meanText, errorText; // as logged

@@ -50,20 +50,32 @@ bool Calibration::Start(const QString& range, const QString& countText) {
     SampleList.clear();
     SampleTimes.clear();
     StopReason.clear();
+    FailedSampleReads = 0;
     finished_ = false;
     Calibrating = true;
     SamplesLeft = ParseInteger(countText);
+    const bool asked = SamplesLeft > 0;
     sampleNode_ = tree_.FindNodeByName(QStringLiteral("R0"));
+    const bool linkWasOpen = engine_.LinkOpen();
     engine_.SetCurrentNode(sampleNode_);
     engine_.ReadRegister(sampleNode_);
     // The whole run has gone by now, unless a sample read got no reply. Then it ends here:
     // no later read, of whatever register, may complete it.
     if (!Calibrating) return finished_;
+    const QString reason = WhyNotFinished(asked, linkWasOpen);
     Abandon();
-    StopReason = sampleNode_ ? QStringLiteral("brak odpowiedzi na odczyt próbki")
-                             : QStringLiteral("brak rejestru R0");
+    StopReason = reason;
+    if (StopReason.startsWith(QLatin1String("brak odpowiedzi"))) FailedSampleReads = 1;
     frontend_.AppendLog(QStringLiteral("kalibracja przerwana"));
     return false;
+}
+
+// What stopped a run that did not finish, as it happened.
+QString Calibration::WhyNotFinished(bool asked, bool linkWasOpen) const {
+    if (!sampleNode_) return QStringLiteral("brak rejestru R0");
+    if (!asked) return QStringLiteral("licznik 0: nie zamówiono żadnej próbki");
+    if (!linkWasOpen) return QStringLiteral("port zamknięty: nic nie wysłano");
+    return QStringLiteral("brak odpowiedzi na odczyt próbki");
 }
 
 bool Calibration::TakeNext() {

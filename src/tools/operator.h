@@ -25,6 +25,7 @@ public:
     QList<QDateTime> SampleTimes; // when each sample's reply came
     // Why the last run ended without its result; empty when it ended with it.
     QString StopReason;
+    int FailedSampleReads = 0; // of the last run
     bool Calibrating = false;
     std::int32_t SamplesLeft = 0;
     // Receives the mean for the result field.
@@ -42,6 +43,8 @@ public:
     bool Abandon() override;
 
 private:
+    QString WhyNotFinished(bool asked, bool linkWasOpen) const;
+
     TransactionEngine& engine_;
     RegisterTree& tree_;
     Frontend& frontend_;

@@ -37,4 +37,11 @@ dump=$("$prefix/bin/vardel-dev" dump "$prefix/share/vardel/devices/TR100.dat")
 [[ $version == "vardelctl "* ]] || { echo "vardelctl --version: $version"; exit 1; }
 grep -q '^Pomiary' <<<"$list" || { echo "the installed device is not listed"; exit 1; }
 grep -q '"Temperatura"' <<<"$dump" || { echo "vardel-dev dump printed no Temperatura"; exit 1; }
+# Built hardened, installed without the compiler's notes (what lintian asks of a package).
+for program in vardel vardelctl vardel-dev; do
+  dynamic=$(readelf -d "$prefix/bin/$program")
+  grep -q 'BIND_NOW' <<<"$dynamic" || { echo "$program is not linked with -z now"; exit 1; }
+  sections=$(readelf -S "$prefix/bin/$program")
+  ! grep -q '\.comment' <<<"$sections" || { echo "$program keeps its .comment section"; exit 1; }
+done
 echo "install: $(echo "$expected" | wc -l) files in place, validated, vardelctl runs"

@@ -245,7 +245,7 @@ private slots:
                 got += int(n);
             }
             const QByteArray reply = Frame(QByteArray::fromHex("F704020007"));
-            write(master, reply.constData(), reply.size());
+            [[maybe_unused]] const auto sent = write(master, reply.constData(), reply.size());
         });
         ReplyBuffer reply;
         const QByteArray got = o.Ask(QByteArray::fromHex("F70400040001"), reply);

@@ -107,6 +107,38 @@ private slots:
         // start lines, the read's own line, and the end without a result
         QCOMPARE(rig.ui.log.size(), 4);
         QCOMPARE(rig.ui.log.last(), QStringLiteral("kalibracja przerwana"));
+        QCOMPARE(rig.calibration.StopReason,
+                 QString::fromUtf8("licznik 0: nie zamówiono żadnej próbki"));
+        QCOMPARE(rig.calibration.FailedSampleReads, 0);
+    }
+
+    // A run that did not finish says why, as it happened: nothing is blamed on the device
+    // that was never asked, and a failed sample read is counted.
+    void stopReasonsAreTrue_data() {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("answers");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("failedReads");
+        QTest::newRow("port closed")
+            << false << true << QString::fromUtf8("port zamknięty: nic nie wysłano") << 0;
+        QTest::newRow("no reply") << true << false
+                                  << QString::fromUtf8("brak odpowiedzi na odczyt próbki") << 1;
+    }
+    void stopReasonsAreTrue() {
+        QFETCH(bool, open);
+        QFETCH(bool, answers);
+        QFETCH(QString, reason);
+        QFETCH(int, failedReads);
+        Rig rig;
+        rig.samples = {100};
+        rig.link.open = open;
+        if (!answers) rig.link.script = [](const QByteArray&) { return QByteArray(); };
+        QVERIFY(!rig.calibration.Start("100R", "4"));
+        QCOMPARE(rig.calibration.StopReason, reason);
+        QCOMPARE(rig.calibration.FailedSampleReads, failedReads);
+        CalibrationRecord record;
+        record.failedReads = rig.calibration.FailedSampleReads;
+        QCOMPARE(StatisticsOf(record).failed, failedReads);
     }
 
     void badCounterAfterTheStartLines() {
