@@ -118,7 +118,8 @@ QString RecordBaseName(const CalibrationRecord& r) {
     if (name.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive)) name.chop(4);
     return QStringLiteral("%1_%2_%3")
         .arg(SafeNamePart(name),
-             r.range.isEmpty() ? QStringLiteral("zapis") : SafeNamePart(r.range),
+             // Not "zapis": a run without a range is not a store.
+             r.range.isEmpty() ? QStringLiteral("bez_zakresu") : SafeNamePart(r.range),
              r.start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
 }
 

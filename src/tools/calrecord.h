@@ -32,7 +32,8 @@ struct SampleStatistics {
 };
 SampleStatistics StatisticsOf(const CalibrationRecord& record);
 
-// NAME_RANGE_yyyy-mm-dd_HH-mm-ss, NAME the device file's name without ".dat".
+// NAME_RANGE_yyyy-mm-dd_HH-mm-ss, NAME the device file's name without ".dat", RANGE "bez_zakresu"
+// when empty.
 QString RecordBaseName(const CalibrationRecord& record);
 // (each part in safe characters only, at most 40 of them: the name never leaves its folder)
 // For a spreadsheet: ';' between fields, decimal comma, UTF-8 with a byte-order mark, header

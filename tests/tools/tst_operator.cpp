@@ -351,6 +351,7 @@ private slots:
                                                << "C__x";
         QTest::newRow("Polish letters") << QString::fromUtf8("żółw") << "___w";
         QTest::newRow("5000 characters") << QString(5000, 'A') << QString(40, 'A');
+        QTest::newRow("no range") << QString() << "bez_zakresu";
     }
     void recordNameIsSafe() {
         QFETCH(QString, range);
