@@ -49,7 +49,8 @@ QStringList RegisterTables::LoadDevice(const QString& path) {
 
 void RegisterTables::SetWords(const QString& text) {
     const QStringList parts = text.split('=');
-    if (parts.size() != 2) throw AppError(QStringLiteral("--set wants ADDR=WORD[,WORD...]"));
+    if (parts.size() != 2)
+        throw AppError(QStringLiteral("--set: potrzebne ADRES=SŁOWO[,SŁOWO...]"));
     std::vector<std::uint16_t> words;
     for (const QString& w : parts[1].split(','))
         words.push_back(static_cast<std::uint16_t>(ParseInteger(w)));
@@ -60,9 +61,9 @@ void RegisterTables::SetWords(const QString& text) {
 
 void RegisterTables::AddJitter(const QString& text) {
     const qsizetype colon = text.lastIndexOf(':');
-    if (colon < 0) throw AppError(QStringLiteral("--jitter wants NAME:AMPLITUDE"));
+    if (colon < 0) throw AppError(QStringLiteral("--jitter: potrzebne NAZWA:AMPLITUDA"));
     const TreeNode* node = device_.FindNodeByName(text.left(colon));
-    if (!node) throw AppError(QStringLiteral("--jitter: no register %1").arg(text.left(colon)));
+    if (!node) throw AppError(QStringLiteral("--jitter: nie ma rejestru %1").arg(text.left(colon)));
     Jitter j;
     j.address = ParseInteger(node->record.Address) & 0xFFFF;
     j.input = AccessCodeOf(node->record.Access) == acRO;

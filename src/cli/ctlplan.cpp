@@ -17,7 +17,7 @@ qint64 WholeNumber(const QString& what, const QString& text, qint64 low, qint64 
     bool ok = false;
     const qint64 n = text.toLongLong(&ok);
     if (!ok || n < low || n > high)
-        throw UsageError{QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+        throw UsageError{QStringLiteral("%1: potrzebna liczba całkowita od %2 do %3, a jest \"%4\"")
                              .arg(what)
                              .arg(low)
                              .arg(high)
@@ -29,14 +29,14 @@ OutputFormat FormatNamed(const QString& name) {
     if (name == QLatin1String("log")) return OutputFormat::Log;
     if (name == QLatin1String("csv")) return OutputFormat::Csv;
     if (name == QLatin1String("json")) return OutputFormat::Json;
-    throw UsageError{QStringLiteral("--format must be log, csv or json, not \"%1\"").arg(name)};
+    throw UsageError{QStringLiteral("--format: log, csv albo json, a jest \"%1\"").arg(name)};
 }
 
 // Options come first; the commands follow.
 int ParseOptions(const QStringList& args, CtlOptions& o) {
     int i = 0;
     auto value = [&](const QString& name) {
-        if (i + 1 >= args.size()) throw UsageError{name + QStringLiteral(" needs a value")};
+        if (i + 1 >= args.size()) throw UsageError{name + QStringLiteral(": brak wartości")};
         return args[++i];
     };
     for (; i < args.size() && args[i].startsWith('-'); ++i) {
@@ -72,19 +72,19 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
         else if (a == "--version")
             o.version = true;
         else
-            throw UsageError{QStringLiteral("unknown option ") + a};
+            throw UsageError{QStringLiteral("nieznana opcja ") + a};
     }
     if (!QStringList{"none", "even", "odd"}.contains(o.parity))
-        throw UsageError{QStringLiteral("--parity must be none, even or odd, not ") + o.parity};
+        throw UsageError{QStringLiteral("--parity: none, even albo odd, a jest ") + o.parity};
     if (!QStringList{"9600", "19200"}.contains(o.baud))
-        throw UsageError{QStringLiteral("--baud must be 9600 or 19200, not ") + o.baud};
+        throw UsageError{QStringLiteral("--baud: 9600 albo 19200, a jest ") + o.baud};
     return i;
 }
 
 CtlCommand ParseCommand(const QStringList& c, int& i) {
     const QString& word = c[i];
     auto arg = [&](int k) {
-        if (i + k >= c.size()) throw UsageError{word + QStringLiteral(" needs more arguments")};
+        if (i + k >= c.size()) throw UsageError{word + QStringLiteral(": za mało argumentów")};
         return c[i + k];
     };
     CtlCommand command;
@@ -130,7 +130,7 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
             ++i;
         }
     } else {
-        throw UsageError{QStringLiteral("unknown command ") + word};
+        throw UsageError{QStringLiteral("nieznane polecenie ") + word};
     }
     return command;
 }
@@ -191,7 +191,7 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     CtlPlan plan;
     int i = ParseOptions(args, plan.options);
     if (plan.options.help || plan.options.version) return plan;
-    if (i >= args.size()) throw UsageError{QStringLiteral("no command")};
+    if (i >= args.size()) throw UsageError{QStringLiteral("brak polecenia")};
     while (i < args.size())
         plan.commands << ParseCommand(args, i);
     // Listing the ports needs no device file.
@@ -199,7 +199,7 @@ CtlPlan ParseCommandLine(const QStringList& args) {
         std::all_of(plan.commands.begin(), plan.commands.end(),
                     [](const CtlCommand& c) { return c.kind == CtlCommand::Kind::Ports; });
     if (plan.options.device.isEmpty() && !onlyPorts)
-        throw UsageError{QStringLiteral("--device is required")};
+        throw UsageError{QStringLiteral("potrzebna opcja --device")};
     bool port = false, onlyWrites = true, calibrates = false;
     for (const CtlCommand& c : plan.commands) {
         port |= c.usesPort();
@@ -208,11 +208,12 @@ CtlPlan ParseCommandLine(const QStringList& args) {
             onlyWrites = false;
     }
     if (!plan.options.report.isEmpty() && !calibrates)
-        throw UsageError{QStringLiteral("--report records a calibrate command; there is none")};
+        throw UsageError{QStringLiteral("--report zapisuje polecenie calibrate, a nie ma żadnego")};
     if (port && plan.options.port.isEmpty())
-        throw UsageError{QStringLiteral("--port is required for these commands")};
+        throw UsageError{QStringLiteral("te polecenia potrzebują opcji --port")};
     if (plan.options.slave == 0 && !onlyWrites)
-        throw UsageError{QStringLiteral("--slave 0 (broadcast) gets no reply: only writes")};
+        throw UsageError{
+            QStringLiteral("--slave 0 (rozgłoszenie) nie dostaje odpowiedzi: tylko zapisy")};
     return plan;
 }
 
@@ -223,7 +224,7 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
         if (c.kind == Kind::Write) CheckWrite(c, tree);
         if (c.kind == Kind::Calibrate) CheckCalibration(c, tree);
         if (c.kind == Kind::Scan && !FirstRegister(tree))
-            throw AppError(QStringLiteral("scan: the device file has no register to read"));
+            throw AppError(QStringLiteral("scan: plik urządzenia nie ma rejestru do odczytu"));
     }
 }
 

@@ -76,7 +76,7 @@ int Number(const JsonValue& object, const char* key, int fallback, int maximum) 
     const double number = value->number;
     if (value->kind != JsonValue::Kind::Number || number < 0 || number > maximum ||
         number != static_cast<int>(number))
-        throw AppError(QStringLiteral("\"%1\" must be a whole number from 0 to %2")
+        throw AppError(QStringLiteral("\"%1\": potrzebna liczba całkowita od 0 do %2")
                            .arg(QLatin1String(key))
                            .arg(maximum));
     return static_cast<int>(number);
@@ -111,8 +111,9 @@ void CheckKeys(const JsonValue& object, const QString& path) {
 
 void NodeFromJson(const JsonValue& object, TreeNode& node, int depth, const QString& path) {
     if (object.kind != JsonValue::Kind::Object)
-        throw AppError(QStringLiteral("a node must be a JSON object"));
-    if (depth > kMaxTreeDepth) throw AppError(QStringLiteral("the tree is nested too deeply"));
+        throw AppError(QStringLiteral("węzeł musi być obiektem JSON"));
+    if (depth > kMaxTreeDepth)
+        throw AppError(QStringLiteral("drzewo jest zagnieżdżone zbyt głęboko"));
     CheckKeys(object, path);
     for (std::size_t f = 0; f < std::size(kRecordTexts); ++f) {
         const JsonValue* text = object.member(QLatin1StringView(kTextKeys[f]));
@@ -146,7 +147,7 @@ void TreeFromJson(const QByteArray& json, RegisterTree& tree) {
     // Each level of the tree is an object and its children's array.
     const JsonValue document = ParseJson(json, 2 * kMaxTreeDepth + 4);
     if (document.kind != JsonValue::Kind::Object)
-        throw AppError(QStringLiteral("not a JSON object"));
+        throw AppError(QStringLiteral("to nie jest obiekt JSON"));
     tree.clear();
     const JsonValue* nodes = document.member(QLatin1StringView("nodes"));
     if (!nodes || nodes->kind != JsonValue::Kind::Array) return;

@@ -57,7 +57,7 @@ int Dump(const QString& path) {
         std::fwrite(piece.data(), 1, piece.size(), stdout);
     });
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw AppError(QStringLiteral("Cannot write the JSON: %1")
+        throw AppError(QStringLiteral("Nie można wypisać JSON: %1")
                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
     return 0;
 }

@@ -478,11 +478,11 @@ private:
         console_.quiet = false;
         console_.failures = failures;
         console_.slave = slave;
-        Err(QStringLiteral("scan %1-%2: %3 answered, %4 s")
+        Err(QStringLiteral("scan %1-%2: odpowiedziało %3, %4 s")
                 .arg(from)
                 .arg(to)
                 .arg(found)
-                .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1)));
+                .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1).replace('.', ',')));
         if (found == 0) incomplete = true;
     }
 

@@ -505,7 +505,7 @@ private slots:
         r = Run(&sim, {"scan", "244-247"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("247\n"));
-        QVERIFY(r.err.contains("scan 244-247: 1 answered"));
+        QVERIFY(r.err.contains(QString::fromUtf8("scan 244-247: odpowiedziało 1,")));
         r = Run(nullptr, {"ports"});
         QCOMPARE(r.status, 0);
     }
