@@ -18,8 +18,8 @@ struct CtlOptions {
     int slave = 247;
     int timeoutMs = 40; // the window's read window
     OutputFormat format = OutputFormat::Log;
-    int retries = 0;           // further tries of a read or write without a valid reply
-    bool stopOnError = false;  // the first command with a failed request ends the list
+    int retries = 0;          // further tries of a read or write without a valid reply
+    bool stopOnError = false; // the first command with a failed request ends the list
     bool verbose = false, stats = false, help = false, version = false;
 };
 

@@ -1,39 +1,60 @@
 #include "ctlreport.h"
 #include "regmap/record.h"
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
 #include <algorithm>
+#include <charconv>
 
 namespace {
 
+// With its offset from UTC, so a record read elsewhere or after a clock change says when.
 QString IsoTime(const QDateTime& time) {
-    return time.toString(Qt::ISODateWithMs);
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+// The shortest text that reads back as the float, with a decimal point.
+QString RealText(float value) {
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    QString text = QString::fromLatin1(buffer, end - buffer);
+    if (!text.contains('.') && !text.contains('e') && !text.contains('n') && !text.contains('i'))
+        text += QStringLiteral(".0");
+    return text;
 }
 
 // The value as a number a program reads, for CSV and for JSON; a text stays a text, and a
 // value that is no number (NAN, an empty reply) is empty and null.
 struct Number {
-    QString text;
-    QJsonValue json;
+    QString text;          // for CSV
+    QString json = "null"; // the JSON value as written
 };
+QString JsonString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
 Number NumberOf(const ValueRecord& r) {
+    if (r.text.isEmpty() && std::isnan(r.real)) return {};
     const int type = TypeCodeOf(r.type);
     if (type == tcHex || type == tcWord || type == tcInt) {
         try {
-            const std::int32_t n = ParseInteger(r.text);
-            return {QString::number(n), QJsonValue(static_cast<qint64>(n))};
+            const QString n = QString::number(ParseInteger(r.text));
+            return {n, n};
         } catch (...) {
             return {};
         }
     }
     if (type == tcReal || type == tcPrec || type == tcFloat) {
+        if (std::isfinite(r.real)) return {RealText(r.real), RealText(r.real)};
         const QString dotted = QString(r.text).replace(',', '.');
         bool ok = false;
         const double n = QLocale::c().toDouble(dotted, &ok);
-        return ok ? Number{dotted, QJsonValue(n)} : Number{};
+        if (!ok || !std::isfinite(n)) return {};
+        const QString text = RealText(static_cast<float>(n));
+        return {dotted, dotted.contains('.') ? dotted : text};
     }
-    return {r.text, QJsonValue(r.text)};
+    return {r.text, JsonString(r.text)};
 }
 
 QString CsvField(const QString& field) {
@@ -46,18 +67,27 @@ QString CsvField(const QString& field) {
 } // namespace
 
 QString CsvHeader() {
-    return QStringLiteral("time,name,address,type,value,text");
+    return QStringLiteral("time,name,address,type,value,text,operation,outcome");
 }
 
 QString CsvLine(const ValueRecord& r) {
-    return QStringList{IsoTime(r.time),  CsvField(r.name),           CsvField(r.address),
-                       CsvField(r.type), CsvField(NumberOf(r).text), CsvField(r.text)}
+    return QStringList{IsoTime(r.time),       CsvField(r.name),           CsvField(r.address),
+                       CsvField(r.type),      CsvField(NumberOf(r).text), CsvField(r.text),
+                       CsvField(r.operation), CsvField(r.outcome)}
         .join(',');
 }
 
 QString JsonLine(const ValueRecord& r) {
-    const QJsonObject object{{"time", IsoTime(r.time)},   {"name", r.name},
-                             {"address", r.address},      {"type", r.type},
-                             {"value", NumberOf(r).json}, {"text", r.text}};
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    const QList<QPair<const char*, QString>> fields{{"time", JsonString(IsoTime(r.time))},
+                                                    {"name", JsonString(r.name)},
+                                                    {"address", JsonString(r.address)},
+                                                    {"type", JsonString(r.type)},
+                                                    {"value", NumberOf(r).json},
+                                                    {"text", JsonString(r.text)},
+                                                    {"operation", JsonString(r.operation)},
+                                                    {"outcome", JsonString(r.outcome)}};
+    QStringList members;
+    for (const auto& [key, value] : fields)
+        members << '"' + QLatin1String(key) + QStringLiteral("\":") + value;
+    return '{' + members.join(',') + '}';
 }

@@ -75,6 +75,8 @@ public:
     QString logText;
     bool monitoring = false, refused = false, quiet = false;
     int failures = 0, validReplies = 0, ended = 0;
+    QString operation = QStringLiteral("read"); // the command under way, for the records
+    const TxnState* state = nullptr;            // the engine's, for a real read in full
     ReplyOutcome last = ReplyOutcome::NoReply;
     RequestStats stats;
 
@@ -105,16 +107,32 @@ public:
         stats.Ended(outcome, sent_.nsecsElapsed() / 1e6);
         if (outcome.kind == ReplyOutcome::Valid) {
             ++validReplies;
-            if (outcome.node && !quiet) Record(*outcome.node);
+            if (!quiet) Record(outcome);
             return;
         }
         if (slave == QLatin1String("0")) return; // a broadcast gets no reply
         ++failures;
-        if (!quiet) Err(RegisterLabel(outcome.node) + QStringLiteral(": ") + Why(outcome));
+        if (quiet) return;
+        Err(RegisterLabel(outcome.node) + QStringLiteral(": ") + Why(outcome));
+        Record(outcome);
     }
-    void Record(const TreeNode& node) {
-        const RegisterNode& r = node.record;
-        Record(ValueRecord{QDateTime::currentDateTime(), r.Name, r.Address, r.Type, r.Value});
+    // Every request a record: its register (or "reset"), what the command was, how it ended.
+    void Record(const TransactionOutcome& outcome) {
+        ValueRecord v{QDateTime::currentDateTime(),
+                      outcome.node ? outcome.node->record.Name : QStringLiteral("reset"),
+                      {},
+                      {},
+                      {}};
+        v.operation = operation;
+        if (outcome.node) {
+            const RegisterNode& r = outcome.node->record;
+            v.address = r.Address;
+            v.type = r.Type;
+            if (outcome.kind == ReplyOutcome::Valid) v.text = r.Value;
+        }
+        if (outcome.kind == ReplyOutcome::Valid && state) v.real = state->DecodedReal;
+        if (outcome.kind != ReplyOutcome::Valid) v.outcome = OutcomeText(outcome);
+        Record(v);
     }
     void Record(const ValueRecord& record) {
         if (options_.format == OutputFormat::Log) return;
@@ -156,6 +174,7 @@ public:
         : plan_(plan), console_(console), engine_(tree_, link_, console_),
           calibration_(engine_, tree_, console_), monitor_(engine_, console_) {
         engine_.setContinuation(&calibration_);
+        console_.state = &engine_.state;
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
         // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
         link_.interrupted = [] { return gSignal.load() != 0; };
@@ -214,6 +233,9 @@ private:
     using Kind = CtlCommand::Kind;
 
     void RunOne(const CtlCommand& c) {
+        static const char* const kOperations[] = {"read",      "write", "reset", "monitor",
+                                                  "calibrate", "list",  "scan",  "ports"};
+        console_.operation = QLatin1String(kOperations[int(c.kind)]);
         switch (c.kind) {
         case Kind::Read:
             Read(c.name);
@@ -440,10 +462,18 @@ private:
 
     // The result as two records: the mean and the error, as the log shows them.
     void RecordCalibration(const CalibrationRecord& run) {
-        console_.Record(
-            ValueRecord{run.end, run.range + QStringLiteral(" mean"), {}, "INT", run.meanText});
-        console_.Record(
-            ValueRecord{run.end, run.range + QStringLiteral(" error"), {}, "REAL", run.errorText});
+        console_.Record(ValueRecord{run.end,
+                                    run.range + QStringLiteral(" mean"),
+                                    {},
+                                    "INT",
+                                    run.meanText,
+                                    QStringLiteral("calibrate")});
+        console_.Record(ValueRecord{run.end,
+                                    run.range + QStringLiteral(" error"),
+                                    {},
+                                    "REAL",
+                                    run.errorText,
+                                    QStringLiteral("calibrate")});
     }
 
     void List() {

@@ -48,7 +48,7 @@ QString IntegerText(std::uint32_t bits, int valueType, bool twoRegisters) {
 
 // registers: how many the request asked for. Two registers of an integer type are the 32-bit
 // value a write of them carries, register 1 the low half; otherwise register 1 alone counts.
-QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType, int registers) {
+QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType, int registers, float& real) {
     switch (valueType) {
     case tcWord:
     case tcInt:
@@ -62,10 +62,12 @@ QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType, int registers
     case tcReal:
     case tcPrec:
         SwapPairs(d, n);
-        return FormatFixed(SingleFromLittleEndian(d), valueType == tcPrec ? 10 : 2);
+        real = SingleFromLittleEndian(d);
+        return FormatFixed(real, valueType == tcPrec ? 10 : 2);
     case tcFloat:
         Reverse4(d);
-        return FormatFixed(SingleFromLittleEndian(d), 2);
+        real = SingleFromLittleEndian(d);
+        return FormatFixed(real, 2);
     case tcText:
         return TextFromBytes(d, n);
     default:
@@ -93,9 +95,10 @@ bool DecodeReply(TxnState& state, RegisterTree& tree) {
     }
     state.LastReplyOk = true;
     state.DecodedText.clear();
+    state.DecodedReal = std::numeric_limits<float>::quiet_NaN();
     if (IsReadFunction(function)) {
         state.DecodedText = DecodeData(reply.Bytes + 3, reply.Bytes[2], state.frame.ValueType,
-                                       state.frame.RegisterCount);
+                                       state.frame.RegisterCount, state.DecodedReal);
         StoreValue(state, tree);
     } else if (IsWriteFunction(function)) {
         state.DecodedText = state.PendingWriteText;

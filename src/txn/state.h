@@ -1,4 +1,5 @@
 #pragma once
+#include <limits>
 // The transaction state: the single frame and reply area and the fields that a read or a
 // write leaves for the next step.
 #include "link/modbus.h"
@@ -16,6 +17,8 @@ struct TxnState {
     bool LastReplyOk = false;
 
     QString DecodedText;
+    // A REAL, PREC or FLOAT read's value in full, before the text rounds it; NaN otherwise.
+    float DecodedReal = std::numeric_limits<float>::quiet_NaN();
     QString TxText;
     QString LogAddressText;
     QString LogNameText;

@@ -249,10 +249,11 @@ private slots:
         QCOMPARE(r.status, 0);
         const QStringList lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 21);
-        QCOMPARE(lines[0], QStringLiteral("time,name,address,type,value,text"));
+        QCOMPARE(lines[0], QStringLiteral("time,name,address,type,value,text,operation,outcome"));
         for (const QString& line : lines.mid(1)) {
             const QStringList f = line.split(',');
-            QCOMPARE(f.size(), 6);
+            QCOMPARE(f.size(), 8);
+            QCOMPARE(f.mid(6), (QStringList{"monitor", "ok"}));
             QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
             QCOMPARE(f.mid(1, 3), (QStringList{"R0", "0", "INT"}));
             QVERIFY(std::abs(f[4].toInt() - 1000) <= 6);
@@ -277,6 +278,38 @@ private slots:
         QCOMPARE(objects[3].value("name").toString(), QStringLiteral("100R mean"));
         QCOMPARE(objects[3].value("value").toInt(), 1000);
         QCOMPARE(objects[4].value("name").toString(), QStringLiteral("100R error"));
+        QCOMPARE(objects[0].value("operation").toString(), QStringLiteral("read"));
+        QCOMPARE(objects[1].value("operation").toString(), QStringLiteral("calibrate"));
+    }
+
+    // Every request is a record a program can read: failed ones too, with how they ended;
+    // a real in full precision with a decimal point; the time with its offset from UTC.
+    void recordsForAProgram() {
+        Simulator sim({"--exception", "4:2"});
+        QVERIFY(sim.started());
+        const Result r =
+            Run(&sim, {"--format", "json", "write", QString::fromUtf8("Próg alarmu"), "12", "read",
+                       QString::fromUtf8("Próg alarmu"), "read", "Wersja", "reset"});
+        QCOMPARE(r.status, 3);
+        const QStringList lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[1].contains("\"value\":12.0,"), qPrintable(lines[1])); // a real stays real
+        QList<QJsonObject> o;
+        for (const QString& line : lines)
+            o << QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(o[0].value("operation").toString(), QStringLiteral("write"));
+        QCOMPARE(o[1].value("value").toDouble(), 12.0);
+        QCOMPARE(o[2].value("name").toString(), QStringLiteral("Wersja"));
+        QVERIFY(o[2].value("value").isNull());
+        QCOMPARE(o[2].value("outcome").toString(),
+                 QString::fromUtf8("wyjątek 2 (niedozwolony adres danych)"));
+        QCOMPARE(o[3].value("operation").toString(), QStringLiteral("reset"));
+        QCOMPARE(o[3].value("outcome").toString(), QStringLiteral("ok"));
+        const QString time = o[0].value("time").toString();
+        QVERIFY2(QRegularExpression("T\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$")
+                     .match(time)
+                     .hasMatch(),
+                 qPrintable(time));
     }
 
     // Ctrl-C or SIGTERM during an endless monitor: the log is saved whole, the port is free
