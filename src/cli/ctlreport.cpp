@@ -91,3 +91,17 @@ QString JsonLine(const ValueRecord& r) {
         members << '"' + QLatin1String(key) + QStringLiteral("\":") + value;
     return '{' + members.join(',') + '}';
 }
+
+QString CsvRow(const QStringList& fields) {
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted << CsvField(field);
+    return quoted.join(',');
+}
+
+QString JsonRow(const QStringList& keys, const QStringList& values) {
+    QStringList members;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        members << JsonString(keys[i]) + ':' + JsonString(values.value(i));
+    return '{' + members.join(',') + '}';
+}

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <cmath>
 
 struct ValueRecord {
@@ -28,3 +29,7 @@ QString CsvLine(const ValueRecord& record);
 // One JSON object on one line, the same fields; a real's value always has a decimal point,
 // a value that is none is null.
 QString JsonLine(const ValueRecord& record);
+// A row of list, scan or ports for a program: CSV fields, or a JSON object of texts (the
+// keys name the fields).
+QString CsvRow(const QStringList& fields);
+QString JsonRow(const QStringList& keys, const QStringList& values);

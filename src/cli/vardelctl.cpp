@@ -144,6 +144,18 @@ public:
             Out(JsonLine(record));
         }
     }
+    // A row of list, scan or ports: the text as before, or CSV under its header, or JSON.
+    void Row(const QStringList& keys, const QStringList& values, const QString& text) {
+        if (options_.format == OutputFormat::Log) {
+            Out(text);
+        } else if (options_.format == OutputFormat::Csv) {
+            if (rowHeader_ != keys) Out(CsvRow(keys));
+            rowHeader_ = keys;
+            Out(CsvRow(values));
+        } else {
+            Out(JsonRow(keys, values));
+        }
+    }
     bool allAnswered() const { return !refused && failures == 0; }
 
 private:
@@ -156,6 +168,7 @@ private:
     const CtlOptions& options_;
     QElapsedTimer sent_;
     bool csvHeaderDone_ = false;
+    QStringList rowHeader_;
 };
 
 // A relative path names a file from the current folder; a bare name is a system port.
@@ -477,12 +490,14 @@ private:
     }
 
     void List() {
+        static const QStringList keys{"depth", "name", "address", "type", "count", "access"};
         for (TreeNode* n = tree_.First(); n; n = RegisterTree::GetNext(n)) {
             const RegisterNode& r = n->record;
-            Out(QString(2 * n->depth(), ' ') +
-                QStringList{PrintableText(r.Name), PrintableText(r.Address), PrintableText(r.Type),
-                            PrintableText(r.Count), PrintableText(r.Access)}
-                    .join('\t'));
+            const QStringList fields{PrintableText(r.Name), PrintableText(r.Address),
+                                     PrintableText(r.Type), PrintableText(r.Count),
+                                     PrintableText(r.Access)};
+            console_.Row(keys, QStringList{QString::number(n->depth())} + fields,
+                         QString(2 * n->depth(), ' ') + fields.join('\t'));
         }
     }
 
@@ -501,7 +516,7 @@ private:
             console_.slave = QString::number(address);
             engine_.ReadRegister(first);
             if (console_.last == ReplyOutcome::Valid || console_.last == ReplyOutcome::Exception) {
-                Out(QString::number(address));
+                console_.Row({"slave"}, {QString::number(address)}, QString::number(address));
                 ++found;
             }
         }
@@ -525,10 +540,12 @@ private:
     }
 
     void Ports() {
-        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-            Out(QStringList{info.portName(), info.description(), info.manufacturer(),
-                            info.serialNumber(), ByIdLink(info.systemLocation())}
-                    .join('\t'));
+        static const QStringList keys{"port", "description", "manufacturer", "serial", "by-id"};
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            const QStringList fields{info.portName(), info.description(), info.manufacturer(),
+                                     info.serialNumber(), ByIdLink(info.systemLocation())};
+            console_.Row(keys, fields, fields.join('\t'));
+        }
     }
 
     CtlPlan plan_;

@@ -282,6 +282,25 @@ private slots:
         QCOMPARE(objects[1].value("operation").toString(), QStringLiteral("calibrate"));
     }
 
+    // list, scan and ports honour --format as the records do.
+    void listScanAndPortsForAProgram() {
+        Result r = Run(nullptr, {"--format", "csv", "list"});
+        QCOMPARE(r.status, 0);
+        QStringList lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines[0], QStringLiteral("depth,name,address,type,count,access"));
+        QVERIFY(lines.contains(QStringLiteral("1,Wersja,4,WORD,1,RO")));
+        Simulator sim({});
+        QVERIFY(sim.started());
+        r = Run(&sim, {"--format", "json", "scan", "245-247"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(QJsonDocument::fromJson(r.out.trimmed().toUtf8()).object().value("slave"),
+                 QJsonValue("247"));
+        r = Run(nullptr, {"--format", "json", "ports"});
+        QCOMPARE(r.status, 0);
+        for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
+            QVERIFY(QJsonDocument::fromJson(line.toUtf8()).object().contains("port"));
+    }
+
     // Every request is a record a program can read: failed ones too, with how they ended;
     // a real in full precision with a decimal point; the time with its offset from UTC.
     void recordsForAProgram() {
