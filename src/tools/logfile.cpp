@@ -97,7 +97,15 @@ void SaveLogFile(const QString& path, const QString& logText) {
     SaveFileSafely(path, LogFileBytes(logText));
 }
 
-void CheckOutputPath(const QString& path) {
+namespace {
+// Where a save to the path writes: the path itself, or the file a link there names (a link
+// keeps pointing where it did). Only a regular file is replaced; a device, a pipe or a folder
+// of that name is refused and left be.
+struct SaveTarget {
+    QString fullPath, target;
+    bool exists = false;
+};
+SaveTarget SaveTargetOf(const QString& path) {
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     const QFileInfo info(fullPath);
     if (info.exists() && !info.isFile())
@@ -105,20 +113,18 @@ void CheckOutputPath(const QString& path) {
     const QString target = !info.isSymLink() ? fullPath
                            : info.exists()   ? info.canonicalFilePath()
                                              : info.symLinkTarget();
-    QTemporaryFile probe(target + QStringLiteral(".XXXXXX"));
-    if (!probe.open()) CannotCreate(fullPath, probe.errorString());
+    return {fullPath, target, info.exists()};
+}
+} // namespace
+
+void CheckOutputPath(const QString& path) {
+    const SaveTarget to = SaveTargetOf(path);
+    QTemporaryFile probe(to.target + QStringLiteral(".XXXXXX"));
+    if (!probe.open()) CannotCreate(to.fullPath, probe.errorString());
 }
 
 void SaveFileSafely(const QString& path, const QByteArray& bytes) {
-    const QString fullPath = QFileInfo(path).absoluteFilePath();
-    const QFileInfo info(fullPath);
-    // Only a regular file is replaced; a device, a pipe or a folder of that name is left be.
-    if (info.exists() && !info.isFile())
-        CannotCreate(fullPath, QStringLiteral("nie jest zwykłym plikiem"));
-    // A link keeps pointing where it did: the file it names is the one replaced.
-    const QString target = !info.isSymLink() ? fullPath
-                           : info.exists()   ? info.canonicalFilePath()
-                                             : info.symLinkTarget();
+    const auto [fullPath, target, exists] = SaveTargetOf(path);
     // A temporary file beside it is written and checked whole, then renamed over it, so a
     // failed save leaves the earlier file as it was.
     QString temporaryPath;
@@ -129,9 +135,9 @@ void SaveFileSafely(const QString& path, const QByteArray& bytes) {
             CannotCreate(fullPath, temporary.errorString());
         const QString failure = WriteWhole(temporary, bytes);
         if (!failure.isEmpty()) CannotCreate(fullPath, failure);
-        const QFile::Permissions kept = info.exists() ? QFile(target).permissions()
-                                                      : QFile::ReadOwner | QFile::WriteOwner |
-                                                            QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions kept =
+            exists ? QFile(target).permissions()
+                   : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
         temporary.setPermissions(kept);
         // A temporary file keeps its handle open until it is destroyed, and Windows renames
         // no open file: it is let go here and removed by hand if the rename fails.
