@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QMap>
+#include <QRegularExpression>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -192,7 +193,7 @@ int Run(const QCommandLineParser& args) {
     faults.splitMs = ParseInteger(args.value("split"));
     for (const QString& e : args.values("exception")) {
         const QStringList parts = e.split(':');
-        if (parts.size() != 2) throw AppError("--exception wants ADDR:CODE");
+        if (parts.size() != 2) throw AppError(QStringLiteral("--exception: potrzebne ADRES:KOD"));
         faults.exceptions[ParseInteger(parts[0]) & 0xFFFF] = ParseInteger(parts[1]);
     }
     Timing timing;
@@ -210,6 +211,27 @@ int Run(const QCommandLineParser& args) {
     return 0;
 }
 
+// The help as the parser lays it out, its headings and usage line in Polish.
+QString PolishHelp(QString text) {
+    text.replace(QLatin1String("Usage: "), QString::fromUtf8("Użycie: "));
+    text.replace(QLatin1String("[options]"), QString::fromUtf8("[opcje]"));
+    text.replace(QLatin1String("Options:"), QString::fromUtf8("Opcje:"));
+    return text;
+}
+
+// The parser's error in Polish for the cases it has: an unknown option, a missing value.
+QString PolishParserError(const QCommandLineParser& args) {
+    if (!args.unknownOptionNames().isEmpty()) {
+        const QString name = args.unknownOptionNames().first();
+        return QString::fromUtf8("nieznana opcja ") + (name.size() == 1 ? "-" : "--") + name;
+    }
+    const QString english = args.errorText();
+    static const QRegularExpression missing(QStringLiteral("Missing value after '(.*)'"));
+    if (const auto m = missing.match(english); m.hasMatch())
+        return QString::fromUtf8("%1: brak wartości").arg(m.captured(1));
+    return english;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -217,47 +239,68 @@ int main(int argc, char* argv[]) {
     QCommandLineParser args;
     QCoreApplication::setApplicationVersion(QStringLiteral(VARDEL_VERSION));
     args.setApplicationDescription(QStringLiteral(
-        "Simulated Modbus RTU transducer serving a device file's registers: RO registers as\n"
-        "input registers (function 4), the others as holding registers (3, 6, 16), filled\n"
-        "from their Value texts; function 8 sub-function 1 is echoed. It prints the port's\n"
-        "name once it listens.\n\n"
-        "Exit status: 0 stopped by SIGINT or SIGTERM; 1 an error (the reason on stderr);\n"
-        "2 a usage error.\n\n"
-        "Examples:\n"
+        "Symulowany przetwornik Modbus RTU z rejestrami pliku urządzenia: rejestry RO jako\n"
+        "rejestry wejściowe (funkcja 4), pozostałe jako rejestry zapisu (3, 6, 16), z\n"
+        "wartościami z ich tekstów Value; funkcja 8, podfunkcja 1 wraca echem. Gdy słucha,\n"
+        "wypisuje nazwę portu.\n\n"
+        "Kod wyjścia: 0 zatrzymany sygnałem SIGINT lub SIGTERM; 1 błąd (przyczyna na\n"
+        "stderr); 2 błąd wywołania.\n\n"
+        "Przykłady:\n"
         "  vardel-sim --device TR100.dat --pty /tmp/tr100\n"
         "  vardel-sim --device TR100F.dat --port /dev/ttyUSB0 --baud 9600 --parity none "
         "--jitter R0:6"));
-    args.addHelpOption();
     args.addOptions({
-        {"version", "Print the version."},
-        {"device", "Device file whose registers are served (required).", "FILE.dat"},
-        {"slave", "Slave address (247).", "N", "247"},
-        {"pty", "Open a pseudo-terminal and link its slave side here.", "LINK"},
-        {"port", "Serve on a real serial port instead.", "DEVICE"},
-        {"baud", "Baud rate of the port, and of --wire-time (19200).", "B", "19200"},
-        {"parity", "none, even or odd, of the port (even).", "P", "even"},
-        {"set", "Raw 16-bit words at an address.", "ADDR=WORD[,WORD...]"},
-        {"jitter", "Uniform noise on a register at every read.", "NAME:AMPLITUDE"},
-        {"seed", "Seed of the noise and garbage (random).", "N"},
-        {"wire-time",
-         "Time replies as the line would: transmission, 3.5-character gaps, turnaround."},
-        {"turnaround", "Turnaround added by --wire-time, ms (2).", "MS", "2"},
-        {"drop", "No reply to every Nth request (0: never).", "N", "0"},
-        {"bad-crc", "Bad CRC in every Nth reply (0: never).", "N", "0"},
-        {"exception", "Exception reply for requests at an address.", "ADDR:CODE"},
-        {"garbage", "Random bytes instead of every Nth reply (0: never).", "N", "0"},
-        {"overlong", "Pad every reply to 200 bytes."},
-        {"delay", "Reply this late, ms (0).", "MS", "0"},
-        {"split", "Send replies in two halves this far apart, ms (0: whole).", "MS", "0"},
-        {"v", "Log requests and replies as hex on stderr."},
+        {{"h", "help"}, QString::fromUtf8("Ten tekst.")},
+        {"version", QString::fromUtf8("Wersja programu.")},
+        {"device",
+         QString::fromUtf8("Plik urządzenia, którego rejestry są obsługiwane (wymagany); sama "
+                           "nazwa jest szukana jak w vardelctl --device."),
+         QString::fromUtf8("PLIK.dat")},
+        {"slave", QString::fromUtf8("Adres urządzenia (247)."), "N", "247"},
+        {"pty", QString::fromUtf8("Otwórz pseudoterminal i dowiąż tu jego stronę podrzędną."),
+         QString::fromUtf8("DOWIĄZANIE")},
+        {"port", QString::fromUtf8("Zamiast tego obsługuj prawdziwy port szeregowy."),
+         QString::fromUtf8("URZĄDZENIE")},
+        {"baud", QString::fromUtf8("Szybkość portu i --wire-time (19200)."), "B", "19200"},
+        {"parity", QString::fromUtf8("none, even albo odd, dla portu (even)."), "P", "even"},
+        {"set", QString::fromUtf8("Surowe słowa 16-bitowe od adresu."),
+         QString::fromUtf8("ADRES=SŁOWO[,SŁOWO...]")},
+        {"jitter", QString::fromUtf8("Równomierny szum na rejestrze przy każdym odczycie."),
+         QString::fromUtf8("NAZWA:AMPLITUDA")},
+        {"seed", QString::fromUtf8("Ziarno szumu i śmieci (losowe)."), "N"},
+        {"wire-time", QString::fromUtf8("Odpowiadaj w czasie linii: transmisja, przerwy 3,5 znaku, "
+                                        "czas zwrotu.")},
+        {"turnaround", QString::fromUtf8("Czas zwrotu dodawany przez --wire-time, ms (2)."), "MS",
+         "2"},
+        {"drop", QString::fromUtf8("Bez odpowiedzi na co N-te żądanie (0: nigdy)."), "N", "0"},
+        {"bad-crc", QString::fromUtf8("Błędne CRC w co N-tej odpowiedzi (0: nigdy)."), "N", "0"},
+        {"exception", QString::fromUtf8("Odpowiedź wyjątku na żądania pod adresem."),
+         QString::fromUtf8("ADRES:KOD")},
+        {"garbage", QString::fromUtf8("Losowe bajty zamiast co N-tej odpowiedzi (0: nigdy)."), "N",
+         "0"},
+        {"overlong", QString::fromUtf8("Dopełnij każdą odpowiedź do 200 bajtów.")},
+        {"delay", QString::fromUtf8("Odpowiadaj z tym opóźnieniem, ms (0)."), "MS", "0"},
+        {"split",
+         QString::fromUtf8("Wysyłaj odpowiedzi w dwóch połowach w tym odstępie, ms (0: w "
+                           "całości)."),
+         "MS", "0"},
+        {"v", QString::fromUtf8("Żądania i odpowiedzi szesnastkowo na stderr.")},
     });
-    args.process(app);
+    // The parser's own words are English; its usage line and headings in Polish here.
+    if (!args.parse(app.arguments())) {
+        std::fprintf(stderr, "vardel-sim: %s\n", qPrintable(PolishParserError(args)));
+        return 2;
+    }
+    if (args.isSet("help")) {
+        std::fputs(qPrintable(PolishHelp(args.helpText())), stdout);
+        return 0;
+    }
     if (args.isSet("version")) {
         std::printf("vardel-sim %s\n", VARDEL_VERSION);
         return 0;
     }
     if (!args.isSet("device") || args.isSet("pty") == args.isSet("port")) {
-        std::fputs("vardel-sim: --device and one of --pty or --port are required\n", stderr);
+        std::fputs("vardel-sim: potrzebne --device i jedna z opcji --pty albo --port\n", stderr);
         return 2;
     }
     std::signal(SIGINT, [](int) { gStop = 1; });

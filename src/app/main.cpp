@@ -17,11 +17,11 @@ struct StartOptions {
     bool help = false, version = false;
 };
 
-const char* const kUsage = "usage: vardel [--port PATH] [--device NAME.dat]\n"
-                           "  --port PATH     open this serial port at start\n"
-                           "  --device NAME   load this device file at start\n"
-                           "  --help          this text\n"
-                           "  --version       the program's version\n";
+const char* const kUsage = "użycie: vardel [--port ŚCIEŻKA] [--device NAZWA.dat]\n"
+                           "  --port ŚCIEŻKA  otwórz ten port szeregowy przy starcie\n"
+                           "  --device NAZWA  wczytaj ten plik urządzenia przy starcie\n"
+                           "  --help          ten tekst\n"
+                           "  --version       wersja programu\n";
 
 // --port PATH and --device NAME act as the operator typing the port with Enter and choosing
 // the device; without them the window starts with every control at its default.

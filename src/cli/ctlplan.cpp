@@ -194,11 +194,12 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     if (i >= args.size()) throw UsageError{QStringLiteral("brak polecenia")};
     while (i < args.size())
         plan.commands << ParseCommand(args, i);
-    // Listing the ports needs no device file.
-    const bool onlyPorts =
-        std::all_of(plan.commands.begin(), plan.commands.end(),
-                    [](const CtlCommand& c) { return c.kind == CtlCommand::Kind::Ports; });
-    if (plan.options.device.isEmpty() && !onlyPorts)
+    // Listing the ports and scanning the line need no device file.
+    const bool needsNoDevice =
+        std::all_of(plan.commands.begin(), plan.commands.end(), [](const CtlCommand& c) {
+            return c.kind == CtlCommand::Kind::Ports || c.kind == CtlCommand::Kind::Scan;
+        });
+    if (plan.options.device.isEmpty() && !needsNoDevice)
         throw UsageError{QStringLiteral("potrzebna opcja --device")};
     bool port = false, onlyWrites = true, calibrates = false;
     for (const CtlCommand& c : plan.commands) {
@@ -228,6 +229,16 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
     }
 }
 
+void AddScanProbe(RegisterTree& tree) {
+    tree.appendTopLevel()->record = RegisterNode{QStringLiteral("rejestr 0"),
+                                                 {},
+                                                 QStringLiteral("0"),
+                                                 QStringLiteral("WORD"),
+                                                 QStringLiteral("1"),
+                                                 QStringLiteral("RW"),
+                                                 {}};
+}
+
 TreeNode* FirstRegister(const RegisterTree& tree) {
     for (TreeNode* n = const_cast<RegisterTree&>(tree).First(); n; n = RegisterTree::GetNext(n))
         if (AccessCodeOf(n->record.Access) != acNone) return n;
@@ -247,54 +258,60 @@ QStringList ReportPaths(const QString& report, int calibrations) {
 
 QString UsageText() {
     return QStringLiteral(
-        "usage: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
-        "                 [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
-        "                 [--retries N] [--stop-on-error]\n"
-        "                 --device FILE.dat [--log FILE] [--report FILE] [-v] COMMAND...\n"
-        "       vardelctl -h | --help | --version\n");
+        "użycie: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
+        "                  [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
+        "                  [--retries N] [--stop-on-error]\n"
+        "                  --device PLIK.dat [--log PLIK] [--report PLIK] [-v] POLECENIE...\n"
+        "        vardelctl -h | --help | --version\n");
 }
 
 QString HelpText() {
     return UsageText() + QStringLiteral(R"(
-The transaction engine of the vardel window from the command line: Modbus RTU requests to
-one device over a serial port, its registers named as in a device file.
+Silnik transakcji okna vardel z wiersza poleceń: żądania Modbus RTU do jednego urządzenia
+przez port szeregowy, rejestry nazwane jak w pliku urządzenia.
 
-Options (default):
-  --port PORT        serial port: a name such as ttyUSB0 (/dev/ttyUSB0), or a path
-  --baud B           9600 or 19200 (19200)
-  --parity P         none (2 stop bits), even or odd (1 stop bit) (even)
-  --slave N          slave address 0-247; 0 broadcasts, for writes only (247)
-  --timeout MS       how long a request waits for its reply, 1-60000 (40)
-  --device FILE.dat  device file: a path, or a bare name from the user's device folder,
-                     the installed ones or beside this program (required but for ports)
-  --log FILE         also save the log as the window does (Windows-1250, CR LF)
-  --report FILE      the calibration's record for an audit: FILE.pdf, or CSV otherwise;
-                     several calibrate commands: FILE_1.pdf, FILE_2.pdf ... one each
-  --format F         log: the log window's lines; csv or json: one record a value (log)
-  --stats            print request statistics on stderr at the end
-  --retries N        try a read or write without a valid reply N times more, 0-10 (0)
-  --stop-on-error    the first command with a failed request ends the run
-  -v                 print TX:/RX: traffic on stderr
-  -h, --help         this text;  --version  the version
+Opcje (domyślnie):
+  --port PORT        port szeregowy: nazwa, np. ttyUSB0 (/dev/ttyUSB0) albo COM3, lub ścieżka
+  --baud B           9600 albo 19200 (19200)
+  --parity P         none (2 bity stopu), even albo odd (1 bit stopu) (even)
+  --slave N          adres urządzenia 0-247; 0 to rozgłoszenie, tylko dla zapisów (247)
+  --timeout MS       ile żądanie czeka na odpowiedź, 1-60000 (40)
+  --device PLIK.dat  plik urządzenia: ścieżka albo sama nazwa, szukana w folderze urządzeń
+                     użytkownika, w zainstalowanych i obok programu (wymagany, poza ports
+                     i scan)
+  --log PLIK         zapisz też dziennik jak okno (Windows-1250, CR LF)
+  --report PLIK      protokół kalibracji: PLIK.pdf, w innym razie CSV; przy kilku
+                     poleceniach calibrate PLIK_1.pdf, PLIK_2.pdf... po jednym na każde
+  --format F         log: wiersze okna dziennika; csv albo json: rekord na każde żądanie (log)
+  --stats            na końcu statystyka żądań na stderr, w formacie --format
+  --retries N        ponów odczyt lub zapis bez poprawnej odpowiedzi do N razy, 0-10 (0);
+                     wyjątek to odpowiedź urządzenia: ponawiany jest tylko 6 (zajęte)
+  --stop-on-error    pierwsze polecenie z nieudanym żądaniem kończy przebieg
+  -v                 ruch TX:/RX: na stderr
+  -h, --help         ten tekst;  --version  wersja
 
-Commands, run in order once the whole line has been checked:
-  read NAME                      a register, or every register of a group
-  write NAME VALUE               a value, as the window takes it (reals: 12,5 or 12.5)
-  reset                          restart communications (diagnostics 8/1)
-  monitor NAME PERIOD_MS COUNT   COUNT reads every PERIOD_MS (>= 100); COUNT 0: until Ctrl-C
-  calibrate RANGE COUNT [--store] COUNT samples of R0; --store writes the mean (100R, 400R)
-  list                           the device file's registers
-  scan [FROM-TO]                 which slave addresses answer (1-247)
-  ports                          the serial ports this system knows
+Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
+  read NAZWA                     rejestr albo każdy rejestr grupy
+  write NAZWA WARTOŚĆ            wartość, tak jak przyjmuje ją okno (liczby rzeczywiste:
+                                 12,5 albo 12.5)
+  reset                          restart komunikacji (diagnostyka 8/1)
+  monitor NAZWA OKRES_MS LICZBA  LICZBA odczytów co OKRES_MS (>= 100); 0: do Ctrl-C
+  calibrate ZAKRES LICZBA [--store]
+                                 LICZBA próbek R0; --store zapisuje średnią (100R, 400R)
+  list                           rejestry pliku urządzenia
+  scan [OD-DO]                   które adresy odpowiadają (1-247): odczyt pierwszego
+                                 rejestru pliku, bez --device rejestru 0 (funkcja 3)
+  ports                          porty szeregowe znane systemowi
 
-Exit status: 0 every request answered; 1 an error (the reason on stderr); 2 a usage error;
-3 some request got no valid reply (each says why on stderr); 130, 143 or 129 interrupted by
-SIGINT, SIGTERM or SIGHUP (a wait for a reply ends at once, the log is saved, the port
-released).
+Kod wyjścia: 0 każde żądanie dostało odpowiedź; 1 błąd (przyczyna na stderr); 2 błąd
+wywołania; 3 któreś żądanie nie dostało poprawnej odpowiedzi (każde mówi dlaczego na stderr);
+130, 143 albo 129 przerwanie sygnałem SIGINT, SIGTERM albo SIGHUP (czekanie na odpowiedź
+kończy się od razu, dziennik jest zapisany, port zwolniony).
 
-Examples:
+Przykłady:
   vardel-sim --device TR100.dat --pty /tmp/tr100 &
   vardelctl --device TR100.dat --port /tmp/tr100 read Pomiary write Tryb 2
   vardelctl --device TR100.dat --port /tmp/tr100 --format csv monitor Temperatura 500 20
+  vardelctl --port /tmp/tr100 scan 240-247
 )");
 }

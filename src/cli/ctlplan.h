@@ -50,5 +50,8 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree);
 QStringList ReportPaths(const QString& report, int calibrations);
 // The register a scan reads at each address: the device file's first register.
 TreeNode* FirstRegister(const RegisterTree& tree);
+// Without a device file a scan asks every address for holding register 0 (function 3): a
+// device answers it with its value or with an exception, and either shows it is there.
+void AddScanProbe(RegisterTree& tree);
 QString UsageText();
 QString HelpText();

@@ -105,3 +105,35 @@ QString JsonRow(const QStringList& keys, const QStringList& values) {
         members << JsonString(keys[i]) + ':' + JsonString(values.value(i));
     return '{' + members.join(',') + '}';
 }
+
+namespace {
+
+const QStringList kStatsKeys{"requests", "valid",  "exceptions", "bad_crc", "mismatched",
+                             "no_reply", "ms_min", "ms_median",  "ms_max"};
+
+// The counts and, when something answered, the times in milliseconds with a decimal point.
+QStringList StatsValues(const RequestStats& stats) {
+    QStringList values{QString::number(stats.requests())};
+    for (ReplyOutcome kind : {ReplyOutcome::Valid, ReplyOutcome::Exception, ReplyOutcome::BadCrc,
+                              ReplyOutcome::Mismatch, ReplyOutcome::NoReply})
+        values << QString::number(stats.count(kind));
+    const RequestStats::Times t = stats.times();
+    for (double ms : {t.min, t.median, t.max})
+        values << (stats.hasTimes() ? QLocale::c().toString(ms, 'f', 3) : QString());
+    return values;
+}
+
+} // namespace
+
+QString StatsCsv(const RequestStats& stats) {
+    return kStatsKeys.join(',') + '\n' + StatsValues(stats).join(',');
+}
+
+QString StatsJson(const RequestStats& stats) {
+    const QStringList values = StatsValues(stats);
+    QStringList members;
+    for (qsizetype i = 0; i < kStatsKeys.size(); ++i)
+        members << '"' + kStatsKeys[i] + QStringLiteral("\":") +
+                       (values[i].isEmpty() ? QStringLiteral("null") : values[i]);
+    return '{' + members.join(',') + '}';
+}

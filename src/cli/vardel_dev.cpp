@@ -14,9 +14,9 @@
 
 namespace {
 
-const char* const kUsage = "usage: vardel-dev dump FILE.dat\n"
-                           "       vardel-dev build FILE.json -o FILE.dat\n"
-                           "       vardel-dev -h | --help | --version\n";
+const char* const kUsage = "użycie: vardel-dev dump PLIK.dat\n"
+                           "        vardel-dev build PLIK.json -o PLIK.dat\n"
+                           "        vardel-dev -h | --help | --version\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -25,14 +25,16 @@ int Usage() {
 
 int Help() {
     std::fputs(kUsage, stdout);
-    std::fputs("\nThe device file tool of vardel.\n"
-               "  dump FILE.dat            print the register tree as JSON on stdout\n"
-               "  build FILE.json -o FILE  write a device file (version 2) from such JSON;\n"
-               "                           missing texts are empty, missing tree state the\n"
-               "                           writer's defaults (height 18, the rest 0)\n"
-               "  -h, --help               this text;  --version  the version\n\n"
-               "Exit status: 0 done; 1 an error (the reason on stderr); 2 a usage error.\n\n"
-               "Examples:\n"
+    std::fputs("\nNarzędzie plików urządzeń programu vardel.\n"
+               "  dump PLIK.dat            drzewo rejestrów jako JSON na stdout; sama nazwa\n"
+               "                           jest szukana jak w vardelctl --device\n"
+               "  build PLIK.json -o PLIK  zapisz plik urządzenia (wersja 2) z takiego JSON;\n"
+               "                           brakujące teksty są puste, brakujący stan drzewa\n"
+               "                           ma wartości domyślne (wysokość 18, reszta 0);\n"
+               "                           nieznany klucz jest błędem\n"
+               "  -h, --help               ten tekst;  --version  wersja\n\n"
+               "Kod wyjścia: 0 gotowe; 1 błąd (przyczyna na stderr); 2 błąd wywołania.\n\n"
+               "Przykłady:\n"
                "  vardel-dev dump TR100.dat > TR100.json\n"
                "  vardel-dev build TR100.json -o TR100.dat\n",
                stdout);
@@ -94,7 +96,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
         return 1;
     } catch (const std::bad_alloc&) {
-        std::fputs("vardel-dev: not enough memory for this file\n", stderr);
+        std::fputs("vardel-dev: za mało pamięci na ten plik\n", stderr);
         return 1;
     }
 }

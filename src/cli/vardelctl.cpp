@@ -77,7 +77,7 @@ public:
     int failures = 0, validReplies = 0, ended = 0;
     QString operation = QStringLiteral("read"); // the command under way, for the records
     const TxnState* state = nullptr;            // the engine's, for a real read in full
-    ReplyOutcome last = ReplyOutcome::NoReply;
+    TransactionOutcome last;
     RequestStats stats;
 
     void ShowMessage(const QString& text) override {
@@ -103,7 +103,7 @@ public:
     QString SlaveText() const override { return slave; }
     void TransactionEnded(const TransactionOutcome& outcome) override {
         ++ended;
-        last = outcome.kind;
+        last = outcome;
         stats.Ended(outcome, sent_.nsecsElapsed() / 1e6);
         if (outcome.kind == ReplyOutcome::Valid) {
             ++validReplies;
@@ -198,9 +198,12 @@ public:
     }
 
     void Load() {
-        if (plan_.options.device.isEmpty()) return; // the ports need none
-        LoadDeviceFile(DevicePathOf(plan_.options.device), tree_);
-        CheckAgainstDevice(plan_, tree_);
+        if (plan_.options.device.isEmpty()) { // the ports and a scan need none
+            AddScanProbe(tree_);
+        } else {
+            LoadDeviceFile(DevicePathOf(plan_.options.device), tree_);
+            CheckAgainstDevice(plan_, tree_);
+        }
         CheckOutputs();
     }
 
@@ -222,13 +225,17 @@ public:
 
     // A single register's read or write, tried again while it gets no valid reply, at most
     // --retries times. A failure that a later try made good does not fail the run; each try
-    // is still said on stderr and counted in the statistics.
+    // is still said on stderr and counted in the statistics. An exception is the device's
+    // answer and is not asked again, but for "busy" (code 6), which asks for a later try.
     template <typename Request> void WithRetries(Request&& request) {
+        constexpr std::uint8_t kSlaveDeviceBusy = 6;
         for (int attempt = 0;; ++attempt) {
             const int failuresBefore = console_.failures;
             request();
             const bool failed = console_.failures > failuresBefore;
-            if (!failed || attempt >= plan_.options.retries || gSignal) {
+            const bool refused = console_.last.kind == ReplyOutcome::Exception &&
+                                 console_.last.exceptionCode != kSlaveDeviceBusy;
+            if (!failed || refused || attempt >= plan_.options.retries || gSignal) {
                 if (!failed) console_.failures -= attempt; // the retries made it good
                 return;
             }
@@ -427,7 +434,7 @@ private:
         record.storeRegister = written ? written->record.Name : QStringLiteral("(brak)");
         record.storeAddress = written ? written->record.Address : QString();
         record.storeOutcome = written && console_.ended > endedBefore
-                                  ? OutcomeText({console_.last})
+                                  ? OutcomeText(console_.last)
                                   : QStringLiteral("nie wysłano");
     }
 
@@ -515,7 +522,8 @@ private:
         for (int address = from; address <= to && !gSignal; ++address) {
             console_.slave = QString::number(address);
             engine_.ReadRegister(first);
-            if (console_.last == ReplyOutcome::Valid || console_.last == ReplyOutcome::Exception) {
+            if (console_.last.kind == ReplyOutcome::Valid ||
+                console_.last.kind == ReplyOutcome::Exception) {
                 console_.Row({"slave"}, {QString::number(address)}, QString::number(address));
                 ++found;
             }
@@ -615,6 +623,17 @@ int SaveLog(const CtlOptions& options, const Console& console) {
     return kOk;
 }
 
+// The statistics go to stderr, the last thing said, so stdout stays the records alone: a
+// Polish line, or for a program in the format of the records.
+void PrintStats(OutputFormat format, const RequestStats& stats) {
+    if (format == OutputFormat::Csv)
+        Err(StatsCsv(stats));
+    else if (format == OutputFormat::Json)
+        Err(StatsJson(stats));
+    else
+        Err(stats.PolishSummary());
+}
+
 } // namespace
 
 // A PDF report needs fonts, so a (windowless) GUI application; anything else runs on QtCore.
@@ -677,7 +696,7 @@ int main(int argc, char* argv[]) {
         session.Release(); // the port is free for others before anything else is said
     }
     if (SaveLog(plan.options, console) != kOk) status = kError;
-    if (plan.options.stats || gSignal) Err(console.stats.Summary());
+    if (plan.options.stats || gSignal) PrintStats(plan.options.format, console.stats);
     if (gSignal) return 128 + gSignal;
     return status;
 }

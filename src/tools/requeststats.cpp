@@ -8,20 +8,16 @@ void RequestStats::Ended(const TransactionOutcome& outcome, double milliseconds)
     if (outcome.kind != ReplyOutcome::NoReply) times_ << milliseconds;
 }
 
-QString RequestStats::Summary() const {
-    return SummaryIn({"requests %1, valid %2, exceptions %3, bad CRC %4, mismatched %5, "
-                      "no reply %6",
-                      "; response ms min %1 median %2 max %3", '.'});
+RequestStats::Times RequestStats::times() const {
+    if (times_.isEmpty()) return {};
+    QList<double> sorted = times_;
+    std::sort(sorted.begin(), sorted.end());
+    return {sorted.first(), sorted[sorted.size() / 2], sorted.last()};
 }
 
 QString RequestStats::PolishSummary() const {
-    return SummaryIn({"żądania %1, poprawne %2, wyjątki %3, błędne CRC %4, niepasujące %5, "
-                      "bez odpowiedzi %6",
-                      "; czas odpowiedzi ms: min %1, mediana %2, maks. %3", ','});
-}
-
-QString RequestStats::SummaryIn(const Words& words) const {
-    QString text = QString::fromUtf8(words.counts)
+    QString text = QString::fromUtf8("żądania %1, poprawne %2, wyjątki %3, błędne CRC %4, "
+                                     "niepasujące %5, bez odpowiedzi %6")
                        .arg(requests_)
                        .arg(counts_[int(ReplyOutcome::Valid)])
                        .arg(counts_[int(ReplyOutcome::Exception)])
@@ -29,11 +25,8 @@ QString RequestStats::SummaryIn(const Words& words) const {
                        .arg(counts_[int(ReplyOutcome::Mismatch)])
                        .arg(counts_[int(ReplyOutcome::NoReply)]);
     if (times_.isEmpty()) return text;
-    QList<double> sorted = times_;
-    std::sort(sorted.begin(), sorted.end());
-    const auto ms = [&](double v) {
-        return QLocale::c().toString(v, 'f', 1).replace('.', QChar(words.decimalPoint));
-    };
-    return text + QString::fromUtf8(words.times)
-                      .arg(ms(sorted.first()), ms(sorted[sorted.size() / 2]), ms(sorted.last()));
+    const Times t = times();
+    const auto ms = [](double v) { return QLocale::c().toString(v, 'f', 1).replace('.', ','); };
+    return text + QString::fromUtf8("; czas odpowiedzi ms: min %1, mediana %2, maks. %3")
+                      .arg(ms(t.min), ms(t.median), ms(t.max));
 }

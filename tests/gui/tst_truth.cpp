@@ -418,8 +418,9 @@ private slots:
             p.start(bin + "/vardel", {option});
             QVERIFY(p.waitForFinished(5000));
             QCOMPARE(p.exitCode(), 0);
-            QVERIFY(p.readAllStandardOutput().startsWith(
-                option == QLatin1String("--help") ? "usage: vardel" : "vardel "));
+            QVERIFY(p.readAllStandardOutput().startsWith(option == QLatin1String("--help")
+                                                             ? QByteArray("użycie: vardel")
+                                                             : QByteArray("vardel ")));
         }
         const QString copy = dir.path() + "/vardel";
         QVERIFY(QFile::copy(bin + "/vardel", copy));
@@ -429,7 +430,7 @@ private slots:
         QVERIFY(!p.waitForFinished(1500)); // the window runs, its box waits for the operator
         p.kill();
         p.waitForFinished(3000);
-        QVERIFY(p.readAllStandardError().contains("usage: vardel"));
+        QVERIFY(p.readAllStandardError().contains(QByteArray("użycie: vardel")));
     }
 
     // The trend window's saves never end the program: an unwritable path gives a box.

@@ -232,8 +232,10 @@ private slots:
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
         const QString help = QString::fromUtf8(p.readAllStandardOutput());
-        for (const char* part : {"Exit status", "Examples", "--help", "--version"})
-            QVERIFY2(help.contains(part), qPrintable(help));
+        for (const char* part : {"Kod wyjścia", "Przykłady", "--help", "--version"})
+            QVERIFY2(help.contains(QString::fromUtf8(part)), qPrintable(help));
+        for (const char* english : {"Usage", "Options", "Exit status", "Displays"})
+            QVERIFY2(!help.contains(english), qPrintable(help));
         p.start(bin + '/' + program, {"--version"});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
@@ -356,7 +358,8 @@ private slots:
         QCOMPARE(p.exitCode(), status);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         QVERIFY(out.count("\t12\n") >= 3);
-        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("requests "));
+        QVERIFY(
+            QString::fromUtf8(p.readAllStandardError()).contains(QString::fromUtf8("żądania ")));
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromLatin1(f.readAll()).replace("\r\n", "\n"), out);
@@ -370,31 +373,37 @@ private slots:
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("writes"); // writes the device received
+        QTest::addColumn<int>("writes");       // writes the device received
+        QTest::addColumn<int>("versionReads"); // reads of Wersja it received
         const QStringList silentSecond{"--drop", "2"};
         const QStringList refusedWersja{"--exception", "4:2"};
-        QTest::newRow("a lost reply fails the run") << silentSecond << QStringList{} << 3 << 1;
+        const QStringList busyWersja{"--exception", "4:6"};
+        QTest::newRow("a lost reply fails the run") << silentSecond << QStringList{} << 3 << 1 << 1;
         // Every second request is lost: Wersja and the write each take a second try.
         QTest::newRow("a retry makes it good")
-            << silentSecond << QStringList{"--retries", "1"} << 0 << 2;
-        QTest::newRow("retries do not mend an exception")
-            << refusedWersja << QStringList{"--retries", "2"} << 3 << 1;
+            << silentSecond << QStringList{"--retries", "1"} << 0 << 2 << 2;
+        QTest::newRow("an exception is not asked again")
+            << refusedWersja << QStringList{"--retries", "2"} << 3 << 1 << 1;
+        QTest::newRow("but busy is") << busyWersja << QStringList{"--retries", "2"} << 3 << 1 << 3;
         QTest::newRow("the write after a failure is sent")
-            << refusedWersja << QStringList{} << 3 << 1;
+            << refusedWersja << QStringList{} << 3 << 1 << 1;
         QTest::newRow("--stop-on-error sends no write")
-            << refusedWersja << QStringList{"--stop-on-error"} << 3 << 0;
+            << refusedWersja << QStringList{"--stop-on-error"} << 3 << 0 << 1;
     }
     void retriesAndStopOnError() {
         QFETCH(QStringList, faults);
         QFETCH(QStringList, options);
         QFETCH(int, status);
         QFETCH(int, writes);
+        QFETCH(int, versionReads);
         Simulator sim(faults, "TR100.dat", true);
         QVERIFY(sim.started());
         const Result r = Run(
             &sim, options + QStringList{"read", "Tryb", "read", "Wersja", "write", "Tryb", "2"});
         QCOMPARE(r.status, status);
-        QCOMPARE(sim.Requests().filter(QRegularExpression("^F706")).size(), writes);
+        const QStringList requests = sim.Requests();
+        QCOMPARE(requests.filter(QRegularExpression("^F706")).size(), writes);
+        QCOMPARE(requests.filter(QRegularExpression("^F70400040001")).size(), versionReads);
         if (options.contains("--stop-on-error"))
             QVERIFY(r.err.contains(
                 QString::fromUtf8("--stop-on-error: pozostałe polecenia pominięto")));
@@ -485,7 +494,8 @@ private slots:
         QVERIFY(p.waitForFinished(5000));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(p.exitCode(), status);
-        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("requests 1,"));
+        QVERIFY(
+            QString::fromUtf8(p.readAllStandardError()).contains(QString::fromUtf8("żądania 1,")));
         QCOMPARE(sim.Requests().size(), 1); // the walk sent nothing more
         QVERIFY(QFile::exists(log));
     }
@@ -551,15 +561,47 @@ private slots:
         QVERIFY(sim.started());
         Result r = Run(&sim, {"--stats", "read", "Wersja", "read", "Tryb"});
         QCOMPARE(r.status, 0);
-        QVERIFY2(r.err.contains("requests 2, valid 2, exceptions 0, bad CRC 0, mismatched 0, "
-                                "no reply 0; response ms min "),
+        QVERIFY2(r.err.contains(QString::fromUtf8(
+                     "żądania 2, poprawne 2, wyjątki 0, błędne CRC 0, niepasujące 0, bez "
+                     "odpowiedzi 0; czas odpowiedzi ms: min ")),
                  qPrintable(r.err));
+        // For a program: the statistics in the records' format, the last thing on stderr.
+        r = Run(&sim, {"--stats", "--format", "csv", "read", "Wersja", "read", "Tryb"});
+        QStringList err = r.err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(err.value(err.size() - 2), QStringLiteral("requests,valid,exceptions,bad_crc,"
+                                                           "mismatched,no_reply,ms_min,ms_median,"
+                                                           "ms_max"));
+        QVERIFY2(err.last().startsWith("2,2,0,0,0,0,") && err.last().count('.') == 3,
+                 qPrintable(err.last()));
+        QCOMPARE(r.out.count('\n'), 3); // the records alone, under their header
+        r = Run(&sim, {"--stats", "--format", "json", "--timeout", "20", "read", "Wersja", "read",
+                       "Wersja"});
+        err = r.err.split('\n', Qt::SkipEmptyParts);
+        const QJsonObject two = QJsonDocument::fromJson(err.last().toUtf8()).object();
+        QCOMPARE(two.value("requests").toInt(), 2);
+        QCOMPARE(two.value("valid").toInt(), 2);
+        QVERIFY(two.value("ms_max").isDouble());
+        QVERIFY(two.value("ms_min").toDouble() <= two.value("ms_max").toDouble());
         r = Run(&sim, {"scan", "244-247"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("247\n"));
         QVERIFY(r.err.contains(QString::fromUtf8("scan 244-247: odpowiedziało 1,")));
         r = Run(nullptr, {"ports"});
         QCOMPARE(r.status, 0);
+        // A scan without a device file asks for holding register 0 at each address.
+        Simulator traced({}, "TR100.dat", true);
+        QVERIFY(traced.started());
+        QProcess bare;
+        bare.start(bin + "/vardelctl",
+                   {"--port", traced.port(), "--format", "json", "scan", "246-247"});
+        QVERIFY(bare.waitForFinished(10000));
+        QCOMPARE(bare.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(bare.readAllStandardOutput()),
+                 QStringLiteral("{\"slave\":\"247\"}\n"));
+        const QStringList sent = traced.Requests();
+        QCOMPARE(sent.size(), 2);
+        QVERIFY2(sent.last().startsWith("F70300000001"), qPrintable(sent.last()));
+        QVERIFY(sent[sent.size() - 2].startsWith("F60300000001"));
     }
 
     // Paths as a shell user types them, a broadcast write, a decimal point.
@@ -760,7 +802,8 @@ private slots:
             << QStringList{} << QStringList{"read", "Brak"} << 1 << "Brak";
         QTest::newRow("bad value") << QStringList{} << QStringList{"write", "Tryb", "1,5"} << 1
                                    << "'1,5' is not a valid integer value.";
-        QTest::newRow("unknown command") << QStringList{} << QStringList{"erase"} << 2 << "usage:";
+        QTest::newRow("unknown command")
+            << QStringList{} << QStringList{"erase"} << 2 << QString::fromUtf8("użycie:");
         QTest::newRow("reset to slave 0")
             << QStringList{} << QStringList{"--slave", "0", "reset"} << 0 << "";
     }

@@ -71,6 +71,6 @@ sleep 4
 kill -INT $ctl_pid
 wait $ctl_pid
 check "Ctrl-C: exit 130" 130 $?
-check "Ctrl-C: the statistics" 1 "$(grep -c '^requests [1-9]' "$work/err")"
+check "Ctrl-C: the statistics" 1 "$(grep -c '^żądania [1-9]' "$work/err")"
 check "Ctrl-C: the log saved" 1 "$([ -s "$work/ctl.log" ] && echo 1 || echo 0)"
 exit $failed
