@@ -456,7 +456,7 @@ void TForm1::WriteCalibrationRecord() {
     const QString folder =
         QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje");
     if (!QDir().mkpath(folder))
-        throw AppError(QStringLiteral("Cannot create folder \"%1\".").arg(folder));
+        throw AppError(QString::fromUtf8("Nie można utworzyć folderu \"%1\".").arg(folder));
     if (recordBase_.isEmpty()) { // a name of its own: no earlier record is overwritten
         const QString name = RecordBaseName(calibrationRecord_);
         recordBase_ = folder + '/' + name;

@@ -348,6 +348,7 @@ void TrendWindow::SaveImage() {
     QBuffer png;
     png.open(QIODevice::WriteOnly);
     if (!view_->grab().save(&png, "PNG"))
-        throw AppError(QStringLiteral("Cannot create file \"%1\".").arg(path));
+        throw AppError(
+            QString::fromUtf8("Nie można utworzyć obrazu wykresu dla pliku \"%1\".").arg(path));
     SaveFileSafely(path, png.data());
 }

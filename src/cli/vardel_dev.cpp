@@ -46,9 +46,11 @@ QByteArray ReadAll(const QString& path) {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
         throw AppError(
-            QStringLiteral("Cannot open file \"%1\". nie jest zwykłym plikiem").arg(path));
+            QString::fromUtf8("Nie można otworzyć pliku \"%1\". nie jest zwykłym plikiem")
+                .arg(path));
     if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+        throw AppError(
+            QString::fromUtf8("Nie można otworzyć pliku \"%1\". %2").arg(path, file.errorString()));
     return file.readAll();
 }
 
@@ -66,8 +68,9 @@ int Dump(const QString& path) {
 
 int Build(const QString& input, const QString& output) {
     RegisterTree tree;
+    const QByteArray json = ReadAll(input); // its error names the file already
     try {
-        TreeFromJson(ReadAll(input), tree);
+        TreeFromJson(json, tree);
     } catch (const AppError& e) {
         throw AppError(input + QStringLiteral(": ") + e.message());
     }

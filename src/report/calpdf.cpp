@@ -28,6 +28,6 @@ void SaveRecordPdf(const CalibrationRecord& record, const QString& path) {
         document.print(&writer); // laid out on the writer's pages, fonts at their point sizes
     }
     if (pdf.data().isEmpty())
-        throw AppError(QStringLiteral("Cannot create file \"%1\". PDF not written").arg(path));
+        throw AppError(QString::fromUtf8("Nie można utworzyć pliku PDF \"%1\".").arg(path));
     SaveFileSafely(path, pdf.data());
 }
