@@ -4,12 +4,18 @@
 #include "regmap/error.h"
 #include "txn/codec.h"
 #include <cstring>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     static const std::uint8_t functions[] = {3, 4, 6, 8, 16};
-    static const std::uint8_t types[] = {tcNone, tcWord, tcInt,  tcReal,
-                                         tcText, tcHex,  tcPrec, tcFloat};
+    // No type, and every type there is.
+    static const std::vector<std::uint8_t> types = [] {
+        std::vector<std::uint8_t> codes{tcNone};
+        for (const ValueTypeInfo* row = ValueTypesBegin(); row != ValueTypesEnd(); ++row)
+            codes.push_back(static_cast<std::uint8_t>(row->code));
+        return codes;
+    }();
     RegisterTree tree;
     TreeNode* reg = tree.appendTopLevel();
     reg->record.Type = (data[1] & 0x80) ? "HEX" : "WORD";
@@ -21,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.CurrentNode = reg;
     state.CurrentRecord = &reg->record;
     state.frame.Frame[fpFunction] = functions[data[0] % 5];
-    state.frame.ValueType = types[data[1] % 8];
+    state.frame.ValueType = types[data[1] % types.size()];
     state.PendingWriteText = "5";
     const std::size_t count = std::min<std::size_t>(size - 2, kReplySize);
     std::memcpy(state.reply.Bytes, data + 2, count);

@@ -143,10 +143,6 @@ TreeNode* Named(const RegisterTree& tree, const QString& name) {
     return node;
 }
 
-bool IsRealType(int type) {
-    return type == tcReal || type == tcPrec || type == tcFloat;
-}
-
 // The value as the write will send it, or a usage error saying why it cannot be sent.
 void CheckWrite(CtlCommand& command, const RegisterTree& tree) {
     const TreeNode* node = Named(tree, command.name);

@@ -37,7 +37,7 @@ QString JsonString(const QString& text) {
 Number NumberOf(const ValueRecord& r) {
     if (r.text.isEmpty() && std::isnan(r.real)) return {};
     const int type = TypeCodeOf(r.type);
-    if (type == tcHex || type == tcWord || type == tcInt) {
+    if (IsIntegerType(type)) {
         try {
             const QString n = QString::number(ParseInteger(r.text));
             return {n, n};
@@ -45,7 +45,7 @@ Number NumberOf(const ValueRecord& r) {
             return {};
         }
     }
-    if (type == tcReal || type == tcPrec || type == tcFloat) {
+    if (IsRealType(type)) {
         if (std::isfinite(r.real)) return {RealText(r.real), RealText(r.real)};
         const QString dotted = QString(r.text).replace(',', '.');
         bool ok = false;

@@ -26,39 +26,55 @@ bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count) {
     return received == Crc16(bytes, count - 2);
 }
 
+namespace {
+
+using Length = FunctionInfo::Length;
+using Fit = FunctionInfo::Fit;
+constexpr FunctionInfo kFunctions[] = {
+    {fcReadCoils, Length::Fixed8, Length::ByteCountAt2, Fit::None},
+    {fcReadDiscreteInputs, Length::Fixed8, Length::ByteCountAt2, Fit::None},
+    {fcReadHoldingRegisters, Length::Fixed8, Length::ByteCountAt2, Fit::RegistersRead},
+    {fcReadInputRegisters, Length::Fixed8, Length::ByteCountAt2, Fit::RegistersRead},
+    {fcWriteSingleCoil, Length::Fixed8, Length::Fixed8, Fit::None},
+    {fcWriteSingleRegister, Length::Fixed8, Length::Fixed8, Fit::EchoedHeader},
+    {fcDiagnostics, Length::Fixed8, Length::Fixed8, Fit::EchoedHeader},
+    {fcWriteMultipleCoils, Length::ByteCountAt6, Length::Fixed8, Fit::None},
+    {fcWriteMultipleRegisters, Length::ByteCountAt6, Length::Fixed8, Fit::EchoedHeader},
+};
+
+int QuantityOf(const std::uint8_t* request) {
+    return request[fpQuantity] << 8 | request[fpQuantity + 1];
+}
+
+} // namespace
+
+const FunctionInfo* FunctionInfoOf(std::uint8_t function) {
+    for (const FunctionInfo& row : kFunctions)
+        if (row.code == function) return &row;
+    return nullptr;
+}
+
 int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count) {
     if (count < 2) return 0;
-    const std::uint8_t function = bytes[1];
-    if (kind == FrameKind::Reply && IsExceptionReply(function)) return 5;
-    switch (function) {
-    case fcReadCoils:
-    case fcReadDiscreteInputs:
-    case fcReadHoldingRegisters:
-    case fcReadInputRegisters:
-        // A reply: slave, function, byte count, the data, CRC.
-        if (kind == FrameKind::Request) return 8;
-        return count < 3 ? 0 : 5 + bytes[2];
-    case fcWriteSingleCoil:
-    case fcWriteSingleRegister:
-    case fcDiagnostics:
+    if (kind == FrameKind::Reply && IsExceptionReply(bytes[1])) return 5;
+    const FunctionInfo* row = FunctionInfoOf(bytes[1]);
+    if (!row) return 0;
+    switch (kind == FrameKind::Request ? row->request : row->reply) {
+    case Length::Fixed8:
         return 8;
-    case fcWriteMultipleCoils:
-    case fcWriteMultipleRegisters:
-        // A request: slave, function, address, quantity, byte count, the data, CRC.
-        if (kind == FrameKind::Reply) return 8;
+    case Length::ByteCountAt2:
+        return count < 3 ? 0 : 5 + bytes[2];
+    case Length::ByteCountAt6:
         return count < 7 ? 0 : 9 + bytes[fpByteCount];
-    default:
-        return 0;
     }
+    return 0;
 }
 
 int ExpectedReplyLength(const std::uint8_t* request, int count) {
     if (count < 6) return 0;
-    const std::uint8_t function = request[fpFunction];
-    if (IsReadFunction(function)) {
-        const int quantity = request[fpQuantity] << 8 | request[fpQuantity + 1];
-        return std::min(5 + 2 * quantity, kReplySize);
-    }
+    const FunctionInfo* row = FunctionInfoOf(request[fpFunction]);
+    if (row && row->fit == Fit::RegistersRead)
+        return std::min(5 + 2 * QuantityOf(request), kReplySize);
     return FrameLength(FrameKind::Reply, request, count);
 }
 
@@ -72,13 +88,16 @@ bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, st
     const std::uint8_t function = asked[fpFunction];
     if (count < 5 || reply[0] != asked[fpSlave]) return false;
     if (reply[1] == (function | kExceptionBit)) return count == 5;
-    if (reply[1] != function) return false;
-    if (IsReadFunction(function)) {
-        const int quantity = asked[fpQuantity] << 8 | asked[fpQuantity + 1];
-        return reply[2] == 2 * quantity && count == 5 + reply[2];
-    }
-    if (IsWriteFunction(function) || function == fcDiagnostics)
+    const FunctionInfo* row = FunctionInfoOf(function);
+    if (reply[1] != function || !row) return false;
+    switch (row->fit) {
+    case Fit::RegistersRead:
+        return reply[2] == 2 * QuantityOf(asked) && count == 5 + reply[2];
+    case Fit::EchoedHeader:
         return count == 8 && std::equal(reply + 2, reply + 6, asked + fpStart);
+    case Fit::None:
+        return false;
+    }
     return false;
 }
 

@@ -59,6 +59,27 @@ constexpr bool IsExceptionReply(std::uint8_t function) {
     return (function & kExceptionBit) != 0;
 }
 
+// What the program knows of each function code, one row a code: how long its frames are
+// and how a reply is matched to its request. FrameLength, ExpectedReplyLength and
+// ReplyFitsRequest read only this table, so a new function is one row and its builder.
+struct FunctionInfo {
+    enum class Length : std::uint8_t {
+        Fixed8,       // slave, function, four bytes, CRC
+        ByteCountAt2, // slave, function, byte count, the data, CRC
+        ByteCountAt6  // slave, function, address, quantity, byte count, the data, CRC
+    };
+    enum class Fit : std::uint8_t {
+        None,          // never sent by the program: no reply fits
+        RegistersRead, // twice the registers asked for, in their byte count
+        EchoedHeader   // the request's four bytes after the function, echoed in 8 bytes
+    };
+    FunctionCode code;
+    Length request, reply;
+    Fit fit;
+};
+// The row of a function code; nullptr for a code the table does not know.
+const FunctionInfo* FunctionInfoOf(std::uint8_t function);
+
 enum class FrameKind { Request, Reply };
 // The length of a whole frame (CRC included) from its first count bytes: 0 while the header
 // does not tell it yet, and for a function code this table does not know.

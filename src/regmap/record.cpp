@@ -1,5 +1,6 @@
 #include "record.h"
 #include "error.h"
+#include <iterator>
 
 QString BoxText(const QString& message) {
     if (!message.isEmpty() && message.back() > QChar('.')) return message + '.';
@@ -33,15 +34,55 @@ int DecimalDigit(QChar c) {
 
 } // namespace
 
+namespace {
+
+using Kind = ValueTypeInfo::Kind;
+using Order = ValueTypeInfo::Order;
+constexpr ValueTypeInfo kValueTypes[] = {
+    {"WORD", tcWord, Kind::Integer, Order::SwappedPairs, 2, 0},
+    {"INT", tcInt, Kind::Integer, Order::SwappedPairs, 2, 0},
+    {"REAL", tcReal, Kind::Real, Order::SwappedPairs, 4, 2},
+    {"TEXT", tcText, Kind::Text, Order::AsWritten, 0, 0},
+    {"HEX", tcHex, Kind::Integer, Order::SwappedPairs, 2, 0},
+    {"PREC", tcPrec, Kind::Real, Order::SwappedPairs, 4, 10},
+    {"FLOAT", tcFloat, Kind::Real, Order::Reversed, 4, 2},
+};
+
+} // namespace
+
+const ValueTypeInfo* ValueTypesBegin() {
+    return std::begin(kValueTypes);
+}
+
+const ValueTypeInfo* ValueTypesEnd() {
+    return std::end(kValueTypes);
+}
+
+const ValueTypeInfo* TypeInfo(int code) {
+    for (const ValueTypeInfo& row : kValueTypes)
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
+bool IsNumericType(int code) {
+    const ValueTypeInfo* row = TypeInfo(code);
+    return row && row->kind != Kind::Text;
+}
+
+bool IsIntegerType(int code) {
+    const ValueTypeInfo* row = TypeInfo(code);
+    return row && row->kind == Kind::Integer;
+}
+
+bool IsRealType(int code) {
+    const ValueTypeInfo* row = TypeInfo(code);
+    return row && row->kind == Kind::Real;
+}
+
 TypeCode TypeCodeOf(QStringView type) {
-    static const struct {
-        const char* keyword;
-        TypeCode code;
-    } table[] = {{"WORD", tcWord}, {"INT", tcInt},   {"REAL", tcReal},  {"TEXT", tcText},
-                 {"HEX", tcHex},   {"PREC", tcPrec}, {"FLOAT", tcFloat}};
     const QString upper = AsciiUpper(type);
-    for (const auto& entry : table)
-        if (upper == QLatin1String(entry.keyword)) return entry.code;
+    for (const ValueTypeInfo& row : kValueTypes)
+        if (upper == QLatin1String(row.keyword)) return row.code;
     return tcNone;
 }
 

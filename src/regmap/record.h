@@ -37,6 +37,32 @@ enum TypeCode : int {
 
 enum AccessCode : int { acNone = 0, acRO = 1, acRW = 16, acRP = 17 };
 
+// What the program knows of each value type, one row a type: the codec, the trend, the
+// command line's records and the fuzz targets ask this table, so a new type is one row here
+// and its rows in the tests.
+struct ValueTypeInfo {
+    enum class Kind : std::uint8_t { Integer, Real, Text };
+    // How a value's bytes travel: each register pair's two registers swapped (integers,
+    // REAL, PREC), the four bytes reversed (FLOAT), or as they stand (TEXT).
+    enum class Order : std::uint8_t { SwappedPairs, Reversed, AsWritten };
+    const char* keyword;
+    TypeCode code;
+    Kind kind;
+    Order order;
+    int minimumBytes; // data bytes a read reply must hold for a value
+    int decimals;     // a real's decimals as the window shows it
+};
+
+// Every type, in the order of their codes.
+const ValueTypeInfo* ValueTypesBegin();
+const ValueTypeInfo* ValueTypesEnd();
+// The row of a code; nullptr for tcNone or a code that is no type.
+const ValueTypeInfo* TypeInfo(int code);
+// Integer and real types: drawn in the trend, numbers in CSV and JSON.
+bool IsNumericType(int code);
+bool IsIntegerType(int code);
+bool IsRealType(int code);
+
 // Either case: "word" is WORD. Anything else is tcNone / acNone.
 TypeCode TypeCodeOf(QStringView type);
 AccessCode AccessCodeOf(QStringView access);

@@ -7,31 +7,17 @@
 #include <limits>
 #include <span>
 
-bool IsNumericType(int typeCode) {
-    switch (typeCode) {
-    case tcWord:
-    case tcInt:
-    case tcHex:
-    case tcReal:
-    case tcPrec:
-    case tcFloat:
-        return true;
-    default:
-        return false;
-    }
-}
-
 std::optional<double> NumberOfValue(const RegisterNode& record) {
     const int type = TypeCodeOf(record.Type);
     const QString text = record.Value;
     if (!IsNumericType(type) || text.isEmpty()) return std::nullopt;
-    if (type != tcWord && type != tcInt && type != tcHex) {
+    if (IsRealType(type)) {
         if (text == QLatin1String("NAN")) return std::numeric_limits<double>::quiet_NaN();
         if (text == QLatin1String("INF")) return std::numeric_limits<double>::infinity();
         if (text == QLatin1String("-INF")) return -std::numeric_limits<double>::infinity();
     }
     try {
-        if (type == tcWord || type == tcInt || type == tcHex) return double(ParseInteger(text));
+        if (IsIntegerType(type)) return double(ParseInteger(text));
         return double(ParseReal(text));
     } catch (const AppError&) {
         return std::nullopt;

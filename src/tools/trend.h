@@ -11,8 +11,6 @@
 
 struct RegisterNode;
 
-// WORD, INT, HEX, REAL, PREC and FLOAT registers decode to a number; TEXT and the rest do not.
-bool IsNumericType(int typeCode);
 // A register's Value as a number (HEX by its digits, reals with the decimal comma; a real's
 // NAN, INF and -INF as those values); none when it holds none, as after a failed read.
 std::optional<double> NumberOfValue(const RegisterNode& record);

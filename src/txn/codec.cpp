@@ -11,18 +11,8 @@
 namespace {
 
 int MinimumDataBytes(int valueType) {
-    switch (valueType) {
-    case tcWord:
-    case tcInt:
-    case tcHex:
-        return 2;
-    case tcReal:
-    case tcPrec:
-    case tcFloat:
-        return 4;
-    default:
-        return 0;
-    }
+    const ValueTypeInfo* row = TypeInfo(valueType);
+    return row ? row->minimumBytes : 0;
 }
 
 float SingleFromLittleEndian(const std::uint8_t* b) {
@@ -49,30 +39,25 @@ QString IntegerText(std::uint32_t bits, int valueType, bool twoRegisters) {
 // registers: how many the request asked for. Two registers of an integer type are the 32-bit
 // value a write of them carries, register 1 the low half; otherwise register 1 alone counts.
 QString DecodeData(std::uint8_t* d, std::uint8_t n, int valueType, int registers, float& real) {
-    switch (valueType) {
-    case tcWord:
-    case tcInt:
-    case tcHex: {
-        SwapPairs(d, n);
+    const ValueTypeInfo* row = TypeInfo(valueType);
+    if (!row) return {};
+    using Kind = ValueTypeInfo::Kind;
+    if (row->order == ValueTypeInfo::Order::SwappedPairs) SwapPairs(d, n);
+    if (row->order == ValueTypeInfo::Order::Reversed) Reverse4(d);
+    switch (row->kind) {
+    case Kind::Integer: {
         const bool two = registers == 2 && n >= 4;
         std::uint32_t bits = static_cast<std::uint16_t>(d[0] | d[1] << 8);
         if (two) bits |= std::uint32_t(d[2] | d[3] << 8) << 16;
         return IntegerText(bits, valueType, two);
     }
-    case tcReal:
-    case tcPrec:
-        SwapPairs(d, n);
+    case Kind::Real:
         real = SingleFromLittleEndian(d);
-        return FormatFixed(real, valueType == tcPrec ? 10 : 2);
-    case tcFloat:
-        Reverse4(d);
-        real = SingleFromLittleEndian(d);
-        return FormatFixed(real, 2);
-    case tcText:
+        return FormatFixed(real, row->decimals);
+    case Kind::Text:
         return TextFromBytes(d, n);
-    default:
-        return {};
     }
+    return {};
 }
 
 // A read reply must hold the data its byte count claims, and enough of them for its type.
@@ -172,7 +157,7 @@ QString HexValueText(std::uint32_t value) {
 
 QString IntegerValueText(std::int32_t value, const RegisterNode& reg) {
     const int type = TypeCodeOf(reg.Type);
-    if (type != tcWord && type != tcInt && type != tcHex) return QString::number(value);
+    if (!IsIntegerType(type)) return QString::number(value);
     bool two = false;
     try {
         two = ParseInteger(reg.Count) == 2;
@@ -223,23 +208,19 @@ WriteData EncodeWriteData(const RegisterNode& node) {
     std::uint8_t* data = out.bytes.data();
     // Integers and REAL/PREC floats go out with the bytes of each register pair swapped, over
     // the first registers / 2 + 1 registers, as devices of this family expect.
-    bool swapPairs = true;
-    switch (TypeCodeOf(node.Type)) {
-    case tcWord:
-    case tcInt:
-    case tcHex:
-        PutLittleEndian(data, static_cast<std::uint32_t>(RegisterInteger(node, registers)));
+    const ValueTypeInfo* row = TypeInfo(TypeCodeOf(node.Type));
+    bool swapPairs = !row || row->order == ValueTypeInfo::Order::SwappedPairs;
+    using Kind = ValueTypeInfo::Kind;
+    switch (row ? row->kind : Kind::Integer) {
+    case Kind::Integer: // a register of no type sends zero data
+        if (row)
+            PutLittleEndian(data, static_cast<std::uint32_t>(RegisterInteger(node, registers)));
         break;
-    case tcReal:
-    case tcPrec:
+    case Kind::Real:
         PutLittleEndian(data, std::bit_cast<std::uint32_t>(ParseReal(node.Value)));
+        if (row->order == ValueTypeInfo::Order::Reversed) Reverse4(data);
         break;
-    case tcFloat:
-        PutLittleEndian(data, std::bit_cast<std::uint32_t>(ParseReal(node.Value)));
-        Reverse4(data);
-        swapPairs = false;
-        break;
-    case tcText: {
+    case Kind::Text: {
         // In the code page that reads decode, so a Polish text reads back as written.
         const int dataBytes = 2 * registers;
         const int used = static_cast<int>(std::min<qsizetype>(dataBytes, node.Value.size()));
@@ -247,11 +228,10 @@ WriteData EncodeWriteData(const RegisterNode& node) {
             data[i] = static_cast<std::uint8_t>(CharToCp1250(node.Value[i].unicode()));
         std::memset(data + used, ' ', dataBytes - used);
         out.sentText = Cp1250ToString(reinterpret_cast<const char*>(data), used);
-        if (used > 0) swapPairs = false;
+        // An empty text goes out as blanks with its pairs swapped, as it always has.
+        swapPairs = used == 0;
         break;
     }
-    default:
-        break;
     }
     if (swapPairs) SwapPairs(data, 2 * (registers / 2 + 1));
     return out;

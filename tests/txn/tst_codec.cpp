@@ -361,6 +361,25 @@ private slots:
         QCOMPARE(FormatFixed(value, decimals), text);
     }
 
+    // Every row of the type table: its keyword in either case names it, and a reply one data
+    // byte short of its minimum is refused while the minimum itself decodes.
+    void typeTableRows() {
+        for (const ValueTypeInfo* row = ValueTypesBegin(); row != ValueTypesEnd(); ++row) {
+            const QString keyword = QString::fromLatin1(row->keyword);
+            QCOMPARE(TypeCodeOf(keyword), row->code);
+            QCOMPARE(TypeCodeOf(keyword.toLower()), row->code);
+            QCOMPARE(TypeInfo(row->code), row);
+            if (row->minimumBytes == 0) continue;
+            Fixture f(keyword);
+            SetReadReply(f.state, QByteArray(row->minimumBytes - 1, '\x01'));
+            QVERIFY2(!DecodeReply(f.state, f.tree), row->keyword);
+            SetReadReply(f.state, QByteArray(row->minimumBytes, '\x01'));
+            QVERIFY2(DecodeReply(f.state, f.tree), row->keyword);
+        }
+        QCOMPARE(TypeInfo(tcNone), nullptr);
+        QVERIFY(!IsNumericType(tcText) && IsNumericType(tcHex) && IsRealType(tcFloat));
+    }
+
     // Encode then decode returns the text the operator would see.
     void roundTrip_data() {
         QTest::addColumn<QString>("type");
