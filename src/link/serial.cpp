@@ -390,7 +390,8 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
     int received = 0;
     // A long reply at a low baud rate takes longer on the wire than the read window itself.
     const qint64 window = readTotalMs_ + ReplyTimeMs();
-    while (received < kReplySize) {
+    // Bounded whatever the bytes do: a line that never stops sending ends with the window too.
+    while (received < kReplySize && total.elapsed() <= window) {
         const int complete = FrameLength(FrameKind::Reply, reply.Bytes, received);
         if (complete > 0 && received >= complete) break;
         qint64 wait = window - total.elapsed();

@@ -374,7 +374,7 @@ void TransactionEngine::ContinueWalk() {
     }
     if (answered_.kind != ReplyOutcome::Exception && !retried_) {
         retried_ = true;
-        LetEventsRun(); // the operator can still stop a register that keeps failing
+        LetEventsRun();       // the operator can still stop a register that keeps failing
         if (stopRequested_) { // and then it is not tried again: the walk ends
             Dispatch(MSG_NEXT);
             return;

@@ -150,6 +150,19 @@ private slots:
         QCOMPARE(o.link.com.BytesRead, 7u);
     }
 
+    // A reply ends the read once its frame is complete, not when the line falls quiet.
+    void completeReplyEndsTheRead() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        Opened o(sim.port());
+        QVERIFY(o.link.SetPortTimeouts(1000, 0, 2000, 0, 30));
+        ReplyBuffer reply;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(o.Ask(QByteArray::fromHex("F703 00CB 0001"), reply).size(), 7);
+        QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+    }
+
     void replyLongerThanTheAreaIsCut() {
         Simulator sim({});
         QVERIFY(sim.started());

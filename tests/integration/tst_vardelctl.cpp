@@ -680,6 +680,19 @@ private slots:
         const QString deviation =
             rows.filter(QString::fromUtf8("Odchylenie standardowe (")).value(0);
         QVERIFY2(deviation.section(';', 1).contains(','), qPrintable(deviation)); // decimal comma
+        // The figures are those of the samples listed: n - 1 deviation, minimum, maximum.
+        QList<double> values;
+        for (const QString& row : tail)
+            values << row.section(';', 2).toDouble();
+        const double exact = (values[0] + values[1] + values[2]) / 3;
+        double squares = 0;
+        for (double v : values)
+            squares += (v - exact) * (v - exact);
+        const QString expected = QString::number(std::sqrt(squares / 2), 'f', 3).replace('.', ',');
+        QCOMPARE(deviation.section(';', 1), expected);
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        QVERIFY(rows.contains("Minimum;" + QString::number(*low)));
+        QVERIFY(rows.contains("Maksimum;" + QString::number(*high)));
     }
 
     // Several calibrate commands with one --report: a record each, numbered, none lost.
@@ -785,6 +798,15 @@ private slots:
             QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\t12$").match(lines[i]).hasMatch(),
                      qPrintable(lines[i]));
         QCOMPARE(lines[5], QString());
+    }
+
+    // A counted monitor of a device that never answers ends after 2 x COUNT + 5 requests.
+    void monitorGivesUpOnASilentDevice() {
+        Simulator sim({"--drop", "1"}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"monitor", "Wersja", "100", "3"});
+        QCOMPARE(r.status, 3);
+        QCOMPARE(sim.Requests().filter(QRegularExpression("^F70400040001")).size(), 11);
     }
 
     void exitStatuses_data() {
