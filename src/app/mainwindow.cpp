@@ -493,7 +493,6 @@ void TForm1::ProcessEvents() {
 }
 
 void TForm1::SetTxText(const QString& text) {
-    requestClock_.start(); // the request goes out now
     lbTX->setText(text);
 }
 
@@ -519,7 +518,7 @@ QString TForm1::SlaveText() const {
 
 void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
     lastOutcome_ = outcome;
-    lineStats_.Ended(outcome, requestClock_.nsecsElapsed() / 1e6);
+    lineStats_.Ended(outcome);
     GroupBox3->setToolTip(lineStats_.PolishSummary());
     FeedTrend(outcome);
     lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing

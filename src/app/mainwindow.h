@@ -184,7 +184,6 @@ private:
     // touched when the trend windows go with it.
     QHash<const TreeNode*, QPointer<TrendWindow>> trends_;
     RequestStats lineStats_; // since the port was opened: the " modbus  " group's tool tip
-    QElapsedTimer requestClock_;
 
 public:
     // Controls, named as the layout tables name them.

@@ -86,7 +86,6 @@ public:
     }
     void ProcessEvents() override { QCoreApplication::processEvents(); }
     void SetTxText(const QString& text) override {
-        sent_.start();
         if (options_.verbose) Err(QStringLiteral("TX: ") + text);
     }
     void SetRxText(const QString& text) override {
@@ -104,7 +103,7 @@ public:
     void TransactionEnded(const TransactionOutcome& outcome) override {
         ++ended;
         last = outcome;
-        stats.Ended(outcome, sent_.nsecsElapsed() / 1e6);
+        stats.Ended(outcome);
         if (outcome.kind == ReplyOutcome::Valid) {
             ++validReplies;
             if (!quiet) Record(outcome);
@@ -166,7 +165,6 @@ private:
     }
 
     const CtlOptions& options_;
-    QElapsedTimer sent_;
     bool csvHeaderDone_ = false;
     QStringList rowHeader_;
 };

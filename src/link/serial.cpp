@@ -359,6 +359,8 @@ bool SerialLink::DiscardLateReply() {
 
 std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
                                      ReplyBuffer& reply) {
+    lastReplyMs = -1;
+    sent_.invalidate();
     if (!com.Open || (interrupted && interrupted())) return 0; // nothing new once interrupted
     if (lateReplyExpected_ && !DiscardLateReply()) return 0;
     if (!port_.clear(QSerialPort::AllDirections)) return 0;
@@ -377,6 +379,7 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
 #ifndef Q_OS_WIN
     tcdrain(port_.handle());
 #endif
+    sent_.start(); // the reply's time counts from the last byte out
     com.BytesWritten = static_cast<std::uint32_t>(written);
     return static_cast<std::uint16_t>(written);
 }
@@ -420,5 +423,6 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
         received += static_cast<int>(n);
     }
     reply.BytesRead = com.BytesRead = static_cast<std::uint32_t>(received);
+    if (sent_.isValid()) lastReplyMs = sent_.nsecsElapsed() / 1e6;
     return true;
 }

@@ -56,10 +56,6 @@ QString AdapterLatencyNote(const QString& portPath, std::optional<int> latencyMs
 class SerialLink : public ModbusLink {
 public:
     TCOM com;
-    // Why the last open failed or the link was lost, in Polish with the system's reason.
-    QString failureReason;
-    // Called when a read or write error closed the port.
-    std::function<void()> onLost;
     // Asked while a reply is awaited: true ends the wait at once (the request then has no
     // reply), as when the operator interrupts a command-line run.
     std::function<bool()> interrupted;
@@ -105,4 +101,5 @@ private:
     qint32 baud_ = 0;
     int expectedReplyBytes_ = 0;
     QElapsedTimer quietSince_;
+    QElapsedTimer sent_; // since the last request's last byte went out
 };

@@ -2,10 +2,11 @@
 #include <QLocale>
 #include <algorithm>
 
-void RequestStats::Ended(const TransactionOutcome& outcome, double milliseconds) {
+void RequestStats::Ended(const TransactionOutcome& outcome) {
     ++requests_;
     ++counts_[int(outcome.kind)];
-    if (outcome.kind != ReplyOutcome::NoReply) times_ << milliseconds;
+    if (outcome.kind != ReplyOutcome::NoReply && outcome.elapsedMs >= 0)
+        times_ << outcome.elapsedMs;
 }
 
 RequestStats::Times RequestStats::times() const {

@@ -7,7 +7,8 @@
 
 class RequestStats {
 public:
-    void Ended(const TransactionOutcome& outcome, double milliseconds);
+    // A request's end; its time counts when a reply came (outcome.elapsedMs).
+    void Ended(const TransactionOutcome& outcome);
     int requests() const { return requests_; }
     int valid() const { return counts_[int(ReplyOutcome::Valid)]; }
     int count(ReplyOutcome kind) const { return counts_[int(kind)]; }

@@ -291,7 +291,7 @@ void TransactionEngine::Transact() {
             static_cast<std::uint16_t>(std::min<std::uint32_t>(state.reply.BytesRead, kReplySize));
         if (received == 0) {
             link_.ExpectLateReply();
-            frontend_.TransactionEnded({ReplyOutcome::NoReply, 0, requestNode_});
+            Ended({ReplyOutcome::NoReply, 0, requestNode_});
             // A walk goes on past a register that does not answer; anything else ends here.
             if (purpose_ == RequestPurpose::Walk) Dispatch(MSG_NO_REPLY);
             return;
@@ -308,6 +308,13 @@ void TransactionEngine::Transact() {
         refusedBy_ = crcOk ? ReplyOutcome::Mismatch : ReplyOutcome::BadCrc;
         Dispatch(MSG_CRC_ERROR);
     });
+}
+
+// Every request's end, with its function and the time its reply took.
+void TransactionEngine::Ended(TransactionOutcome outcome) {
+    outcome.function = state.frame.FunctionCode();
+    if (outcome.kind != ReplyOutcome::NoReply) outcome.elapsedMs = link_.lastReplyMs;
+    frontend_.TransactionEnded(outcome);
 }
 
 void TransactionEngine::OnReply() {
@@ -331,7 +338,7 @@ void TransactionEngine::OnReply() {
     }
     TransactionOutcome outcome = OutcomeOfAcceptedReply(decoded, state.reply);
     outcome.node = requestNode_;
-    frontend_.TransactionEnded(outcome);
+    Ended(outcome);
     const Answered answered{
         state.frame.FunctionCode(), state.LastReplyOk, requestNode_, outcome.kind, purpose_,
         outcome.exceptionCode};
@@ -342,7 +349,7 @@ void TransactionEngine::OnReply() {
 
 void TransactionEngine::OnCrcError() {
     state.LastReplyOk = false;
-    frontend_.TransactionEnded({refusedBy_, 0, requestNode_});
+    Ended({refusedBy_, 0, requestNode_});
     answered_ = {state.frame.FunctionCode(), false, requestNode_, refusedBy_, purpose_};
     refusedBy_ = ReplyOutcome::BadCrc;
     Dispatch(MSG_NEXT);

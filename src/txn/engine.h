@@ -13,7 +13,7 @@
 enum CycleMessage : int {
     MSG_NEXT = 1025,
     MSG_REPLY = 1026,
-    MSG_NO_REPLY = 1027, // handled, but nothing sends it: see OnNoReply
+    MSG_NO_REPLY = 1027, // a walk's own read that got no reply: the walk goes on
     MSG_CRC_ERROR = 1029
 };
 
@@ -83,17 +83,9 @@ public:
     void WriteRegister(TreeNode* node);
     void WriteCurrent();
     void WriteIfWritable(TreeNode* node);
-    void ClearTransactionTexts();
-    void Transact();
     // Builds the diagnostics request and sends it, its log line naming it; slave 0 sends
     // nothing.
     void SendDiagnostic(const QString& logName, const QString& subFunction, const QString& data);
-
-    void OnNext();
-    void OnReply();
-    void OnNoReply();
-    void OnCrcError();
-    void Dispatch(CycleMessage message);
 
     bool LinkOpen() const { return link_.isOpen(); }
     // The register of the request whose reply the current MSG_NEXT continues from; none for
@@ -115,6 +107,15 @@ private:
         CycleMessage pending = CycleMessage(0);
         bool eventsRunning = false;
     };
+    void ClearTransactionTexts();
+    // Sends the frame and reads its reply, then dispatches how it ended.
+    void Transact();
+    void OnNext();
+    void OnReply();
+    void OnNoReply();
+    void OnCrcError();
+    void Dispatch(CycleMessage message);
+    void Ended(TransactionOutcome outcome);
     template <typename F> void Entry(F&& body);
     void RunPending(JobFrame& frame);
     void Handle(CycleMessage message);

@@ -17,6 +17,8 @@ struct TransactionOutcome {
     ReplyOutcome kind = ReplyOutcome::NoReply;
     std::uint8_t exceptionCode = 0; // for Exception only
     const TreeNode* node = nullptr; // the register asked; none for a diagnostic
+    std::uint8_t function = 0;      // the request's function code
+    double elapsedMs = -1;          // the reply's time after the request went out; -1: none
 };
 
 // The Modbus meaning of an exception code, in Polish: "niedozwolony adres danych" for 2...

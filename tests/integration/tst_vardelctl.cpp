@@ -593,11 +593,17 @@ private slots:
         QVERIFY(traced.started());
         QProcess bare;
         bare.start(bin + "/vardelctl",
-                   {"--port", traced.port(), "--format", "json", "scan", "246-247"});
+                   {"--port", traced.port(), "--format", "json", "--stats", "scan", "246-247"});
         QVERIFY(bare.waitForFinished(10000));
         QCOMPARE(bare.exitCode(), 0);
         QCOMPARE(QString::fromUtf8(bare.readAllStandardOutput()),
                  QStringLiteral("{\"slave\":\"247\"}\n"));
+        // The reply's time counts from the request's last byte, not from the wait for 246's
+        // late reply before it (a read window, 40 ms).
+        const QList<QByteArray> errLines = bare.readAllStandardError().trimmed().split('\n');
+        const QJsonObject scanStats = QJsonDocument::fromJson(errLines.last()).object();
+        QCOMPARE(scanStats.value("valid").toInt(), 1);
+        QVERIFY2(scanStats.value("ms_max").toDouble(99) < 20, errLines.last().constData());
         const QStringList sent = traced.Requests();
         QCOMPARE(sent.size(), 2);
         QVERIFY2(sent.last().startsWith("F70300000001"), qPrintable(sent.last()));
