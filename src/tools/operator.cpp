@@ -2,6 +2,7 @@
 #include "regmap/error.h"
 #include "txn/logformat.h"
 #include "txn/loglines.h"
+#include "txn/logwords.h"
 #include "txn/numbers.h"
 #include <cmath>
 
@@ -46,7 +47,8 @@ Calibration::Calibration(TransactionEngine& engine, RegisterTree& tree, Frontend
 
 bool Calibration::Start(const QString& range, const QString& countText) {
     frontend_.AppendLog(QString());
-    frontend_.AppendLog(QStringLiteral("kalibracja ") + range + QStringLiteral(" ... "));
+    frontend_.AppendLog(LogWords::kCalibration.toString() + range +
+                        LogWords::kCalibrationRunning.toString());
     SampleList.clear();
     SampleTimes.clear();
     StopReason.clear();
@@ -66,7 +68,7 @@ bool Calibration::Start(const QString& range, const QString& countText) {
     Abandon();
     StopReason = reason;
     if (StopReason.startsWith(QLatin1String("brak odpowiedzi"))) FailedSampleReads = 1;
-    frontend_.AppendLog(QStringLiteral("kalibracja przerwana"));
+    frontend_.AppendLog(LogWords::kCalibrationStopped.toString());
     return false;
 }
 
@@ -108,9 +110,9 @@ void Calibration::ShowCalibrationResult() {
     const CalibrationResult result = ComputeCalibration(SampleList);
     const QString mean = QString::number(result.mean);
     if (setResult) setResult(mean);
-    frontend_.AppendLog(OverlayText(mean, QStringLiteral("========"), 17));
+    frontend_.AppendLog(OverlayText(mean, LogWords::kMeanMark.toString(), 17));
     frontend_.AppendLog(
-        OverlayText(FormatCalibrationError(result.error), QStringLiteral("err: "), 17));
+        OverlayText(FormatCalibrationError(result.error), LogWords::kErrorMark.toString(), 17));
     frontend_.AppendLog(QString());
 }
 
@@ -190,6 +192,6 @@ void Monitor::Stop() {
 }
 
 void SendReset(TransactionEngine& engine) {
-    engine.SendDiagnostic(QStringLiteral("Reset"), QStringLiteral("$0001"),
+    engine.SendDiagnostic(LogWords::kReset.toString(), QStringLiteral("$0001"),
                           QStringLiteral("$FF00"));
 }

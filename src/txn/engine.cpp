@@ -3,6 +3,7 @@
 #include "codec.h"
 #include "logformat.h"
 #include "loglines.h"
+#include "logwords.h"
 
 namespace {
 TransactionOutcome OutcomeOfAcceptedReply(bool decoded, const ReplyBuffer& reply) {
@@ -62,7 +63,7 @@ template <typename F> void TransactionEngine::Entry(F&& body) {
     } catch (...) {
         // An error ends the walk it met: the next double click reads what it names.
         if (state.Walking && walkFrame_ == &frame)
-            FinishWalk(QStringLiteral("Przerwano: błąd"), announceStop_);
+            FinishWalk(LogWords::kStoppedByError.toString(), announceStop_);
         throw;
     }
 }
@@ -75,9 +76,9 @@ void TransactionEngine::RunPending(JobFrame& frame) {
             const bool running = continuation_ && continuation_->Abandon();
             if (state.Walking) { // the operator gave the walk up: clicks work again
                 if (answered_.ok && answered_.purpose == RequestPurpose::Walk) AdvanceWalkNode();
-                FinishWalk(QStringLiteral("Przerwano"), announceStop_);
+                FinishWalk(LogWords::kStopped.toString(), announceStop_);
             } else if (running && announceStop_) {
-                frontend_.AppendLog(QStringLiteral("Przerwano"));
+                frontend_.AppendLog(LogWords::kStopped.toString());
             }
             return;
         }
@@ -273,7 +274,7 @@ void TransactionEngine::Transact() {
         if (!link_.isOpen()) {
             ShowModal(QStringLiteral("brak połączenia !"));
             if (purpose_ == RequestPurpose::Walk && state.Walking)
-                FinishWalk(QStringLiteral("Przerwano: brak połączenia"), true);
+                FinishWalk(LogWords::kStoppedNoConnection.toString(), true);
             return;
         }
         RequestFrame& frame = state.frame;
@@ -400,7 +401,7 @@ void TransactionEngine::WalkPastFailedRegister() {
         QStringLiteral("-- ") + ShortOutcomeText(answered_.kind, answered_.exceptionCode)));
     if (++failuresInRow_ >= kWalkRetryLimit) {
         AdvanceWalkNode();
-        FinishWalk(QStringLiteral("Przerwano: %1 błędów z rzędu").arg(kWalkRetryLimit), true);
+        FinishWalk(LogWords::kStoppedFailuresInRow.toString().arg(kWalkRetryLimit), true);
         return;
     }
     LetEventsRun();
