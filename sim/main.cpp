@@ -32,6 +32,7 @@ std::uint32_t Random() {
 struct Faults {
     int drop = 0, badCrc = 0, garbage = 0;
     bool overlong = false;
+    bool echo = false; // every request sent back at once, as an echoing adapter does
     int delayMs = 0, splitMs = 0;
     QMap<int, int> exceptions; // start address -> exception code
 };
@@ -159,6 +160,7 @@ void Serve(const Line& line, Server& server, const Faults& faults, const Timing&
         ++number;
         const auto started = std::chrono::steady_clock::now();
         if (verbose) Log("<-", request);
+        if (faults.echo) WriteAll(line.fd, request);
         QByteArray reply = server.Answer(request);
         if (reply.isEmpty() || (faults.drop && number % faults.drop == 0)) continue;
         reply = server.Spoil(reply, number);
@@ -189,6 +191,7 @@ int Run(const QCommandLineParser& args) {
     faults.badCrc = ParseInteger(args.value("bad-crc"));
     faults.garbage = ParseInteger(args.value("garbage"));
     faults.overlong = args.isSet("overlong");
+    faults.echo = args.isSet("echo");
     faults.delayMs = ParseInteger(args.value("delay"));
     faults.splitMs = ParseInteger(args.value("split"));
     for (const QString& e : args.values("exception")) {
@@ -279,6 +282,8 @@ int main(int argc, char* argv[]) {
         {"garbage", QString::fromUtf8("Losowe bajty zamiast co N-tej odpowiedzi (0: nigdy)."), "N",
          "0"},
         {"overlong", QString::fromUtf8("Dopełnij każdą odpowiedź do 200 bajtów.")},
+        {"echo", QString::fromUtf8("Odeślij każde żądanie od razu, przed odpowiedzią, jak "
+                                   "przejściówka z echem.")},
         {"delay", QString::fromUtf8("Odpowiadaj z tym opóźnieniem, ms (0)."), "MS", "0"},
         {"split",
          QString::fromUtf8("Wysyłaj odpowiedzi w dwóch połowach w tym odstępie, ms (0: w "

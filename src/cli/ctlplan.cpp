@@ -25,6 +25,10 @@ qint64 WholeNumber(const QString& what, const QString& text, qint64 low, qint64 
     return n;
 }
 
+// The standard rates of serial lines; a port that cannot run one says so when it opens.
+const QStringList kStandardBauds{"1200",  "2400",  "4800",  "9600",
+                                 "19200", "38400", "57600", "115200"};
+
 OutputFormat FormatNamed(const QString& name) {
     if (name == QLatin1String("log")) return OutputFormat::Log;
     if (name == QLatin1String("csv")) return OutputFormat::Csv;
@@ -65,6 +69,8 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
             o.retries = int(WholeNumber("--retries", value(a), 0, 10));
         else if (a == "--stop-on-error")
             o.stopOnError = true;
+        else if (a == "--echo")
+            o.removeEcho = true;
         else if (a == "-v")
             o.verbose = true;
         else if (a == "-h" || a == "--help")
@@ -76,8 +82,9 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
     }
     if (!QStringList{"none", "even", "odd"}.contains(o.parity))
         throw UsageError{QStringLiteral("--parity: none, even albo odd, a jest ") + o.parity};
-    if (!QStringList{"9600", "19200"}.contains(o.baud))
-        throw UsageError{QStringLiteral("--baud: 9600 albo 19200, a jest ") + o.baud};
+    if (!kStandardBauds.contains(o.baud))
+        throw UsageError{QStringLiteral("--baud: jedna z %1, a jest %2")
+                             .arg(kStandardBauds.join(QStringLiteral(", ")), o.baud)};
     return i;
 }
 
@@ -254,9 +261,9 @@ QStringList ReportPaths(const QString& report, int calibrations) {
 
 QString UsageText() {
     return QStringLiteral(
-        "użycie: vardelctl [--port PORT] [--baud 9600|19200] [--parity none|even|odd]\n"
+        "użycie: vardelctl [--port PORT] [--baud B] [--parity none|even|odd]\n"
         "                  [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
-        "                  [--retries N] [--stop-on-error]\n"
+        "                  [--retries N] [--stop-on-error] [--echo]\n"
         "                  --device PLIK.dat [--log PLIK] [--report PLIK] [-v] POLECENIE...\n"
         "        vardelctl -h | --help | --version\n");
 }
@@ -268,7 +275,7 @@ przez port szeregowy, rejestry nazwane jak w pliku urządzenia.
 
 Opcje (domyślnie):
   --port PORT        port szeregowy: nazwa, np. ttyUSB0 (/dev/ttyUSB0) albo COM3, lub ścieżka
-  --baud B           9600 albo 19200 (19200)
+  --baud B           1200, 2400, 4800, 9600, 19200, 38400, 57600 albo 115200 (19200)
   --parity P         none (2 bity stopu), even albo odd (1 bit stopu) (even)
   --slave N          adres urządzenia 0-247; 0 to rozgłoszenie, tylko dla zapisów (247)
   --timeout MS       ile żądanie czeka na odpowiedź, 1-60000 (40)
@@ -283,6 +290,8 @@ Opcje (domyślnie):
   --retries N        ponów odczyt lub zapis bez poprawnej odpowiedzi do N razy, 0-10 (0);
                      wyjątek to odpowiedź urządzenia: ponawiany jest tylko 6 (zajęte)
   --stop-on-error    pierwsze polecenie z nieudanym żądaniem kończy przebieg
+  --echo             usuń echo przejściówki: własne bajty żądania przed odpowiedzią; bez
+                     tej opcji takie echo kończy żądanie jako "echo łącza"
   -v                 ruch TX:/RX: na stderr
   -h, --help         ten tekst;  --version  wersja
 

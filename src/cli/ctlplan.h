@@ -20,6 +20,7 @@ struct CtlOptions {
     OutputFormat format = OutputFormat::Log;
     int retries = 0;          // further tries of a read or write without a valid reply
     bool stopOnError = false; // the first command with a failed request ends the list
+    bool removeEcho = false;  // drop the adapter's echo of each request before its reply
     bool verbose = false, stats = false, help = false, version = false;
 };
 

@@ -108,14 +108,14 @@ QString JsonRow(const QStringList& keys, const QStringList& values) {
 
 namespace {
 
-const QStringList kStatsKeys{"requests", "valid",  "exceptions", "bad_crc", "mismatched",
-                             "no_reply", "ms_min", "ms_median",  "ms_max"};
+const QStringList kStatsKeys{"requests", "valid", "exceptions", "bad_crc",   "mismatched",
+                             "no_reply", "echo",  "ms_min",     "ms_median", "ms_max"};
 
 // The counts and, when something answered, the times in milliseconds with a decimal point.
 QStringList StatsValues(const RequestStats& stats) {
     QStringList values{QString::number(stats.requests())};
     for (ReplyOutcome kind : {ReplyOutcome::Valid, ReplyOutcome::Exception, ReplyOutcome::BadCrc,
-                              ReplyOutcome::Mismatch, ReplyOutcome::NoReply})
+                              ReplyOutcome::Mismatch, ReplyOutcome::NoReply, ReplyOutcome::Echo})
         values << QString::number(stats.count(kind));
     const RequestStats::Times t = stats.times();
     for (double ms : {t.min, t.median, t.max})

@@ -33,7 +33,7 @@ QString JsonLine(const ValueRecord& record);
 // keys name the fields).
 QString CsvRow(const QStringList& fields);
 QString JsonRow(const QStringList& keys, const QStringList& values);
-// --stats for a program: "requests,valid,exceptions,bad_crc,mismatched,no_reply,ms_min,
+// --stats for a program: "requests,valid,exceptions,bad_crc,mismatched,no_reply,echo,ms_min,
 // ms_median,ms_max" and its row (the times empty when nothing answered), or one JSON object
 // of numbers (the times null then).
 QString StatsCsv(const RequestStats& stats);

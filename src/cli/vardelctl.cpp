@@ -189,6 +189,7 @@ public:
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
         // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
         link_.interrupted = [] { return gSignal.load() != 0; };
+        link_.removeEcho = plan_.options.removeEcho;
         // Why the port went, with its name: more than the requests' "no reply" after it.
         link_.onLost = [this] { Err(QStringLiteral("Utracono port ") + link_.failureReason); };
         QObject::connect(&monitor_.Timer1, &QTimer::timeout,

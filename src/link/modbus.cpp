@@ -101,6 +101,10 @@ bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, st
     return false;
 }
 
+bool IsEchoOfRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count) {
+    return count >= 5 && count <= request.Length && std::equal(reply, reply + count, request.Frame);
+}
+
 QString HexText(const std::uint8_t* bytes, std::uint16_t count) {
     static const char digits[] = "0123456789ABCDEF";
     QString text(1 + 2 * count, Qt::Uninitialized);

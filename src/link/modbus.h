@@ -104,6 +104,9 @@ bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count);
 // of twice the registers asked for, in a frame of 5 + that count; the echoed address and value
 // (6), address and quantity (16), or sub-function and data (8) in 8 bytes.
 bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count);
+// Whether the bytes received are the request's own, or the first 5 or more of them: an
+// adapter that echoes what it sends, read where a reply was awaited.
+bool IsEchoOfRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count);
 // "$" followed by two upper-case hexadecimal digits per byte.
 QString HexText(const std::uint8_t* bytes, std::uint16_t count);
 

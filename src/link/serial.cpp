@@ -370,6 +370,7 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
     count = std::min<std::uint16_t>(count, kReplySize);
     std::memcpy(transmit_, bytes, count);
     expectedReplyBytes_ = ExpectedReplyLength(transmit_, count);
+    transmitted_ = 0;
     com.BytesWritten = 0;
     const qint64 written = port_.write(reinterpret_cast<const char*>(transmit_), count);
     if (written < 0 || !port_.waitForBytesWritten(writeTotalMs_)) {
@@ -381,6 +382,7 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
 #endif
     sent_.start(); // the reply's time counts from the last byte out
     com.BytesWritten = static_cast<std::uint32_t>(written);
+    transmitted_ = static_cast<int>(written);
     return static_cast<std::uint16_t>(written);
 }
 
@@ -393,10 +395,22 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
     int received = 0;
     // A long reply at a low baud rate takes longer on the wire than the read window itself.
     const qint64 window = readTotalMs_ + ReplyTimeMs();
+    // With echo removal the request's own bytes come first: taken whole, then dropped.
+    bool echoAhead = removeEcho && transmitted_ > 0;
     // Bounded whatever the bytes do: a line that never stops sending ends with the window too.
     while (received < kReplySize && total.elapsed() <= window) {
-        const int complete = FrameLength(FrameKind::Reply, reply.Bytes, received);
-        if (complete > 0 && received >= complete) break;
+        const int complete =
+            echoAhead ? transmitted_ : FrameLength(FrameKind::Reply, reply.Bytes, received);
+        if (complete > 0 && received >= complete) {
+            if (!echoAhead) break;
+            echoAhead = false;
+            // Not the echo after all: those bytes are the reply's beginning.
+            if (std::equal(reply.Bytes, reply.Bytes + transmitted_, transmit_)) {
+                std::memset(reply.Bytes, 0, transmitted_);
+                received = 0;
+            }
+            continue;
+        }
         qint64 wait = window - total.elapsed();
         if (received > 0) wait = std::min(wait, readIntervalMs_ - sinceByte.elapsed());
         if (port_.bytesAvailable() == 0) {

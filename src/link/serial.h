@@ -59,6 +59,8 @@ public:
     // Asked while a reply is awaited: true ends the wait at once (the request then has no
     // reply), as when the operator interrupts a command-line run.
     std::function<bool()> interrupted;
+    // Drop the request's own bytes that an echoing adapter puts before every reply.
+    bool removeEcho = false;
 
     SerialLink();
     ~SerialLink() override;
@@ -101,5 +103,6 @@ private:
     qint32 baud_ = 0;
     int expectedReplyBytes_ = 0;
     QElapsedTimer quietSince_;
-    QElapsedTimer sent_; // since the last request's last byte went out
+    QElapsedTimer sent_;  // since the last request's last byte went out
+    int transmitted_ = 0; // bytes of the last request written
 };

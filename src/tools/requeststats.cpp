@@ -25,6 +25,8 @@ QString RequestStats::PolishSummary() const {
                        .arg(counts_[int(ReplyOutcome::BadCrc)])
                        .arg(counts_[int(ReplyOutcome::Mismatch)])
                        .arg(counts_[int(ReplyOutcome::NoReply)]);
+    if (counts_[int(ReplyOutcome::Echo)] > 0)
+        text += QString::fromUtf8(", echo łącza %1").arg(counts_[int(ReplyOutcome::Echo)]);
     if (times_.isEmpty()) return text;
     const Times t = times();
     const auto ms = [](double v) { return QLocale::c().toString(v, 'f', 1).replace('.', ','); };

@@ -20,11 +20,11 @@ public:
     Times times() const;
     // In Polish with the decimal comma, for the window and vardelctl --stats: "żądania 12,
     // poprawne 10, wyjątki 1, błędne CRC 0, niepasujące 0, bez odpowiedzi 1; czas odpowiedzi
-    // ms: min 0,4, mediana 0,6, maks. 40,2"
+    // ms: min 0,4, mediana 0,6, maks. 40,2"; an echo of the line is named when there was one"
     QString PolishSummary() const;
 
 private:
     int requests_ = 0;
-    int counts_[5] = {};
+    int counts_[kReplyOutcomes] = {};
     QList<double> times_;
 };

@@ -306,7 +306,9 @@ void TransactionEngine::Transact() {
         // Not the answer to this request, perhaps a late one to an earlier request: it is
         // handled as a damaged reply, and the real answer may still come.
         link_.ExpectLateReply();
-        refusedBy_ = crcOk ? ReplyOutcome::Mismatch : ReplyOutcome::BadCrc;
+        refusedBy_ = IsEchoOfRequest(frame, state.reply.Bytes, received) ? ReplyOutcome::Echo
+                     : crcOk                                             ? ReplyOutcome::Mismatch
+                                                                         : ReplyOutcome::BadCrc;
         Dispatch(MSG_CRC_ERROR);
     });
 }

@@ -37,6 +37,8 @@ QString OutcomeText(const TransactionOutcome& outcome) {
         return QStringLiteral("błędne CRC");
     case ReplyOutcome::Mismatch:
         return QStringLiteral("odpowiedź nie pasuje do żądania");
+    case ReplyOutcome::Echo:
+        return QStringLiteral("echo łącza");
     case ReplyOutcome::NoReply:
         break;
     }

@@ -10,8 +10,10 @@ enum class ReplyOutcome {
     Exception, // the device refused the request with an exception code
     BadCrc,
     Mismatch, // a reply with a good CRC that does not answer this request
-    NoReply   // nothing arrived within the read window
+    NoReply,  // nothing arrived within the read window
+    Echo      // the request's own bytes came back: the adapter echoes what it sends
 };
+constexpr int kReplyOutcomes = 6;
 
 struct TransactionOutcome {
     ReplyOutcome kind = ReplyOutcome::NoReply;

@@ -568,10 +568,11 @@ private slots:
         // For a program: the statistics in the records' format, the last thing on stderr.
         r = Run(&sim, {"--stats", "--format", "csv", "read", "Wersja", "read", "Tryb"});
         QStringList err = r.err.split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(err.value(err.size() - 2), QStringLiteral("requests,valid,exceptions,bad_crc,"
-                                                           "mismatched,no_reply,ms_min,ms_median,"
-                                                           "ms_max"));
-        QVERIFY2(err.last().startsWith("2,2,0,0,0,0,") && err.last().count('.') == 3,
+        QCOMPARE(err.value(err.size() - 2),
+                 QStringLiteral("requests,valid,exceptions,bad_crc,"
+                                "mismatched,no_reply,echo,ms_min,ms_median,"
+                                "ms_max"));
+        QVERIFY2(err.last().startsWith("2,2,0,0,0,0,0,") && err.last().count('.') == 3,
                  qPrintable(err.last()));
         QCOMPARE(r.out.count('\n'), 3); // the records alone, under their header
         r = Run(&sim, {"--stats", "--format", "json", "--timeout", "20", "read", "Wersja", "read",
@@ -804,6 +805,61 @@ private slots:
             QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\t12$").match(lines[i]).hasMatch(),
                      qPrintable(lines[i]));
         QCOMPARE(lines[5], QString());
+    }
+
+    // An adapter that echoes every request: without --echo each read ends as "echo łącza",
+    // with it the echo is dropped and the reply read; the records say which.
+    void echoingAdapter_data() {
+        QTest::addColumn<bool>("echoes");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("records");
+        // The group's walk tries each register that failed once more.
+        QTest::newRow("echo not removed")
+            << true << QStringList{} << 3 << QString::fromUtf8("echo łącza") << 1 + 2 * 5;
+        QTest::newRow("echo removed") << true << QStringList{"--echo"} << 0 << "ok" << 6;
+        QTest::newRow("removal on a line without echo")
+            << false << QStringList{"--echo", "--timeout", "60"} << 0 << "ok" << 6;
+    }
+    void echoingAdapter() {
+        QFETCH(bool, echoes);
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QString, outcome);
+        QFETCH(int, records);
+        Simulator sim(echoes ? QStringList{"--echo"} : QStringList{});
+        QVERIFY(sim.started());
+        const Result r = Run(
+            &sim, options + QStringList{"--format", "json", "read", "Wersja", "read", "Pomiary"});
+        QCOMPARE(r.status, status);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), records); // Wersja and the five registers of Pomiary
+        for (const QString& line : lines)
+            QCOMPARE(QJsonDocument::fromJson(line.toUtf8()).object().value("outcome").toString(),
+                     outcome);
+        if (status == 0)
+            QCOMPARE(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("value").toInt(),
+                     12);
+    }
+
+    // Any standard rate; others are refused before anything opens.
+    void baudRates_data() {
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<int>("status");
+        for (const char* rate : {"1200", "4800", "38400", "115200"})
+            QTest::newRow(rate) << rate << 0;
+        QTest::newRow("300") << "300" << 2;
+        QTest::newRow("19200.5") << "19200.5" << 2;
+    }
+    void baudRates() {
+        QFETCH(QString, baud);
+        QFETCH(int, status);
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"--baud", baud, "read", "Wersja"});
+        QCOMPARE(r.status, status);
+        if (status == 0) QCOMPARE(r.out, QStringLiteral("4    Wersja     12\n"));
     }
 
     // A counted monitor of a device that never answers ends after 2 x COUNT + 5 requests.
