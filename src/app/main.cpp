@@ -15,14 +15,24 @@ struct StartOptions {
     QString port, device;
     QStringList unknown; // arguments the program does not know
     bool help = false, version = false;
+    LineOptions line;
 };
 
 const char* const kUsage = "użycie: vardel [--port ŚCIEŻKA] [--device NAZWA.dat]\n"
                            "  --port ŚCIEŻKA  otwórz ten port szeregowy przy starcie\n"
                            "  --device NAZWA  wczytaj ten plik urządzenia przy starcie\n"
+                           "  --timeout MS    czas oczekiwania na odpowiedź, 10-60000 (40)\n"
+                           "  --echo          usuwaj echo przejściówki\n"
                            "  --help          ten tekst\n"
                            "  --version       wersja programu\n";
 
+bool TimeoutIn(const QString& text) {
+    bool ok = false;
+    const int ms = text.toInt(&ok);
+    return ok && ms >= 10 && ms <= 60000;
+}
+
+// --timeout MS and --echo set "Ustawienia łącza…" as the dialog would, before the port opens.
 // --port PATH and --device NAME act as the operator typing the port with Enter and choosing
 // the device; without them the window starts with every control at its default.
 StartOptions ParseStartOptions(const QStringList& args) {
@@ -33,6 +43,10 @@ StartOptions ParseStartOptions(const QStringList& args) {
             options.port = args[++i];
         else if (args[i] == QLatin1String("--device") && hasValue)
             options.device = args[++i];
+        else if (args[i] == QLatin1String("--timeout") && hasValue && TimeoutIn(args[i + 1]))
+            options.line.timeoutMs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--echo"))
+            options.line.removeEcho = true;
         else if (args[i] == QLatin1String("--help") || args[i] == QLatin1String("-h"))
             options.help = true;
         else if (args[i] == QLatin1String("--version"))
@@ -78,6 +92,7 @@ int main(int argc, char* argv[]) {
     const QRect screen = window.screen()->availableGeometry();
     window.move(screen.center() - window.rect().center());
     window.show();
+    if (!start.line.isDefault()) window.SetLineOptions(start.line);
     if (!start.device.isEmpty()) {
         window.cbxDevice->setEditText(start.device);
         window.cbxDeviceSelect(start.device);
@@ -93,7 +108,7 @@ int main(int argc, char* argv[]) {
         QTimer::singleShot(0, &window, [&window, unknown = start.unknown] {
             window.ShowMessage(QStringLiteral("Nieznane argumenty wywołania pominięto: %1\n"
                                               "Program zna: --port ŚCIEŻKA, --device NAZWA.dat, "
-                                              "--help, --version")
+                                              "--timeout MS, --echo, --help, --version")
                                    .arg(unknown.join(' ')));
         });
     }

@@ -21,6 +21,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -184,6 +185,7 @@ void TForm1::BuildConnectionGroup(QWidget* column) {
     connect(ComCBox, &QComboBox::activated, this, [this] { ComCBoxSelect(); });
     // Enter in the editable box chooses what was typed: virtual ports, /dev/serial/by-id.
     connect(ComCBox->lineEdit(), &QLineEdit::returnPressed, this, [this] { ComCBoxSelect(); });
+    BuildConnectionMenu();
     link_.onLost = [this] {
         SetIndicator(kRed, link_.failureReason);
         AppendLogLine(QStringLiteral("Port utracony:"));
@@ -519,7 +521,7 @@ QString TForm1::SlaveText() const {
 void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
     lastOutcome_ = outcome;
     lineStats_.Ended(outcome);
-    GroupBox3->setToolTip(lineStats_.PolishSummary());
+    ShowLineStatistics();
     FeedTrend(outcome);
     lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
 }
@@ -621,14 +623,64 @@ void TForm1::Connect() {
         SetIndicator(kRed, link_.failureReason);
         return;
     }
-    if (!link_.SetPortTimeouts(30, 0, 40, 0, 30)) {
-        SetIndicator(kRed, link_.failureReason);
-        return;
-    }
     SetIndicator(kLime, link_.com.PortPath);
+    ApplyLineOptions();
     NoteAdapterLatency();
     lineStats_ = {};
-    GroupBox3->setToolTip(lineStats_.PolishSummary());
+    ShowLineStatistics();
+}
+
+// The read window of the line options, with the 30 ms between bytes (less for a shorter
+// window), and the echo removal.
+void TForm1::ApplyLineOptions() {
+    link_.removeEcho = lineOptions_.removeEcho;
+    if (!link_.isOpen()) return;
+    const auto timeout = static_cast<std::uint16_t>(lineOptions_.timeoutMs);
+    if (!link_.SetPortTimeouts(std::min<std::uint16_t>(30, timeout), 0, timeout, 0, 30))
+        SetIndicator(kRed, link_.failureReason);
+}
+
+void TForm1::SetLineOptions(const LineOptions& options) {
+    const bool changed = !(options == lineOptions_);
+    lineOptions_ = options;
+    ApplyLineOptions();
+    ShowLineStatistics();
+    if (!changed) return;
+    // Like the program's own start-up lines, a settings line alone makes no log worth saving.
+    const bool startup = LogText() == startupText_;
+    AppendLogLine(QStringLiteral("Łącze: ") + (options.isDefault()
+                                                   ? QStringLiteral("ustawienia domyślne")
+                                                   : options.Changes()));
+    if (startup) startupText_ = LogText();
+}
+
+// The " modbus  " group's tool tip: how the line's requests ended, and what of the line is
+// not default.
+void TForm1::ShowLineStatistics() {
+    QString tip = lineStats_.PolishSummary();
+    if (!lineOptions_.isDefault()) tip += QStringLiteral("\nŁącze: ") + lineOptions_.Changes();
+    GroupBox3->setToolTip(tip);
+}
+
+void TForm1::BuildConnectionMenu() {
+    auto* menu = new QMenu(gbPolaczenie);
+    menu->setObjectName(QStringLiteral("ConnectionMenu"));
+    QAction* line = menu->addAction(QStringLiteral("Ustawienia łącza…"));
+    line->setObjectName(QStringLiteral("UstawieniaLacza"));
+    connect(line, &QAction::triggered, this, [this] { Guarded([this] { OpenLineDialog(); }); });
+    gbPolaczenie->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(gbPolaczenie, &QWidget::customContextMenuRequested, this,
+            [this, menu](const QPoint& at) { menu->popup(gbPolaczenie->mapToGlobal(at)); });
+}
+
+void TForm1::OpenLineDialog() {
+    LineDialog dialog(lineOptions_, lineStats_.PolishSummary(), this);
+    std::optional<LineOptions> chosen;
+    if (runLineDialog)
+        chosen = runLineDialog(dialog);
+    else if (dialog.exec() == QDialog::Accepted)
+        chosen = dialog.options();
+    if (chosen) SetLineOptions(*chosen);
 }
 
 // A USB adapter that holds received bytes for its latency timer (16 ms by default on FTDI)

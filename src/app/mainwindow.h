@@ -2,6 +2,7 @@
 // TForm1, the main window: the fixed layout with every control and its default, and the
 // wiring of the controls' events.
 #include "guarded.h"
+#include "linedialog.h"
 #include "link/serial.h"
 #include "regmap/error.h"
 #include "regmap/tree.h"
@@ -18,6 +19,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLineEdit;
@@ -100,6 +102,16 @@ private:
     // A click, a right click, or F5's register: the current register from now on.
     void ReadCurrentFromKeyboard();
     void LineSettingsChanged();
+public:
+    // The line's read timeout and echo removal: from "Ustawienia łącza…" or the command line;
+    // an open port takes them at once.
+    void SetLineOptions(const LineOptions& options);
+    const LineOptions& lineOptions() const { return lineOptions_; }
+    void OpenLineDialog();
+    // Set by tests: the dialog's answer without showing it.
+    std::function<std::optional<LineOptions>(LineDialog&)> runLineDialog;
+
+private:
 
     // Monitoring, calibration and reset, reached through their buttons and box.
     void cbMonitorClick();
@@ -184,6 +196,10 @@ private:
     // touched when the trend windows go with it.
     QHash<const TreeNode*, QPointer<TrendWindow>> trends_;
     RequestStats lineStats_; // since the port was opened: the " modbus  " group's tool tip
+    LineOptions lineOptions_;
+    void ApplyLineOptions();
+    void ShowLineStatistics();
+    void BuildConnectionMenu();
 
 public:
     // Controls, named as the layout tables name them.

@@ -113,6 +113,39 @@ private slots:
         QVERIFY(!Colour(temp).isValid());
         QVERIFY(w->model()->data(Index(temp, 2), Qt::ToolTipRole).isNull());
     }
+    // A device slower than the 40 ms window: its reads fail until "Ustawienia łącza…" gives
+    // the line 400 ms; then the value is right, and the group's tool tip says what changed.
+    // A new window starts with the defaults again.
+    void slowDeviceAfterLineSettings() {
+        Start({"--delay", "150"});
+        TreeNode* version = Node("Wersja");
+        DoubleClick(version, 0);
+        QCOMPARE(Shown(version), QString());
+        w->runLineDialog = [](LineDialog& dialog) -> std::optional<LineOptions> {
+            dialog.show();
+            auto* timeout = dialog.findChild<QSpinBox*>("timeout");
+            timeout->setFocus();
+            timeout->selectAll();
+            QTest::keyClicks(timeout, "400");
+            QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                              Qt::LeftButton);
+            if (dialog.result() != QDialog::Accepted) return std::nullopt;
+            return dialog.options();
+        };
+        w->findChild<QAction*>("UstawieniaLacza")->trigger();
+        QCOMPARE(w->lineOptions().timeoutMs, 400);
+        QTest::qWait(200); // the late reply of the failed read is over
+        DoubleClick(version, 0);
+        QCOMPARE(Shown(version),
+                 QStringLiteral("3")); // from the device: the failed read emptied it
+        QVERIFY2(w->GroupBox3->toolTip().contains(QString::fromUtf8("czas odpowiedzi 400 ms")),
+                 qPrintable(w->GroupBox3->toolTip()));
+        QVERIFY(w->LogText().contains(QString::fromUtf8("Łącze: czas odpowiedzi 400 ms")));
+        QVERIFY(boxes.isEmpty());
+        TForm1 fresh(dir.path() + "/vardel");
+        QVERIFY(fresh.lineOptions().isDefault());
+    }
+
     void failedReadShowsEmptyAtOnce_data() {
         QTest::addColumn<QStringList>("faults");
         QTest::newRow("no reply") << QStringList{"--drop", "1"};
