@@ -181,6 +181,16 @@ void TForm1::BuildConnectionGroup(QWidget* column) {
     for (QComboBox* box : {cbxBaud, cbxParity})
         connect(box, &QComboBox::activated, this,
                 [this] { Guarded([this] { LineSettingsChanged(); }); });
+    // Any standard rate typed into "Szybkość:" and Enter reaches an open port too. The box
+    // hands the key to its line edit a second time: one Enter is one change.
+    connect(cbxBaud->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (baudTyped_) return;
+        baudTyped_ = true;
+        QTimer::singleShot(0, this, [this] {
+            baudTyped_ = false;
+            Guarded([this] { LineSettingsChanged(); });
+        });
+    });
     ComCBox->installEventFilter(this);
     connect(ComCBox, &QComboBox::activated, this, [this] { ComCBoxSelect(); });
     // Enter in the editable box chooses what was typed: virtual ports, /dev/serial/by-id.
@@ -605,6 +615,9 @@ void TForm1::ComCBoxSelect() {
 
 // A new baud rate or parity reaches the open port at once, so the line runs as the boxes say.
 void TForm1::LineSettingsChanged() {
+    if (!StandardBaudRates().contains(cbxBaud->currentText()))
+        throw AppError(QStringLiteral("Szybkość \"%1\" nie jest żadną ze standardowych: %2")
+                           .arg(cbxBaud->currentText(), StandardBaudRates().join(", ")));
     if (!link_.isOpen()) return;
     const QString settings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
     if (settings == link_.com.LineSettings) return;

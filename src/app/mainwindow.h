@@ -102,6 +102,7 @@ private:
     // A click, a right click, or F5's register: the current register from now on.
     void ReadCurrentFromKeyboard();
     void LineSettingsChanged();
+
 public:
     // The line's read timeout and echo removal: from "Ustawienia łącza…" or the command line;
     // an open port takes them at once.
@@ -112,7 +113,6 @@ public:
     std::function<std::optional<LineOptions>(LineDialog&)> runLineDialog;
 
 private:
-
     // Monitoring, calibration and reset, reached through their buttons and box.
     void cbMonitorClick();
     void Timer1Timer();
@@ -197,6 +197,7 @@ private:
     QHash<const TreeNode*, QPointer<TrendWindow>> trends_;
     RequestStats lineStats_; // since the port was opened: the " modbus  " group's tool tip
     LineOptions lineOptions_;
+    bool baudTyped_ = false; // an Enter in "Szybkość:" waits to be applied
     void ApplyLineOptions();
     void ShowLineStatistics();
     void BuildConnectionMenu();

@@ -1,4 +1,5 @@
 #include "ctlplan.h"
+#include "link/serial.h"
 #include "regmap/error.h"
 #include "tools/operator.h"
 #include "txn/builders.h"
@@ -24,10 +25,6 @@ qint64 WholeNumber(const QString& what, const QString& text, qint64 low, qint64 
                              .arg(text)};
     return n;
 }
-
-// The standard rates of serial lines; a port that cannot run one says so when it opens.
-const QStringList kStandardBauds{"1200",  "2400",  "4800",  "9600",
-                                 "19200", "38400", "57600", "115200"};
 
 OutputFormat FormatNamed(const QString& name) {
     if (name == QLatin1String("log")) return OutputFormat::Log;
@@ -82,9 +79,10 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
     }
     if (!QStringList{"none", "even", "odd"}.contains(o.parity))
         throw UsageError{QStringLiteral("--parity: none, even albo odd, a jest ") + o.parity};
-    if (!kStandardBauds.contains(o.baud))
+    // A standard rate; a port that cannot run it says so when it opens.
+    if (!StandardBaudRates().contains(o.baud))
         throw UsageError{QStringLiteral("--baud: jedna z %1, a jest %2")
-                             .arg(kStandardBauds.join(QStringLiteral(", ")), o.baud)};
+                             .arg(StandardBaudRates().join(QStringLiteral(", ")), o.baud)};
     return i;
 }
 

@@ -61,6 +61,12 @@ QString LineSettingsFor(const QString& baud, int parityIndex) {
     }
 }
 
+const QStringList& StandardBaudRates() {
+    static const QStringList rates{"1200",  "2400",  "4800",  "9600",
+                                   "19200", "38400", "57600", "115200"};
+    return rates;
+}
+
 QString WindowsPortPath(const QString& name) {
     QString path = name.trimmed();
     while (path.startsWith(QLatin1String("\\\\.\\")) || path.startsWith(QLatin1String("//./")))

@@ -28,6 +28,8 @@ struct LineParameters {
 std::optional<LineParameters> ParseLineSettings(const QString& text);
 // The baud text with the suffix of the parity position: 1 even, 2 odd, anything else none.
 QString LineSettingsFor(const QString& baud, int parityIndex);
+// The standard rates of serial lines, 1200 to 115200, as texts.
+const QStringList& StandardBaudRates();
 // "\\.\" + name on Windows; elsewhere "/dev/" + name, or the name itself when absolute.
 QString PortPathFor(const QString& name);
 // The Windows device path of a port: COM12 and a typed \\.\COM12 or //./COM12 all give

@@ -146,6 +146,24 @@ private slots:
         QVERIFY(fresh.lineOptions().isDefault());
     }
 
+    // A rate typed into "Szybkość:" with Enter reaches the open port; one that is no standard
+    // rate is refused with a box and the port keeps its rate.
+    void typedBaudRate() {
+        Start();
+        QLineEdit* baud = w->cbxBaud->lineEdit();
+        for (const char* typed : {"38400", "12345"}) {
+            baud->setFocus();
+            baud->selectAll();
+            QTest::keyClicks(baud, typed);
+            QTest::keyClick(baud, Qt::Key_Return);
+            Settle();
+        }
+        QCOMPARE(w->link().com.LineSettings, QStringLiteral("38400,e,8,1"));
+        QVERIFY(w->LogText().contains("38400,e,8,1"));
+        QVERIFY2(boxes.size() == 1, qPrintable(boxes.join(" | ")));
+        QVERIFY2(boxes[0].contains("12345"), qPrintable(boxes[0]));
+    }
+
     void failedReadShowsEmptyAtOnce_data() {
         QTest::addColumn<QStringList>("faults");
         QTest::newRow("no reply") << QStringList{"--drop", "1"};
