@@ -65,8 +65,11 @@ void Log(const char* direction, const QByteArray& bytes) {
 // can delay, split or spoil a reply before it goes on the line.
 class Server {
 public:
-    Server(int slave, RegisterTables& tables, Faults faults)
-        : slave_(slave), tables_(tables), faults_(std::move(faults)) {
+    // The first address is libmodbus's; the others are answered as it, with their own.
+    Server(QList<int> slaves, RegisterTables& tables, Faults faults)
+        : slave_(slaves.first()), others_(slaves.mid(1)), tables_(tables),
+          faults_(std::move(faults)) {
+        const int slave = slave_;
         socketpair(AF_UNIX, SOCK_STREAM, 0, pair_);
         fcntl(pair_[0], F_SETFL, O_NONBLOCK);
         ctx_ = modbus_new_rtu("/dev/null", 19200, 'E', 8, 1);
@@ -83,7 +86,12 @@ public:
     QByteArray Answer(const QByteArray& request) {
         // A request for another slave is not ours to answer, nor to hand to libmodbus.
         const auto to = request.isEmpty() ? 0 : static_cast<std::uint8_t>(request[0]);
+        if (others_.contains(to)) return Readdressed(AnswerFirst(Readdressed(request, slave_)), to);
         if (to != slave_ && to != 0) return {};
+        return AnswerFirst(request);
+    }
+
+    QByteArray AnswerFirst(const QByteArray& request) {
         if (IsRestartCommunications(request)) return request; // its reply is the echo
         [[maybe_unused]] const auto sent = write(pair_[0], request.constData(), request.size());
         std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
@@ -118,6 +126,16 @@ public:
     }
 
 private:
+    // The frame for another address, its CRC made again; an empty one stays empty.
+    static QByteArray Readdressed(QByteArray frame, int slave) {
+        if (frame.size() < 4) return frame;
+        frame[0] = char(slave);
+        frame.chop(2);
+        const auto crc = Crc16(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                               std::uint16_t(frame.size()));
+        return frame + char(crc & 0xFF) + char(crc >> 8);
+    }
+
     // Diagnostics sub-function 1; libmodbus does not serve function 8 itself.
     bool IsRestartCommunications(const QByteArray& r) const {
         const auto* b = reinterpret_cast<const std::uint8_t*>(r.constData());
@@ -135,6 +153,7 @@ private:
     }
 
     int slave_;
+    QList<int> others_;
     RegisterTables& tables_;
     Faults faults_;
     modbus_t* ctx_;
@@ -208,7 +227,10 @@ int Run(const QCommandLineParser& args) {
                                   : OpenPort(args.value("port"), timing.baud, args.value("parity"));
     std::printf("%s\n", qPrintable(args.isSet("pty") ? args.value("pty") : args.value("port")));
     std::fflush(stdout);
-    Server server(ParseInteger(args.value("slave")), tables, faults);
+    QList<int> slaves;
+    for (const QString& slave : args.value("slave").split(','))
+        slaves << ParseInteger(slave);
+    Server server(slaves, tables, faults);
     Serve(line, server, faults, timing, args.isSet("v"));
     CloseLine(line);
     return 0;
@@ -259,7 +281,10 @@ int main(int argc, char* argv[]) {
          QString::fromUtf8("Plik urządzenia, którego rejestry są obsługiwane (wymagany); sama "
                            "nazwa jest szukana jak w vardelctl --device."),
          QString::fromUtf8("PLIK.dat")},
-        {"slave", QString::fromUtf8("Adres urządzenia (247)."), "N", "247"},
+        {"slave",
+         QString::fromUtf8("Adres urządzenia (247); lista N,N... obsługuje każdy z "
+                           "nich tymi samymi rejestrami."),
+         "N", "247"},
         {"pty", QString::fromUtf8("Otwórz pseudoterminal i dowiąż tu jego stronę podrzędną."),
          QString::fromUtf8("DOWIĄZANIE")},
         {"port", QString::fromUtf8("Zamiast tego obsługuj prawdziwy port szeregowy."),

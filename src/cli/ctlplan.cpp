@@ -33,6 +33,20 @@ OutputFormat FormatNamed(const QString& name) {
     throw UsageError{QStringLiteral("--format: log, csv albo json, a jest \"%1\"").arg(name)};
 }
 
+// "247", or a list such as "1,3,5-9": each address once, in the order given.
+QList<int> SlaveList(const QString& text) {
+    QList<int> slaves;
+    for (const QString& part : text.split(',')) {
+        const QStringList ends = part.split('-');
+        const int from = int(WholeNumber("--slave", ends[0], 0, 247));
+        const int to = ends.size() == 2 ? int(WholeNumber("--slave", ends[1], from, 247)) : from;
+        if (ends.size() > 2) WholeNumber("--slave", part, 0, 247); // says what is wrong
+        for (int slave = from; slave <= to; ++slave)
+            if (!slaves.contains(slave)) slaves << slave;
+    }
+    return slaves;
+}
+
 // Options come first; the commands follow.
 int ParseOptions(const QStringList& args, CtlOptions& o) {
     int i = 0;
@@ -49,7 +63,7 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
         else if (a == "--parity")
             o.parity = value(a);
         else if (a == "--slave")
-            o.slave = int(WholeNumber("--slave", value(a), 0, 247));
+            o.slaves = SlaveList(value(a));
         else if (a == "--timeout")
             o.timeoutMs = int(WholeNumber("--timeout", value(a), 1, kMaxTimeoutMs));
         else if (a == "--device")
@@ -77,6 +91,7 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
         else
             throw UsageError{QStringLiteral("nieznana opcja ") + a};
     }
+    o.slave = o.slaves.first();
     if (!QStringList{"none", "even", "odd"}.contains(o.parity))
         throw UsageError{QStringLiteral("--parity: none, even albo odd, a jest ") + o.parity};
     // A standard rate; a port that cannot run it says so when it opens.
@@ -213,7 +228,7 @@ CtlPlan ParseCommandLine(const QStringList& args) {
         throw UsageError{QStringLiteral("--report zapisuje polecenie calibrate, a nie ma żadnego")};
     if (port && plan.options.port.isEmpty())
         throw UsageError{QStringLiteral("te polecenia potrzebują opcji --port")};
-    if (plan.options.slave == 0 && !onlyWrites)
+    if (plan.options.slaves.contains(0) && !onlyWrites)
         throw UsageError{
             QStringLiteral("--slave 0 (rozgłoszenie) nie dostaje odpowiedzi: tylko zapisy")};
     return plan;
@@ -260,8 +275,8 @@ QStringList ReportPaths(const QString& report, int calibrations) {
 QString UsageText() {
     return QStringLiteral(
         "użycie: vardelctl [--port PORT] [--baud B] [--parity none|even|odd]\n"
-        "                  [--slave N] [--timeout MS] [--format log|csv|json] [--stats]\n"
-        "                  [--retries N] [--stop-on-error] [--echo]\n"
+        "                  [--slave N[,N|N-N...]] [--timeout MS] [--format log|csv|json]\n"
+        "                  [--stats] [--retries N] [--stop-on-error] [--echo]\n"
         "                  --device PLIK.dat [--log PLIK] [--report PLIK] [-v] POLECENIE...\n"
         "        vardelctl -h | --help | --version\n");
 }
@@ -275,7 +290,8 @@ Opcje (domyślnie):
   --port PORT        port szeregowy: nazwa, np. ttyUSB0 (/dev/ttyUSB0) albo COM3, lub ścieżka
   --baud B           1200, 2400, 4800, 9600, 19200, 38400, 57600 albo 115200 (19200)
   --parity P         none (2 bity stopu), even albo odd (1 bit stopu) (even)
-  --slave N          adres urządzenia 0-247; 0 to rozgłoszenie, tylko dla zapisów (247)
+  --slave N          adres urządzenia 0-247; 0 to rozgłoszenie, tylko dla zapisów (247);
+                     lista, np. 1,3,5-9: polecenia po kolei dla każdego adresu
   --timeout MS       ile żądanie czeka na odpowiedź, 1-60000 (40)
   --device PLIK.dat  plik urządzenia: ścieżka albo sama nazwa, szukana w folderze urządzeń
                      użytkownika, w zainstalowanych i obok programu (wymagany, poza ports

@@ -15,8 +15,9 @@ enum class OutputFormat { Log, Csv, Json };
 struct CtlOptions {
     QString port, device, log, report;
     QString baud = QStringLiteral("19200"), parity = QStringLiteral("even");
-    int slave = 247;
-    int timeoutMs = 40; // the window's read window
+    int slave = 247;        // the first of slaves
+    QList<int> slaves{247}; // --slave 1,3,5-9: the command list runs for each in turn
+    int timeoutMs = 40;     // the window's read window
     OutputFormat format = OutputFormat::Log;
     int retries = 0;          // further tries of a read or write without a valid reply
     bool stopOnError = false; // the first command with a failed request ends the list

@@ -67,25 +67,27 @@ QString CsvField(const QString& field) {
 } // namespace
 
 QString CsvHeader() {
-    return QStringLiteral("time,name,address,type,value,text,operation,outcome");
+    return QStringLiteral("time,name,address,type,value,text,operation,outcome,slave");
 }
 
 QString CsvLine(const ValueRecord& r) {
     return QStringList{IsoTime(r.time),       CsvField(r.name),           CsvField(r.address),
                        CsvField(r.type),      CsvField(NumberOf(r).text), CsvField(r.text),
-                       CsvField(r.operation), CsvField(r.outcome)}
+                       CsvField(r.operation), CsvField(r.outcome),        CsvField(r.slave)}
         .join(',');
 }
 
 QString JsonLine(const ValueRecord& r) {
-    const QList<QPair<const char*, QString>> fields{{"time", JsonString(IsoTime(r.time))},
-                                                    {"name", JsonString(r.name)},
-                                                    {"address", JsonString(r.address)},
-                                                    {"type", JsonString(r.type)},
-                                                    {"value", NumberOf(r).json},
-                                                    {"text", JsonString(r.text)},
-                                                    {"operation", JsonString(r.operation)},
-                                                    {"outcome", JsonString(r.outcome)}};
+    const QList<QPair<const char*, QString>> fields{
+        {"time", JsonString(IsoTime(r.time))},
+        {"name", JsonString(r.name)},
+        {"address", JsonString(r.address)},
+        {"type", JsonString(r.type)},
+        {"value", NumberOf(r).json},
+        {"text", JsonString(r.text)},
+        {"operation", JsonString(r.operation)},
+        {"outcome", JsonString(r.outcome)},
+        {"slave", r.slave.isEmpty() ? "null" : r.slave}};
     QStringList members;
     for (const auto& [key, value] : fields)
         members << '"' + QLatin1String(key) + QStringLiteral("\":") + value;

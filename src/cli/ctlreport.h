@@ -16,10 +16,11 @@ struct ValueRecord {
     // "ok", or how the request failed as stderr says it: "brak odpowiedzi", "błędne CRC",
     // "wyjątek 2 (niedozwolony adres danych)", "odpowiedź nie pasuje do żądania"
     QString outcome = QStringLiteral("ok");
-    float real = NAN; // a REAL, PREC or FLOAT read's value in full; NaN when there is none
+    float real = NAN;   // a REAL, PREC or FLOAT read's value in full; NaN when there is none
+    QString slave = {}; // the address asked
 };
 
-// "time,name,address,type,value,text,operation,outcome"
+// "time,name,address,type,value,text,operation,outcome,slave"
 QString CsvHeader();
 // The value as a number with a decimal point (HEX as its number; a real read in full
 // precision, the text keeping the window's decimals), a text as text, empty when there is

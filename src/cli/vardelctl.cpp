@@ -74,6 +74,7 @@ public:
     QString slave;
     QString logText;
     bool monitoring = false, refused = false, quiet = false;
+    bool nameSlave = false; // several slaves: a failure says whose
     int failures = 0, validReplies = 0, ended = 0;
     QString operation = QStringLiteral("read"); // the command under way, for the records
     const TxnState* state = nullptr;            // the engine's, for a real read in full
@@ -112,7 +113,9 @@ public:
         if (slave == QLatin1String("0")) return; // a broadcast gets no reply
         ++failures;
         if (quiet) return;
-        Err(RegisterLabel(outcome.node) + QStringLiteral(": ") + Why(outcome));
+        const QString whose =
+            nameSlave ? QStringLiteral("adres ") + slave + QStringLiteral(": ") : QString();
+        Err(whose + RegisterLabel(outcome.node) + QStringLiteral(": ") + Why(outcome));
         Record(outcome);
     }
     // Every request a record: its register (or "reset"), what the command was, how it ended.
@@ -123,6 +126,7 @@ public:
                       {},
                       {}};
         v.operation = operation;
+        v.slave = slave;
         if (outcome.node) {
             const RegisterNode& r = outcome.node->record;
             v.address = r.Address;
@@ -206,7 +210,23 @@ public:
         CheckOutputs();
     }
 
+    // The command list for each slave in turn; with several, the log format says whose lines
+    // follow, and --stop-on-error skips the rest of one slave's list, not the next slave.
     void Run() {
+        const QList<int>& slaves = plan_.options.slaves;
+        console_.nameSlave = slaves.size() > 1;
+        for (qsizetype i = 0; i < slaves.size() && !gSignal; ++i) {
+            console_.slave = QString::number(slaves[i]);
+            if (slaves.size() > 1) {
+                if (i > 0) QThread::msleep(kSilenceBetweenSlavesMs);
+                if (plan_.options.format == OutputFormat::Log)
+                    console_.AppendLog(QStringLiteral("adres ") + console_.slave + ':');
+            }
+            RunCommands();
+        }
+    }
+
+    void RunCommands() {
         for (const CtlCommand& c : plan_.commands) {
             if (gSignal) return;
             engine_.EndWalk(); // each command starts with no walk
@@ -250,6 +270,8 @@ public:
 
 private:
     using Kind = CtlCommand::Kind;
+    // More than the 3.5 characters of silence a frame needs at any rate from 1200 baud.
+    static constexpr unsigned long kSilenceBetweenSlavesMs = 35;
 
     void RunOne(const CtlCommand& c) {
         static const char* const kOperations[] = {"read",      "write", "reset", "monitor",
@@ -464,7 +486,8 @@ private:
             std::count_if(plan_.commands.begin(), plan_.commands.end(), [](const CtlCommand& c) {
                 return c.kind == CtlCommand::Kind::Calibrate;
             });
-        reportPaths_ = ReportPaths(plan_.options.report, int(calibrations));
+        reportPaths_ =
+            ReportPaths(plan_.options.report, int(calibrations * plan_.options.slaves.size()));
         for (const QString& path : reportPaths_)
             CheckOutputPath(path);
     }
@@ -481,18 +504,14 @@ private:
 
     // The result as two records: the mean and the error, as the log shows them.
     void RecordCalibration(const CalibrationRecord& run) {
-        console_.Record(ValueRecord{run.end,
-                                    run.range + QStringLiteral(" mean"),
-                                    {},
-                                    "INT",
-                                    run.meanText,
-                                    QStringLiteral("calibrate")});
-        console_.Record(ValueRecord{run.end,
-                                    run.range + QStringLiteral(" error"),
-                                    {},
-                                    "REAL",
-                                    run.errorText,
-                                    QStringLiteral("calibrate")});
+        ValueRecord mean{run.end,      run.range + QStringLiteral(" mean"), {}, "INT",
+                         run.meanText, QStringLiteral("calibrate")};
+        mean.slave = run.slave;
+        console_.Record(mean);
+        ValueRecord error{run.end,       run.range + QStringLiteral(" error"), {}, "REAL",
+                          run.errorText, QStringLiteral("calibrate")};
+        error.slave = run.slave;
+        console_.Record(error);
     }
 
     void List() {

@@ -251,11 +251,12 @@ private slots:
         QCOMPARE(r.status, 0);
         const QStringList lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 21);
-        QCOMPARE(lines[0], QStringLiteral("time,name,address,type,value,text,operation,outcome"));
+        QCOMPARE(lines[0],
+                 QStringLiteral("time,name,address,type,value,text,operation,outcome,slave"));
         for (const QString& line : lines.mid(1)) {
             const QStringList f = line.split(',');
-            QCOMPARE(f.size(), 8);
-            QCOMPARE(f.mid(6), (QStringList{"monitor", "ok"}));
+            QCOMPARE(f.size(), 9);
+            QCOMPARE(f.mid(6), (QStringList{"monitor", "ok", "247"}));
             QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(line));
             QCOMPARE(f.mid(1, 3), (QStringList{"R0", "0", "INT"}));
             QVERIFY(std::abs(f[4].toInt() - 1000) <= 6);
@@ -860,6 +861,43 @@ private slots:
         const Result r = Run(&sim, {"--baud", baud, "read", "Wersja"});
         QCOMPARE(r.status, status);
         if (status == 0) QCOMPARE(r.out, QStringLiteral("4    Wersja     12\n"));
+    }
+
+    // --slave with a list runs the commands for each address in turn: the records carry the
+    // address, a silent one fails the run and says whose it was, and --stop-on-error skips
+    // only that address's remaining commands.
+    void severalSlaves_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("slaves"); // of the records, in order
+        QTest::addColumn<int>("writes");         // sent, answered or not
+        QTest::newRow("all answer") << QStringList{"--slave", "3,5-6"} << 0
+                                    << QStringList{"3", "3", "5", "5", "6", "6"} << 3;
+        QTest::newRow("one is silent") << QStringList{"--slave", "3,4,5"} << 3
+                                       << QStringList{"3", "3", "4", "4", "5", "5"} << 3;
+        QTest::newRow("--stop-on-error skips its write")
+            << QStringList{"--slave", "4,3", "--stop-on-error"} << 3 << QStringList{"4", "3", "3"}
+            << 1;
+    }
+    void severalSlaves() {
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QStringList, slaves);
+        QFETCH(int, writes);
+        Simulator sim({"--slave", "3,5,6"}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, options + QStringList{"--format", "json", "read", "Wersja",
+                                                         "write", "Tryb", "2"});
+        QCOMPARE(r.status, status);
+        QStringList seen;
+        for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
+            seen << QString::number(
+                QJsonDocument::fromJson(line.toUtf8()).object().value("slave").toInt());
+        QCOMPARE(seen, slaves);
+        if (status != 0)
+            QVERIFY2(r.err.contains(QString::fromUtf8("adres 4: 4 Wersja: brak odpowiedzi")),
+                     qPrintable(r.err));
+        QCOMPARE(sim.Requests().filter(QRegularExpression("^0.06")).size(), writes);
     }
 
     // A counted monitor of a device that never answers ends after 2 x COUNT + 5 requests.
