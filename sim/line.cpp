@@ -2,10 +2,14 @@
 #include "link/modbus.h"
 #include "regmap/error.h"
 #include <QFile>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -63,6 +67,7 @@ Line OpenPty(const QString& link) {
     if (lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.constData());
     if (symlink(slave, path.constData()) != 0) Fail(link);
     line.link = link;
+    line.name = link;
     return line;
 }
 
@@ -84,17 +89,53 @@ Line OpenPort(const QString& device, int baud, const QString& parity) {
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     if (tcsetattr(line.fd, TCSANOW, &t) != 0) Fail(device);
+    line.name = device;
     return line;
+}
+
+Line ListenTcp(int port) {
+    Line line;
+    line.listen = socket(AF_INET, SOCK_STREAM, 0);
+    if (line.listen < 0) Fail(QStringLiteral("socket"));
+    const int yes = 1;
+    setsockopt(line.listen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(port);
+    if (bind(line.listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail(where);
+    if (listen(line.listen, 1) != 0) Fail(where);
+    socklen_t length = sizeof address;
+    getsockname(line.listen, reinterpret_cast<sockaddr*>(&address), &length);
+    line.name = QStringLiteral("tcp:127.0.0.1:%1").arg(ntohs(address.sin_port));
+    return line;
+}
+
+bool AcceptConnection(Line& line, int pollMs) {
+    pollfd p{line.listen, POLLIN, 0};
+    if (poll(&p, 1, pollMs) <= 0) return false;
+    line.fd = accept(line.listen, nullptr, nullptr);
+    if (line.fd < 0) return false;
+    const int yes = 1;
+    setsockopt(line.fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    return true;
+}
+
+void HangUp(Line& line) {
+    if (line.fd >= 0) close(line.fd);
+    line.fd = -1;
 }
 
 void CloseLine(Line& line) {
     if (!line.link.isEmpty()) unlink(QFile::encodeName(line.link).constData());
     if (line.keepOpen >= 0) close(line.keepOpen);
     if (line.fd >= 0) close(line.fd);
+    if (line.listen >= 0) close(line.listen);
     line = Line();
 }
 
-QByteArray ReadRequest(int fd, int pollMs) {
+QByteArray ReadRequest(int fd, int pollMs, bool* closed) {
     QByteArray request;
     pollfd p{fd, POLLIN, 0};
     int timeout = pollMs;
@@ -102,6 +143,10 @@ QByteArray ReadRequest(int fd, int pollMs) {
         if (poll(&p, 1, timeout) <= 0) break;
         char chunk[256];
         const ssize_t n = read(fd, chunk, sizeof chunk - request.size());
+        if (closed && (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))) {
+            *closed = true;
+            break;
+        }
         if (n <= 0) {
             if (n < 0 && errno == EIO) usleep(50000); // no one has the other side open
             break;

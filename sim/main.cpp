@@ -34,6 +34,7 @@ struct Faults {
     bool overlong = false;
     bool echo = false; // every request sent back at once, as an echoing adapter does
     int delayMs = 0, splitMs = 0;
+    int hangUp = 0;            // over TCP: the connection closed instead of every N-th reply
     QMap<int, int> exceptions; // start address -> exception code
 };
 
@@ -170,13 +171,24 @@ void Send(int fd, const QByteArray& reply, int splitMs) {
     WriteAll(fd, reply.mid(reply.size() / 2));
 }
 
-void Serve(const Line& line, Server& server, const Faults& faults, const Timing& timing,
-           bool verbose) {
+void Serve(Line& line, Server& server, const Faults& faults, const Timing& timing, bool verbose) {
     long number = 0;
+    const bool tcp = line.listen >= 0;
     while (!gStop) {
-        const QByteArray request = ReadRequest(line.fd, 100);
+        if (tcp && line.fd < 0) {
+            AcceptConnection(line, 100);
+            continue;
+        }
+        bool closed = false;
+        const QByteArray request = ReadRequest(line.fd, 100, tcp ? &closed : nullptr);
+        if (closed) HangUp(line);
         if (request.isEmpty()) continue;
         ++number;
+        if (tcp && faults.hangUp && number % faults.hangUp == 0) {
+            if (verbose) Log("<-", request);
+            HangUp(line); // as a gateway that drops the connection: this request is lost
+            continue;
+        }
         const auto started = std::chrono::steady_clock::now();
         if (verbose) Log("<-", request);
         if (faults.echo) WriteAll(line.fd, request);
@@ -223,9 +235,12 @@ int Run(const QCommandLineParser& args) {
     timing.baud = ParseInteger(args.value("baud"));
     timing.turnaroundMs = args.value("turnaround").toDouble();
 
+    faults.hangUp = ParseInteger(args.value("hang-up"));
     Line line = args.isSet("pty") ? OpenPty(args.value("pty"))
-                                  : OpenPort(args.value("port"), timing.baud, args.value("parity"));
-    std::printf("%s\n", qPrintable(args.isSet("pty") ? args.value("pty") : args.value("port")));
+                : args.isSet("tcp")
+                    ? ListenTcp(ParseInteger(args.value("tcp")))
+                    : OpenPort(args.value("port"), timing.baud, args.value("parity"));
+    std::printf("%s\n", qPrintable(line.name));
     std::fflush(stdout);
     QList<int> slaves;
     for (const QString& slave : args.value("slave").split(','))
@@ -272,6 +287,7 @@ int main(int argc, char* argv[]) {
         "stderr); 2 błąd wywołania.\n\n"
         "Przykłady:\n"
         "  vardel-sim --device TR100.dat --pty /tmp/tr100\n"
+        "  vardel-sim --device TR100.dat --tcp 5020\n"
         "  vardel-sim --device TR100F.dat --port /dev/ttyUSB0 --baud 9600 --parity none "
         "--jitter R0:6"));
     args.addOptions({
@@ -289,6 +305,14 @@ int main(int argc, char* argv[]) {
          QString::fromUtf8("DOWIĄZANIE")},
         {"port", QString::fromUtf8("Zamiast tego obsługuj prawdziwy port szeregowy."),
          QString::fromUtf8("URZĄDZENIE")},
+        {"tcp",
+         QString::fromUtf8("Albo ramki RTU przez TCP na 127.0.0.1 pod tym portem (0: wolny); "
+                           "wypisuje tcp:127.0.0.1:PORT dla --port mastera."),
+         "PORT"},
+        {"hang-up",
+         QString::fromUtf8("Przez TCP: zamiast odpowiedzi na co N-te żądanie zamknij "
+                           "połączenie (0: nigdy)."),
+         "N", "0"},
         {"baud", QString::fromUtf8("Szybkość portu i --wire-time (19200)."), "B", "19200"},
         {"parity", QString::fromUtf8("none, even albo odd, dla portu (even)."), "P", "even"},
         {"set", QString::fromUtf8("Surowe słowa 16-bitowe od adresu."),
@@ -329,10 +353,13 @@ int main(int argc, char* argv[]) {
         std::printf("vardel-sim %s\n", VARDEL_VERSION);
         return 0;
     }
-    if (!args.isSet("device") || args.isSet("pty") == args.isSet("port")) {
-        std::fputs("vardel-sim: potrzebne --device i jedna z opcji --pty albo --port\n", stderr);
+    if (!args.isSet("device") ||
+        int(args.isSet("pty")) + int(args.isSet("port")) + int(args.isSet("tcp")) != 1) {
+        std::fputs("vardel-sim: potrzebne --device i jedna z opcji --pty, --port albo --tcp\n",
+                   stderr);
         return 2;
     }
+    std::signal(SIGPIPE, SIG_IGN); // a connection closed by the master is not the end
     std::signal(SIGINT, [](int) { gStop = 1; });
     std::signal(SIGTERM, [](int) { gStop = 1; });
     try {

@@ -598,10 +598,15 @@ void TForm1::SetIndicator(const QColor& colour, const QString& hint) {
     shConnect->setToolTip(hint);
 }
 
+// The system's ports, and the TCP servers that opened this run: typed once, chosen again.
 void TForm1::ComCBoxEnter() {
-    RefillSorted(ComCBox, QStringList{QStringLiteral("None")} + PortNames());
-    for (int i = 0; i < ComCBox->count(); ++i)
-        ComCBox->setItemData(i, PortDetails(ComCBox->itemText(i)), Qt::ToolTipRole);
+    RefillSorted(ComCBox, QStringList{QStringLiteral("None")} + PortNames() + tcpPorts_);
+    for (int i = 0; i < ComCBox->count(); ++i) {
+        const QString name = ComCBox->itemText(i);
+        ComCBox->setItemData(
+            i, IsTcpPort(name) ? QStringLiteral("ramki RTU przez TCP") : PortDetails(name),
+            Qt::ToolTipRole);
+    }
 }
 
 void TForm1::ComCBoxSelect() {
@@ -637,6 +642,8 @@ void TForm1::Connect() {
         return;
     }
     SetIndicator(kLime, link_.com.PortPath);
+    if (IsTcpPort(link_.com.PortPath) && !tcpPorts_.contains(link_.com.PortPath))
+        tcpPorts_ << link_.com.PortPath;
     ApplyLineOptions();
     NoteAdapterLatency();
     lineStats_ = {};

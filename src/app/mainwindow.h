@@ -189,6 +189,7 @@ private:
     // The path of the record being written, without extension; empty for a new record.
     QString recordBase_;
     QSet<QString> latencyNoted_; // ports whose adapter latency the log has named
+    QStringList tcpPorts_;       // "tcp:" ports that opened this run, for the port list
     void NoteAdapterLatency();
     TransactionOutcome lastOutcome_;
     // Open trend windows, one per register; they close with a load.

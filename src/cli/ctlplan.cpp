@@ -287,7 +287,9 @@ Silnik transakcji okna vardel z wiersza poleceń: żądania Modbus RTU do jedneg
 przez port szeregowy, rejestry nazwane jak w pliku urządzenia.
 
 Opcje (domyślnie):
-  --port PORT        port szeregowy: nazwa, np. ttyUSB0 (/dev/ttyUSB0) albo COM3, lub ścieżka
+  --port PORT        port szeregowy: nazwa, np. ttyUSB0 (/dev/ttyUSB0) albo COM3, lub ścieżka;
+                     tcp:HOST:PORT to serwer portu szeregowego, który przenosi ramki RTU
+                     z CRC przez TCP (okno odczytu jak na linii)
   --baud B           1200, 2400, 4800, 9600, 19200, 38400, 57600 albo 115200 (19200)
   --parity P         none (2 bity stopu), even albo odd (1 bit stopu) (even)
   --slave N          adres urządzenia 0-247; 0 to rozgłoszenie, tylko dla zapisów (247);

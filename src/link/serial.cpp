@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#ifdef VARDEL_TCP
+#include <QTcpSocket>
+#endif
 #ifndef Q_OS_WIN
 #include <termios.h>
 #endif
@@ -136,7 +139,34 @@ QString AdapterLatencyNote(const QString& portPath, std::optional<int> latencyMs
         .arg(change);
 }
 
+bool IsTcpPort(const QString& text) {
+    return text.trimmed().startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive);
+}
+
+std::optional<TcpAddress> ParseTcpPort(const QString& text) {
+    if (!IsTcpPort(text)) return std::nullopt;
+    const QString rest = text.trimmed().mid(4);
+    const qsizetype colon = rest.lastIndexOf(':');
+    if (colon <= 0) return std::nullopt;
+    QString host = rest.left(colon);
+    if (host.startsWith('[') && host.endsWith(']')) host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = rest.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535 || host.isEmpty() || host.contains(' '))
+        return std::nullopt;
+    return TcpAddress{host, static_cast<quint16>(port)};
+}
+
+bool TcpPortsAvailable() {
+#ifdef VARDEL_TCP
+    return true;
+#else
+    return false;
+#endif
+}
+
 QString PortPathFor(const QString& name) {
+    if (IsTcpPort(name)) return name.trimmed();
 #ifdef Q_OS_WIN
     return WindowsPortPath(name);
 #else
@@ -174,6 +204,8 @@ QString ListPorts() {
 }
 
 constexpr qint64 kReadBufferBytes = 4 * kReplySize;
+// How long a TCP connection may take to come up; the window waits this long at most.
+[[maybe_unused]] constexpr int kConnectMs = 3000;
 
 // USB serial adapters hold received bytes for their latency timer (16 ms on FTDI) unless
 // asked not to; ports and drivers without the flag simply keep their setting.
@@ -221,6 +253,31 @@ bool PortIsBusy(const QString& portPath) {
 
 QString SerialLink::Reason(const QString& what) const {
     QString why;
+#ifdef VARDEL_TCP
+    if (const auto* socket = static_cast<const QTcpSocket*>(socket_.get())) {
+        switch (socket->error()) {
+        case QAbstractSocket::ConnectionRefusedError:
+            why = QStringLiteral("połączenie odrzucone (nikt nie słucha na tym porcie)");
+            break;
+        case QAbstractSocket::RemoteHostClosedError:
+            why = QStringLiteral("druga strona zamknęła połączenie");
+            break;
+        case QAbstractSocket::HostNotFoundError:
+            why = QStringLiteral("nie ma takiego hosta");
+            break;
+        case QAbstractSocket::SocketTimeoutError:
+            why = QStringLiteral("brak połączenia w ciągu %1 ms").arg(kConnectMs);
+            break;
+        case QAbstractSocket::NetworkError:
+            why = QStringLiteral("sieć niedostępna");
+            break;
+        default:
+            why = QStringLiteral("błąd połączenia %1").arg(int(socket->error()));
+            break;
+        }
+        return QStringLiteral("%1: %2").arg(what, why);
+    }
+#endif
     switch (port_.error()) {
     case QSerialPort::PermissionError:
         why = PortIsBusy(what) ? QStringLiteral("port zajęty przez inny program")
@@ -250,6 +307,18 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     if (com.Open) ClosePort();
     failureReason.clear();
     lateReplyExpected_ = false;
+    if (IsTcpPort(portPath)) {
+        // The server's own serial line runs at the baud rate given: its replies take their
+        // time on that wire before they reach the connection.
+        if (!OpenTcp(portPath)) return false;
+        pty_ = false;
+        if (!SetLine(lineSettings)) {
+            ClosePort();
+            return false;
+        }
+        com.Open = true;
+        return true;
+    }
     port_.setPortName(portPath);
     if (!port_.open(QIODevice::ReadWrite)) {
         failureReason = Reason(portPath);
@@ -272,8 +341,68 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     return true;
 }
 
+bool SerialLink::OpenTcp(const QString& portPath) {
+#ifdef VARDEL_TCP
+    const std::optional<TcpAddress> address = ParseTcpPort(portPath);
+    if (!address) {
+        failureReason = QStringLiteral("%1: potrzebne tcp:HOST:PORT z portem 1 do 65535")
+                            .arg(portPath.trimmed());
+        return false;
+    }
+    auto* socket = new QTcpSocket;
+    socket_.reset(socket);
+    socket->connectToHost(address->host, address->port);
+    if (!socket->waitForConnected(kConnectMs)) {
+        failureReason = Reason(portPath.trimmed());
+        socket_.reset();
+        return false;
+    }
+    // A frame goes out whole at once, never held back to be joined with the next.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setReadBufferSize(kReadBufferBytes);
+    return true;
+#else
+    failureReason = QStringLiteral("%1: ta kompilacja nie ma połączeń TCP (bez QtNetwork)")
+                        .arg(portPath.trimmed());
+    return false;
+#endif
+}
+
+QIODevice& SerialLink::Stream() {
+    if (socket_) return *socket_;
+    return port_;
+}
+
+bool SerialLink::StreamBroken() const {
+#ifdef VARDEL_TCP
+    if (socket_)
+        return static_cast<const QTcpSocket*>(socket_.get())->state() !=
+               QAbstractSocket::ConnectedState;
+#endif
+    return port_.error() != QSerialPort::TimeoutError && port_.error() != QSerialPort::NoError;
+}
+
+bool SerialLink::Purge() {
+    if (socket_) {
+        // A connection has no queue to purge: whatever has arrived is read and dropped.
+        while (socket_->bytesAvailable() > 0 || socket_->waitForReadyRead(0))
+            socket_->readAll();
+        return !StreamBroken();
+    }
+    if (!port_.clear(QSerialPort::AllDirections)) return false;
+    port_.readAll(); // what Qt had already buffered counts as the input queue too
+    return true;
+}
+
 bool SerialLink::SetLine(const QString& lineSettings) {
     const std::optional<LineParameters> p = ParseLineSettings(lineSettings);
+    if (socket_) {
+        // Nothing to set on a connection; the rate still times the server's serial line.
+        if (!p)
+            failureReason = QStringLiteral("%1: niepoprawne ustawienia łącza").arg(lineSettings);
+        if (p) baud_ = p->baud;
+        return p.has_value();
+    }
     // A pseudo-terminal carries bytes, not characters on a line: it refuses parity, which
     // means nothing there, so only a real port must accept the framing.
     if (!p || !port_.setBaudRate(p->baud) || (!port_.setParity(p->parity) && !pty_) ||
@@ -302,6 +431,12 @@ int SerialLink::ReplyTimeMs() const {
 }
 
 void SerialLink::ClosePort() {
+    if (socket_) {
+        socket_->close();
+        socket_.reset();
+        com.Open = false;
+        return;
+    }
     if (!port_.isOpen()) {
         com.Open = false;
         return;
@@ -350,15 +485,15 @@ bool SerialLink::DiscardLateReply() {
         const qint64 left = readTotalMs_ - quietSince_.elapsed();
         if (left <= 0 || total.elapsed() >= limit) return true;
         if (interrupted && interrupted()) return true;
-        if (port_.bytesAvailable() == 0 && !port_.waitForReadyRead(WaitSlice(left))) {
-            if (port_.error() != QSerialPort::TimeoutError &&
-                port_.error() != QSerialPort::NoError) {
+        QIODevice& stream = Stream();
+        if (stream.bytesAvailable() == 0 && !stream.waitForReadyRead(WaitSlice(left))) {
+            if (StreamBroken()) {
                 Lose(com.PortPath);
                 return false;
             }
             continue; // the time left is looked at again
         }
-        port_.readAll();
+        stream.readAll();
         quietSince_.start();
     }
 }
@@ -369,8 +504,10 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
     sent_.invalidate();
     if (!com.Open || (interrupted && interrupted())) return 0; // nothing new once interrupted
     if (lateReplyExpected_ && !DiscardLateReply()) return 0;
-    if (!port_.clear(QSerialPort::AllDirections)) return 0;
-    port_.readAll(); // what Qt had already buffered counts as the input queue too
+    if (!Purge()) {
+        if (socket_) Lose(com.PortPath);
+        return 0;
+    }
     std::memset(reply.Bytes, 0, kReplySize);
     std::memset(transmit_, 0, kReplySize);
     count = std::min<std::uint16_t>(count, kReplySize);
@@ -378,13 +515,13 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
     expectedReplyBytes_ = ExpectedReplyLength(transmit_, count);
     transmitted_ = 0;
     com.BytesWritten = 0;
-    const qint64 written = port_.write(reinterpret_cast<const char*>(transmit_), count);
-    if (written < 0 || !port_.waitForBytesWritten(writeTotalMs_)) {
+    const qint64 written = Stream().write(reinterpret_cast<const char*>(transmit_), count);
+    if (written < 0 || !Stream().waitForBytesWritten(writeTotalMs_)) {
         Lose(com.PortPath);
         return 0;
     }
 #ifndef Q_OS_WIN
-    tcdrain(port_.handle());
+    if (!socket_) tcdrain(port_.handle());
 #endif
     sent_.start(); // the reply's time counts from the last byte out
     com.BytesWritten = static_cast<std::uint32_t>(written);
@@ -419,11 +556,11 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
         }
         qint64 wait = window - total.elapsed();
         if (received > 0) wait = std::min(wait, readIntervalMs_ - sinceByte.elapsed());
-        if (port_.bytesAvailable() == 0) {
+        QIODevice& stream = Stream();
+        if (stream.bytesAvailable() == 0) {
             if (wait <= 0 || (interrupted && interrupted())) break;
-            if (!port_.waitForReadyRead(WaitSlice(wait))) {
-                if (port_.error() != QSerialPort::TimeoutError &&
-                    port_.error() != QSerialPort::NoError) {
+            if (!stream.waitForReadyRead(WaitSlice(wait))) {
+                if (StreamBroken()) {
                     Lose(com.PortPath);
                     return false;
                 }
@@ -434,7 +571,7 @@ bool SerialLink::ReadReply(ReplyBuffer& reply) {
         const int want = std::min(kReplySize - received, complete > 0   ? complete - received
                                                          : received < 3 ? 3 - received
                                                                         : kReplySize);
-        const qint64 n = port_.read(reinterpret_cast<char*>(reply.Bytes) + received, want);
+        const qint64 n = stream.read(reinterpret_cast<char*>(reply.Bytes) + received, want);
         if (n < 0) {
             Lose(com.PortPath);
             return false;

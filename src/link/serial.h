@@ -1,11 +1,13 @@
 #pragma once
-// The serial port link over QSerialPort, with the read window of a Modbus RTU master.
+// The serial line link with the read window of a Modbus RTU master: a port over QSerialPort,
+// or the same RTU frames carried over TCP to a serial device server ("tcp:HOST:PORT").
 #include "link.h"
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 struct TCOM {
@@ -30,7 +32,19 @@ std::optional<LineParameters> ParseLineSettings(const QString& text);
 QString LineSettingsFor(const QString& baud, int parityIndex);
 // The standard rates of serial lines, 1200 to 115200, as texts.
 const QStringList& StandardBaudRates();
-// "\\.\" + name on Windows; elsewhere "/dev/" + name, or the name itself when absolute.
+// A serial device server that carries raw RTU frames, with their CRC, over TCP.
+struct TcpAddress {
+    QString host;
+    quint16 port = 0;
+};
+// Whether a port text names a TCP connection: it begins with "tcp:".
+bool IsTcpPort(const QString& text);
+// "tcp:HOST:PORT" (an IPv6 host in brackets) with a port 1 to 65535; none otherwise.
+std::optional<TcpAddress> ParseTcpPort(const QString& text);
+// Whether this build can open "tcp:" ports (it has QtNetwork).
+bool TcpPortsAvailable();
+// "\\.\" + name on Windows; elsewhere "/dev/" + name, or the name itself when absolute;
+// a "tcp:" text as typed, without surrounding blanks.
 QString PortPathFor(const QString& name);
 // The Windows device path of a port: COM12 and a typed \\.\COM12 or //./COM12 all give
 // \\.\COM12; surrounding blanks go.
@@ -91,11 +105,19 @@ public:
 private:
     void Lose(const QString& what);
     QString Reason(const QString& what) const;
+    bool OpenTcp(const QString& portPath);
+    // The open port or connection.
+    QIODevice& Stream();
+    // Whether a failed wait or write means the line is gone rather than merely quiet.
+    bool StreamBroken() const;
+    // Drops everything received and not yet sent, as a port's purge does.
+    bool Purge();
     bool DiscardLateReply();
     int WaitSlice(qint64 wantedMs) const;
     bool SetLine(const QString& lineSettings);
 
     QSerialPort port_;
+    std::unique_ptr<QIODevice> socket_; // a QTcpSocket while a "tcp:" port is open
     std::uint8_t transmit_[kReplySize] = {};
     int readIntervalMs_ = 30;
     int readTotalMs_ = 40;

@@ -146,6 +146,37 @@ private slots:
         QVERIFY(fresh.lineOptions().isDefault());
     }
 
+    // A serial device server's port typed into "Port szer:" with Return works as a serial
+    // port does and stays in the port list; a dropped connection turns the indicator red and
+    // leaves visibly empty the value it could not read.
+    void deviceBehindATcpGateway() {
+        sim = std::make_unique<Simulator>(QStringList{"--tcp", "0"}, "TR300F.dat", true);
+        QVERIFY(sim->started());
+        QLineEdit* port = w->ComCBox->lineEdit();
+        port->setFocus();
+        port->selectAll();
+        QTest::keyClicks(port, sim->port());
+        QTest::keyClick(port, Qt::Key_Return);
+        Settle();
+        QVERIFY2(w->link().isOpen(), qPrintable(w->shConnect->toolTip()));
+        TreeNode* version = Node("Wersja");
+        DoubleClick(version, 0);
+        QCOMPARE(Shown(version), QStringLiteral("3"));
+        w->ComCBoxEnter(); // as the box's focus refills the list
+        QVERIFY(w->ComCBox->findText(sim->port()) >= 0);
+        QCOMPARE(w->ComCBox->currentText(), sim->port());
+        QVERIFY(boxes.isEmpty());
+        sim->Kill();
+        DoubleClick(version, 0);
+        Settle();
+        QCOMPARE(Shown(version), QString());
+        QVERIFY(!w->link().isOpen());
+        QVERIFY2(
+            w->shConnect->toolTip().contains(QString::fromUtf8("druga strona zamknęła połączenie")),
+            qPrintable(w->shConnect->toolTip()));
+        QVERIFY(w->LogText().contains(QStringLiteral("Port utracony:")));
+    }
+
     // A rate typed into "Szybkość:" with Enter reaches the open port; one that is no standard
     // rate is refused with a box and the port keeps its rate.
     void typedBaudRate() {

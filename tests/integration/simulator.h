@@ -1,5 +1,7 @@
 #pragma once
-// vardel-sim started for one test on a pseudo-terminal of its own.
+// vardel-sim started for one test on a pseudo-terminal of its own, or on a TCP port of its own
+// with "--tcp" "0" among the options. VARDEL_SIM_LINE=tcp serves every test's simulator over
+// TCP, so the same cases run against a serial device server.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,13 +19,22 @@ public:
         process_.setProcessChannelMode(traffic ? QProcess::SeparateChannels
                                                : QProcess::ForwardedErrorChannel);
         const QString path = QDir::isAbsolutePath(device) ? device : bin + '/' + device;
-        process_.start(bin + "/vardel-sim", QStringList{"--device", path, "--pty", link_} + extra +
+        const bool tcp =
+            extra.contains("--tcp") || qEnvironmentVariable("VARDEL_SIM_LINE") == "tcp";
+        const QStringList line = extra.contains("--tcp") ? QStringList{}
+                                 : tcp                   ? QStringList{"--tcp", "0"}
+                                                         : QStringList{"--pty", link_};
+        process_.start(bin + "/vardel-sim", QStringList{"--device", path} + line + extra +
                                                 (traffic ? QStringList{"-v"} : QStringList{}));
-        if (process_.waitForReadyRead(5000)) started_ = process_.readLine().trimmed() == link_;
+        if (!process_.waitForReadyRead(5000)) return;
+        const QString name = QString::fromUtf8(process_.readLine().trimmed());
+        started_ = tcp ? name.startsWith("tcp:127.0.0.1:") : name == link_;
+        if (tcp) link_ = name;
     }
     ~Simulator() { Stop(); }
 
     bool started() const { return started_; }
+    // The port a master opens: the pseudo-terminal's link or "tcp:127.0.0.1:PORT".
     const QString& port() const { return link_; }
     void Stop() {
         if (process_.state() == QProcess::NotRunning) return;

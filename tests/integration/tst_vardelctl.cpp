@@ -434,8 +434,17 @@ private slots:
     }
 
     // A port that goes away in the middle of a run says why, with its name.
+    void lostPortSaysWhy_data() {
+        QTest::addColumn<QStringList>("line");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("pseudo-terminal") << QStringList{} << QString::fromUtf8("port zniknął");
+        QTest::newRow("TCP gateway")
+            << QStringList{"--tcp", "0"} << QString::fromUtf8("druga strona zamknęła połączenie");
+    }
     void lostPortSaysWhy() {
-        auto sim = std::make_unique<Simulator>(QStringList{});
+        QFETCH(QStringList, line);
+        QFETCH(QString, reason);
+        auto sim = std::make_unique<Simulator>(line);
         QVERIFY(sim->started());
         const QString port = sim->port();
         QProcess p;
@@ -443,12 +452,34 @@ private slots:
                 {"--device", bin + "/TR100.dat", "--port", port, "monitor", "Wersja", "100", "0"});
         QVERIFY(p.waitForStarted());
         QTest::qWait(500);
-        sim.reset(); // the simulator and its pseudo-terminal are gone
+        sim.reset(); // the simulator and its pseudo-terminal or its connection are gone
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 3);
         const QString err = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(err.contains(QString::fromUtf8("Utracono port %1: port zniknął\n").arg(port)),
+        QVERIFY2(err.contains(QString::fromUtf8("Utracono port %1: %2\n").arg(port, reason)),
                  qPrintable(err));
+    }
+
+    // A device behind a serial device server: the port text tcp:HOST:PORT and the same
+    // commands, records and exit statuses as on a serial line.
+    void deviceBehindATcpGateway() {
+        Simulator sim({"--tcp", "0"});
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"--format", "json", "write", "Tryb", "3", "read", "Tryb"});
+        if (r.err.contains("QtNetwork")) QSKIP("this build has no QtNetwork");
+        QCOMPARE(r.status, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        const QJsonObject read = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+        QCOMPARE(read.value("operation").toString(), QStringLiteral("read"));
+        QCOMPARE(read.value("outcome").toString(), QStringLiteral("ok"));
+        QCOMPARE(read.value("value").toInt(), 3);
+        const QString gone = sim.port();
+        sim.Stop();
+        const Result refused = Run(nullptr, {"--port", gone, "read", "Tryb"});
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains(gone + QString::fromUtf8(": połączenie odrzucone")),
+                 qPrintable(refused.err));
     }
 
     // A run without log lines replaces an older log of that name with an empty one and says
