@@ -127,6 +127,19 @@ void HangUp(Line& line) {
     line.fd = -1;
 }
 
+QString LineSeen(const Line& line) {
+    termios t{};
+    if (tcgetattr(line.keepOpen >= 0 ? line.keepOpen : line.fd, &t) != 0) return {};
+    static const std::pair<speed_t, int> kRates[] = {
+        {B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+        {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    int baud = 0;
+    for (const auto& [speed, rate] : kRates)
+        if (cfgetospeed(&t) == speed) baud = rate;
+    const char* parity = (t.c_cflag & PARODD) ? "odd" : (t.c_cflag & CSTOPB) ? "none" : "even";
+    return QStringLiteral("%1,%2").arg(baud).arg(QLatin1String(parity));
+}
+
 void CloseLine(Line& line) {
     if (!line.link.isEmpty()) unlink(QFile::encodeName(line.link).constData());
     if (line.keepOpen >= 0) close(line.keepOpen);

@@ -22,6 +22,10 @@ bool AcceptConnection(Line& line, int pollMs);
 // Closes a TCP line's connection; the line listens for the next one.
 void HangUp(Line& line);
 void CloseLine(Line& line);
+// The rate and parity ("9600,odd") the master set on a pseudo-terminal, as its slave side
+// holds them; the port's own on a real port. A pseudo-terminal drops the parity-enable flag
+// but keeps odd parity and the second stop bit that no parity comes with.
+QString LineSeen(const Line& line);
 
 // One request: complete by its own header, or ended by a 5 ms silence. Empty when nothing
 // arrived within the poll period; then closed, when given, tells whether the other side went.

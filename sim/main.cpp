@@ -35,6 +35,7 @@ struct Faults {
     bool echo = false; // every request sent back at once, as an echoing adapter does
     int delayMs = 0, splitMs = 0;
     int hangUp = 0;            // over TCP: the connection closed instead of every N-th reply
+    QString onlyAt;            // "4800,odd": silent unless the master's line is set so
     QMap<int, int> exceptions; // start address -> exception code
 };
 
@@ -192,6 +193,8 @@ void Serve(Line& line, Server& server, const Faults& faults, const Timing& timin
         const auto started = std::chrono::steady_clock::now();
         if (verbose) Log("<-", request);
         if (faults.echo) WriteAll(line.fd, request);
+        // At another rate or parity a device hears only noise, and answers nothing.
+        if (!faults.onlyAt.isEmpty() && LineSeen(line) != faults.onlyAt) continue;
         QByteArray reply = server.Answer(request);
         if (reply.isEmpty() || (faults.drop && number % faults.drop == 0)) continue;
         reply = server.Spoil(reply, number);
@@ -236,6 +239,9 @@ int Run(const QCommandLineParser& args) {
     timing.turnaroundMs = args.value("turnaround").toDouble();
 
     faults.hangUp = ParseInteger(args.value("hang-up"));
+    faults.onlyAt = args.value("only-at");
+    if (!faults.onlyAt.isEmpty() && !args.isSet("pty"))
+        throw AppError(QStringLiteral("--only-at: tylko z --pty"));
     Line line = args.isSet("pty") ? OpenPty(args.value("pty"))
                 : args.isSet("tcp")
                     ? ListenTcp(ParseInteger(args.value("tcp")))
@@ -309,6 +315,10 @@ int main(int argc, char* argv[]) {
          QString::fromUtf8("Albo ramki RTU przez TCP na 127.0.0.1 pod tym portem (0: wolny); "
                            "wypisuje tcp:127.0.0.1:PORT dla --port mastera."),
          "PORT"},
+        {"only-at",
+         QString::fromUtf8("Na pseudoterminalu: odpowiadaj tylko, gdy master ustawił tę "
+                           "szybkość i parzystość (none, even, odd)."),
+         QString::fromUtf8("B,PARZYSTOŚĆ")},
         {"hang-up",
          QString::fromUtf8("Przez TCP: zamiast odpowiedzi na co N-te żądanie zamknij "
                            "połączenie (0: nigdy)."),

@@ -62,9 +62,10 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
             o.baud = value(a);
         else if (a == "--parity")
             o.parity = value(a);
-        else if (a == "--slave")
+        else if (a == "--slave") {
             o.slaves = SlaveList(value(a));
-        else if (a == "--timeout")
+            o.slaveGiven = true;
+        } else if (a == "--timeout")
             o.timeoutMs = int(WholeNumber("--timeout", value(a), 1, kMaxTimeoutMs));
         else if (a == "--device")
             o.device = value(a);
@@ -139,14 +140,15 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
     } else if (word == "ports") {
         command.kind = Kind::Ports;
         i += 1;
-    } else if (word == "scan") {
-        command.kind = Kind::Scan;
+    } else if (word == "scan" || word == "doctor") {
+        command.kind = word == "scan" ? Kind::Scan : Kind::Doctor;
         i += 1;
         static const QRegularExpression range(QStringLiteral("^(\\d+)-(\\d+)$"));
         const auto match = i < c.size() ? range.match(c[i]) : QRegularExpressionMatch();
         if (match.hasMatch()) {
             command.from = int(WholeNumber("scan FROM", match.captured(1), 1, 247));
             command.to = int(WholeNumber("scan TO", match.captured(2), command.from, 247));
+            command.rangeGiven = true;
             ++i;
         }
     } else {
@@ -213,7 +215,8 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     // Listing the ports and scanning the line need no device file.
     const bool needsNoDevice =
         std::all_of(plan.commands.begin(), plan.commands.end(), [](const CtlCommand& c) {
-            return c.kind == CtlCommand::Kind::Ports || c.kind == CtlCommand::Kind::Scan;
+            return c.kind == CtlCommand::Kind::Ports || c.kind == CtlCommand::Kind::Scan ||
+                   c.kind == CtlCommand::Kind::Doctor;
         });
     if (plan.options.device.isEmpty() && !needsNoDevice)
         throw UsageError{QStringLiteral("potrzebna opcja --device")};
@@ -240,8 +243,9 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
         if (c.kind == Kind::Read || c.kind == Kind::Monitor) Named(tree, c.name);
         if (c.kind == Kind::Write) CheckWrite(c, tree);
         if (c.kind == Kind::Calibrate) CheckCalibration(c, tree);
-        if (c.kind == Kind::Scan && !FirstRegister(tree))
-            throw AppError(QStringLiteral("scan: plik urządzenia nie ma rejestru do odczytu"));
+        if ((c.kind == Kind::Scan || c.kind == Kind::Doctor) && !FirstRegister(tree))
+            throw AppError(QStringLiteral("%1: plik urządzenia nie ma rejestru do odczytu")
+                               .arg(c.kind == Kind::Scan ? "scan" : "doctor"));
     }
 }
 
@@ -323,6 +327,10 @@ Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
   scan [OD-DO]                   które adresy odpowiadają (1-247): odczyt pierwszego
                                  rejestru pliku, bez --device rejestru 0 (funkcja 3)
   ports                          porty szeregowe znane systemowi
+  doctor [OD-DO]                 diagnostyka łącza: szybkości i parzystości (i adresy
+                                 OD-DO, --slave albo 247 i 1-246), echo, czasy odpowiedzi
+                                 wobec czasu na linii, opóźnienie przejściówki USB; nic
+                                 nie zapisuje
 
 Kod wyjścia: 0 każde żądanie dostało odpowiedź; 1 błąd (przyczyna na stderr); 2 błąd
 wywołania; 3 któreś żądanie nie dostało poprawnej odpowiedzi (każde mówi dlaczego na stderr);
@@ -334,5 +342,6 @@ Przykłady:
   vardelctl --device TR100.dat --port /tmp/tr100 read Pomiary write Tryb 2
   vardelctl --device TR100.dat --port /tmp/tr100 --format csv monitor Temperatura 500 20
   vardelctl --port /tmp/tr100 scan 240-247
+  vardelctl --port /dev/ttyUSB0 doctor 1-10
 )");
 }

@@ -15,9 +15,10 @@ enum class OutputFormat { Log, Csv, Json };
 struct CtlOptions {
     QString port, device, log, report;
     QString baud = QStringLiteral("19200"), parity = QStringLiteral("even");
-    int slave = 247;        // the first of slaves
-    QList<int> slaves{247}; // --slave 1,3,5-9: the command list runs for each in turn
-    int timeoutMs = 40;     // the window's read window
+    int slave = 247;         // the first of slaves
+    QList<int> slaves{247};  // --slave 1,3,5-9: the command list runs for each in turn
+    bool slaveGiven = false; // --slave was on the command line
+    int timeoutMs = 40;      // the window's read window
     OutputFormat format = OutputFormat::Log;
     int retries = 0;          // further tries of a read or write without a valid reply
     bool stopOnError = false; // the first command with a failed request ends the list
@@ -26,13 +27,14 @@ struct CtlOptions {
 };
 
 struct CtlCommand {
-    enum class Kind { Read, Write, Reset, Monitor, Calibrate, List, Scan, Ports };
+    enum class Kind { Read, Write, Reset, Monitor, Calibrate, List, Scan, Ports, Doctor };
     Kind kind = Kind::Read;
     QString name, value, range;
     qint64 periodMs = 0;
     qint64 count = 0; // monitor: 0 reads until interrupted
     bool store = false;
-    int from = 1, to = 247; // scan
+    int from = 1, to = 247;  // scan, doctor
+    bool rangeGiven = false; // doctor: FROM-TO was given
     bool usesPort() const { return kind != Kind::List && kind != Kind::Ports; }
 };
 

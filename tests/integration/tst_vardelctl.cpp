@@ -460,6 +460,47 @@ private slots:
                  qPrintable(err));
     }
 
+    // The line doctor finds the rate, parity and address a device answers at, names an echo
+    // and a silent line, and never writes.
+    void lineDoctor_data() {
+        QTest::addColumn<QStringList>("device");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("4800 odd at an unknown address")
+            << QStringList{"--only-at", "4800,odd", "--slave", "5"} << QStringList{"doctor", "1-10"}
+            << 0
+            << QStringList{"Odpowiada adres 5 przy 4800,o,8,1.\n",
+                           "Ustawienia wywołania (19200,e,8,1) są inne: użyj --baud 4800 "
+                           "--parity odd.\n"};
+        QTest::newRow("echoing adapter")
+            << QStringList{"--echo"} << QStringList{"--slave", "247", "doctor"} << 0
+            << QStringList{"Przejściówka odsyła echo każdego żądania: użyj --echo",
+                           "Czas odpowiedzi (20 odczytów)"};
+        QTest::newRow("silent line")
+            << QStringList{"--drop", "1"} << QStringList{"--slave", "247", "doctor"} << 3
+            << QStringList{"Nic nie odpowiedziało: 24 ustawień łącza, adresy 247."};
+    }
+    void lineDoctor() {
+        QFETCH(QStringList, device);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QStringList, said);
+        Simulator sim(device, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, args);
+        QCOMPARE(r.status, status);
+        for (const QString& words : said)
+            QVERIFY2(r.out.contains(words), qPrintable(r.out));
+        // Only the one setting answers where the simulator minds the line's settings.
+        QCOMPARE(r.out.count(QString::fromUtf8("Odpowiada adres")),
+                 device.contains("--only-at") ? 1 : 0);
+        const QStringList requests = sim.Requests();
+        QVERIFY(!requests.isEmpty());
+        for (const QString& request : requests) // reads of the first register, nothing else
+            QVERIFY2(request.mid(2, 2) == "04", qPrintable(request));
+    }
+
     // A device behind a serial device server: the port text tcp:HOST:PORT and the same
     // commands, records and exit statuses as on a serial line.
     void deviceBehindATcpGateway() {
