@@ -12,6 +12,7 @@ QString LineOptions::Changes() const {
     if (timeoutMs != kDefaultTimeoutMs)
         changes << QStringLiteral("czas odpowiedzi %1 ms").arg(timeoutMs);
     if (removeEcho) changes << QStringLiteral("usuwanie echa");
+    if (rs485) changes << QStringLiteral("kierunek RS-485");
     return changes.join(QStringLiteral(", "));
 }
 
@@ -33,6 +34,12 @@ LineDialog::LineDialog(const LineOptions& options, const QString& statistics, QW
     echo_->setToolTip(QStringLiteral(
         "Przejściówka, która odsyła każdy wysłany bajt: własne bajty żądania przed odpowiedzią "
         "są pomijane. Bez tego taka odpowiedź kończy się jako \"echo łącza\""));
+    rs485_ = new QCheckBox(QStringLiteral("Steruj kierunkiem RS-485 (RTS)"), this);
+    rs485_->setObjectName(QStringLiteral("rs485"));
+    rs485_->setChecked(options.rs485);
+    rs485_->setToolTip(QStringLiteral(
+        "Dla konwerterów i portów, które przełączają nadawanie linią RTS: tryb RS-485 "
+        "sterownika, a gdy go nie ma, RTS podniesione na czas wysyłania żądania"));
     auto* stats = new QLabel(statistics, this);
     stats->setObjectName(QStringLiteral("statistics"));
     stats->setWordWrap(true);
@@ -41,6 +48,7 @@ LineDialog::LineDialog(const LineOptions& options, const QString& statistics, QW
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Czas oczekiwania na odpowiedź:"), timeout_);
     form->addRow(QString(), echo_);
+    form->addRow(QString(), rs485_);
     form->addRow(QStringLiteral("Statystyka łącza:"), stats);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
@@ -54,5 +62,5 @@ LineDialog::LineDialog(const LineOptions& options, const QString& statistics, QW
 }
 
 LineOptions LineDialog::options() const {
-    return {timeout_->value(), echo_->isChecked()};
+    return {timeout_->value(), echo_->isChecked(), rs485_->isChecked()};
 }

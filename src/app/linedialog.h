@@ -11,8 +11,9 @@ struct LineOptions {
     static constexpr int kDefaultTimeoutMs = 40; // the read window of an ordinary line
     int timeoutMs = kDefaultTimeoutMs;
     bool removeEcho = false; // drop an echoing adapter's copy of each request
+    bool rs485 = false;      // turn a half-duplex RS-485 line to send for each request
 
-    bool isDefault() const { return timeoutMs == kDefaultTimeoutMs && !removeEcho; }
+    bool isDefault() const { return timeoutMs == kDefaultTimeoutMs && !removeEcho && !rs485; }
     // What is not default, in Polish: "czas odpowiedzi 400 ms, usuwanie echa"; empty when
     // everything is.
     QString Changes() const;
@@ -29,4 +30,5 @@ public:
 private:
     QSpinBox* timeout_;
     QCheckBox* echo_;
+    QCheckBox* rs485_;
 };

@@ -23,6 +23,7 @@ const char* const kUsage = "użycie: vardel [--port ŚCIEŻKA] [--device NAZWA.d
                            "  --device NAZWA  wczytaj ten plik urządzenia przy starcie\n"
                            "  --timeout MS    czas oczekiwania na odpowiedź, 10-60000 (40)\n"
                            "  --echo          usuwaj echo przejściówki\n"
+                           "  --rs485         steruj kierunkiem RS-485 (RTS)\n"
                            "  --help          ten tekst\n"
                            "  --version       wersja programu\n";
 
@@ -32,7 +33,8 @@ bool TimeoutIn(const QString& text) {
     return ok && ms >= 10 && ms <= 60000;
 }
 
-// --timeout MS and --echo set "Ustawienia łącza…" as the dialog would, before the port opens.
+// --timeout MS, --echo and --rs485 set "Ustawienia łącza…" as the dialog would, before the port
+// opens.
 // --port PATH and --device NAME act as the operator typing the port with Enter and choosing
 // the device; without them the window starts with every control at its default.
 StartOptions ParseStartOptions(const QStringList& args) {
@@ -47,6 +49,8 @@ StartOptions ParseStartOptions(const QStringList& args) {
             options.line.timeoutMs = args[++i].toInt();
         else if (args[i] == QLatin1String("--echo"))
             options.line.removeEcho = true;
+        else if (args[i] == QLatin1String("--rs485"))
+            options.line.rs485 = true;
         else if (args[i] == QLatin1String("--help") || args[i] == QLatin1String("-h"))
             options.help = true;
         else if (args[i] == QLatin1String("--version"))
@@ -108,7 +112,7 @@ int main(int argc, char* argv[]) {
         QTimer::singleShot(0, &window, [&window, unknown = start.unknown] {
             window.ShowMessage(QStringLiteral("Nieznane argumenty wywołania pominięto: %1\n"
                                               "Program zna: --port ŚCIEŻKA, --device NAZWA.dat, "
-                                              "--timeout MS, --echo, --help, --version")
+                                              "--timeout MS, --echo, --rs485, --help, --version")
                                    .arg(unknown.join(' ')));
         });
     }

@@ -646,14 +646,16 @@ void TForm1::Connect() {
         tcpPorts_ << link_.com.PortPath;
     ApplyLineOptions();
     NoteAdapterLatency();
+    NoteDirectionControl();
     lineStats_ = {};
     ShowLineStatistics();
 }
 
 // The read window of the line options, with the 30 ms between bytes (less for a shorter
-// window), and the echo removal.
+// window), the echo removal and the RS-485 direction.
 void TForm1::ApplyLineOptions() {
     link_.removeEcho = lineOptions_.removeEcho;
+    link_.SetRs485(lineOptions_.rs485);
     if (!link_.isOpen()) return;
     const auto timeout = static_cast<std::uint16_t>(lineOptions_.timeoutMs);
     if (!link_.SetPortTimeouts(std::min<std::uint16_t>(30, timeout), 0, timeout, 0, 30))
@@ -671,6 +673,7 @@ void TForm1::SetLineOptions(const LineOptions& options) {
     AppendLogLine(QStringLiteral("Łącze: ") + (options.isDefault()
                                                    ? QStringLiteral("ustawienia domyślne")
                                                    : options.Changes()));
+    NoteDirectionControl();
     if (startup) startupText_ = LogText();
 }
 
@@ -712,6 +715,12 @@ void TForm1::NoteAdapterLatency() {
     if (note.isEmpty()) return;
     latencyNoted_.insert(path);
     AppendLogLine(note);
+}
+
+// A port that cannot turn the line's direction says so once, when it is asked to.
+void TForm1::NoteDirectionControl() {
+    const QString note = link_.TakeDirectionNote();
+    if (!note.isEmpty()) AppendLogLine(QStringLiteral("Łącze: ") + note);
 }
 
 void TForm1::Disconnect() {

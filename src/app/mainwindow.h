@@ -191,6 +191,7 @@ private:
     QSet<QString> latencyNoted_; // ports whose adapter latency the log has named
     QStringList tcpPorts_;       // "tcp:" ports that opened this run, for the port list
     void NoteAdapterLatency();
+    void NoteDirectionControl();
     TransactionOutcome lastOutcome_;
     // Open trend windows, one per register; they close with a load.
     // Guarded pointers: a window the operator closed is gone, and nothing of this window is

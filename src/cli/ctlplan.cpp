@@ -83,6 +83,8 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
             o.stopOnError = true;
         else if (a == "--echo")
             o.removeEcho = true;
+        else if (a == "--rs485")
+            o.rs485 = true;
         else if (a == "-v")
             o.verbose = true;
         else if (a == "-h" || a == "--help")
@@ -281,6 +283,7 @@ QString UsageText() {
         "użycie: vardelctl [--port PORT] [--baud B] [--parity none|even|odd]\n"
         "                  [--slave N[,N|N-N...]] [--timeout MS] [--format log|csv|json]\n"
         "                  [--stats] [--retries N] [--stop-on-error] [--echo]\n"
+        "                  [--rs485]\n"
         "                  --device PLIK.dat [--log PLIK] [--report PLIK] [-v] POLECENIE...\n"
         "        vardelctl -h | --help | --version\n");
 }
@@ -312,6 +315,8 @@ Opcje (domyślnie):
   --stop-on-error    pierwsze polecenie z nieudanym żądaniem kończy przebieg
   --echo             usuń echo przejściówki: własne bajty żądania przed odpowiedzią; bez
                      tej opcji takie echo kończy żądanie jako "echo łącza"
+  --rs485            steruj kierunkiem linii RS-485: tryb RS-485 sterownika portu, a gdy go
+                     nie ma, RTS podniesione na czas wysyłania żądania
   -v                 ruch TX:/RX: na stderr
   -h, --help         ten tekst;  --version  wersja
 

@@ -23,6 +23,7 @@ struct CtlOptions {
     int retries = 0;          // further tries of a read or write without a valid reply
     bool stopOnError = false; // the first command with a failed request ends the list
     bool removeEcho = false;  // drop the adapter's echo of each request before its reply
+    bool rs485 = false;       // turn a half-duplex RS-485 line to send for each request
     bool verbose = false, stats = false, help = false, version = false;
 };
 

@@ -196,6 +196,7 @@ public:
         // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
         link_.interrupted = [] { return gSignal.load() != 0; };
         link_.removeEcho = plan_.options.removeEcho;
+        link_.SetRs485(plan_.options.rs485);
         // Why the port went, with its name: more than the requests' "no reply" after it.
         link_.onLost = [this] { Err(QStringLiteral("Utracono port ") + link_.failureReason); };
         QObject::connect(&monitor_.Timer1, &QTimer::timeout,
@@ -344,6 +345,8 @@ private:
         }
         const QString note = AdapterLatencyNote(path, AdapterLatencyMs(path));
         if (!note.isEmpty()) Err(note);
+        const QString direction = link_.TakeDirectionNote();
+        if (!direction.isEmpty()) Err(direction);
     }
 
     TreeNode* Node(const QString& name) {

@@ -17,6 +17,11 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+#include <chrono>
+#include <thread>
 
 std::optional<LineParameters> ParseLineSettings(const QString& text) {
     const QStringList fields = text.split(',');
@@ -223,6 +228,51 @@ static void SetLowLatency(PortHandle handle) {
 #endif
 }
 
+// Linux's RS-485 mode: the driver raises RTS for each write and drops it when the last bit is
+// out, with no delay before or after. False where the driver has no such mode.
+static bool SetKernelRs485(PortHandle handle, bool on) {
+#ifdef Q_OS_LINUX
+    serial_rs485 conf{};
+    if (ioctl(handle, TIOCGRS485, &conf) != 0) return false;
+    if (on) {
+        conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        conf.flags &= ~static_cast<decltype(conf.flags)>(SER_RS485_RTS_AFTER_SEND);
+        conf.delay_rts_before_send = 0;
+        conf.delay_rts_after_send = 0;
+    } else {
+        conf.flags &= ~static_cast<decltype(conf.flags)>(SER_RS485_ENABLED);
+    }
+    return ioctl(handle, TIOCSRS485, &conf) == 0;
+#else
+    Q_UNUSED(handle);
+    Q_UNUSED(on);
+    return false;
+#endif
+}
+
+// Windows' RTS toggle: the driver holds RTS while it has bytes to send.
+static bool SetRtsToggle(PortHandle handle, bool on) {
+#ifdef Q_OS_WIN
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle, &dcb)) return false;
+    dcb.fRtsControl = on ? RTS_CONTROL_TOGGLE : RTS_CONTROL_DISABLE;
+    return SetCommState(handle, &dcb) != 0;
+#else
+    Q_UNUSED(handle);
+    Q_UNUSED(on);
+    return false;
+#endif
+}
+
+bool SendWithRts(const RtsSteps& steps) {
+    if (!steps.setRts(true)) return false;
+    const bool written = steps.write();
+    if (written) steps.drain();
+    const bool dropped = steps.setRts(false);
+    return written && dropped;
+}
+
 bool IsPseudoTerminal(const QString& portPath) {
 #ifdef Q_OS_LINUX
     return QFileInfo(portPath).canonicalFilePath().startsWith(QLatin1String("/dev/pts/"));
@@ -317,6 +367,7 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
             return false;
         }
         com.Open = true;
+        StartDirectionControl(portPath);
         return true;
     }
     port_.setPortName(portPath);
@@ -338,7 +389,56 @@ bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) 
     port_.clear(QSerialPort::AllDirections);
     port_.readAll();
     com.Open = true;
+    StartDirectionControl(portPath);
     return true;
+}
+
+void SerialLink::SetRs485(bool on) {
+    if (on == rs485_) return;
+    rs485_ = on;
+    if (!com.Open) return;
+    StopDirectionControl();
+    StartDirectionControl(com.PortPath.isEmpty() ? port_.portName() : com.PortPath);
+}
+
+QString SerialLink::TakeDirectionNote() {
+    return std::exchange(directionNote_, QString());
+}
+
+// Tries the driver's own mode first: it switches at the exact bit, where RTS set by this
+// program may lag behind the last byte by a scheduling delay.
+void SerialLink::StartDirectionControl(const QString& portPath) {
+    direction_ = DirectionControl::Off;
+    directionNote_.clear();
+    if (!rs485_ || !com.Open) return;
+    if (socket_) {
+        directionNote_ = QStringLiteral("%1: kierunkiem RS-485 steruje serwer portu, nie ten "
+                                        "program")
+                             .arg(portPath.trimmed());
+        return;
+    }
+    if (SetKernelRs485(port_.handle(), true)) {
+        direction_ = DirectionControl::Kernel;
+    } else if (SetRtsToggle(port_.handle(), true)) {
+        direction_ = DirectionControl::Toggle;
+    } else if (port_.setRequestToSend(false)) {
+        direction_ = DirectionControl::Rts;
+    } else {
+        port_.clearError(); // a refused RTS leaves the port itself working
+        directionNote_ = QStringLiteral("%1: port nie pozwala sterować kierunkiem RS-485 (nie "
+                                        "ma trybu RS-485 ani linii RTS); żądania idą bez "
+                                        "przełączania kierunku")
+                             .arg(portPath);
+    }
+}
+
+void SerialLink::StopDirectionControl() {
+    if (port_.isOpen()) {
+        if (direction_ == DirectionControl::Kernel) SetKernelRs485(port_.handle(), false);
+        if (direction_ == DirectionControl::Toggle) SetRtsToggle(port_.handle(), false);
+        if (direction_ == DirectionControl::Rts) port_.setRequestToSend(false);
+    }
+    direction_ = DirectionControl::Off;
 }
 
 bool SerialLink::OpenTcp(const QString& portPath) {
@@ -431,6 +531,7 @@ int SerialLink::ReplyTimeMs() const {
 }
 
 void SerialLink::ClosePort() {
+    StopDirectionControl();
     if (socket_) {
         socket_->close();
         socket_.reset();
@@ -515,18 +616,39 @@ std::uint16_t SerialLink::WriteFrame(const std::uint8_t* bytes, std::uint16_t co
     expectedReplyBytes_ = ExpectedReplyLength(transmit_, count);
     transmitted_ = 0;
     com.BytesWritten = 0;
-    const qint64 written = Stream().write(reinterpret_cast<const char*>(transmit_), count);
-    if (written < 0 || !Stream().waitForBytesWritten(writeTotalMs_)) {
+    qint64 written = 0;
+    if (!SendRequest(written, count)) {
         Lose(com.PortPath);
         return 0;
     }
-#ifndef Q_OS_WIN
-    if (!socket_) tcdrain(port_.handle());
-#endif
     sent_.start(); // the reply's time counts from the last byte out
     com.BytesWritten = static_cast<std::uint32_t>(written);
     transmitted_ = static_cast<int>(written);
     return static_cast<std::uint16_t>(written);
+}
+
+bool SerialLink::SendRequest(qint64& written, int count) {
+    QIODevice& stream = Stream();
+    auto write = [&] {
+        written = stream.write(reinterpret_cast<const char*>(transmit_), count);
+        return written >= 0 && stream.waitForBytesWritten(writeTotalMs_);
+    };
+    auto drain = [&] {
+        if (socket_) return;
+#ifndef Q_OS_WIN
+        tcdrain(port_.handle());
+#else
+        // A finished write on Windows means the driver has the bytes, not that the wire
+        // does: RTS waits out the frame's time on the line.
+        if (direction_ == DirectionControl::Rts)
+            std::this_thread::sleep_for(std::chrono::milliseconds(LineTimeMs(count, baud_)));
+#endif
+    };
+    if (direction_ == DirectionControl::Rts)
+        return SendWithRts({[this](bool on) { return port_.setRequestToSend(on); }, write, drain});
+    if (!write()) return false;
+    drain();
+    return true;
 }
 
 bool SerialLink::ReadReply(ReplyBuffer& reply) {

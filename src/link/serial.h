@@ -69,6 +69,23 @@ std::optional<int> AdapterLatencyMs(const QString& portPath,
 // Empty otherwise.
 QString AdapterLatencyNote(const QString& portPath, std::optional<int> latencyMs);
 
+// How a half-duplex RS-485 line is turned to send for a request and back to receive.
+enum class DirectionControl {
+    Off,    // the adapter switches by itself, or the line is full-duplex
+    Kernel, // Linux's RS-485 mode of the driver: RTS while sending
+    Toggle, // Windows' RTS toggle of the port (RTS_CONTROL_TOGGLE)
+    Rts,    // RTS raised for the write and dropped once the line has drained
+};
+// A port as direction control by RTS sees it.
+struct RtsSteps {
+    std::function<bool(bool)> setRts; // false when the port refuses
+    std::function<bool()> write;      // the whole request, false on failure
+    std::function<void()> drain;      // returns once the last bit has left the wire
+};
+// Raises RTS, writes, waits for the line to drain and drops RTS, which drops even after a
+// failed write so the line never stays turned to send. False when RTS or the write failed.
+bool SendWithRts(const RtsSteps& steps);
+
 class SerialLink : public ModbusLink {
 public:
     TCOM com;
@@ -80,6 +97,16 @@ public:
 
     SerialLink();
     ~SerialLink() override;
+
+    // RS-485 direction control, for the ports opened from now on and the open one: the
+    // driver's own mode where it has one, else RTS around each write. A port that can do
+    // neither runs without it and says so once (TakeDirectionNote).
+    void SetRs485(bool on);
+    bool rs485() const { return rs485_; }
+    DirectionControl direction() const { return direction_; }
+    // Why direction control is not running on the open port, once after it was asked for;
+    // empty otherwise and after the first call.
+    QString TakeDirectionNote();
 
     bool OpenPort(const QString& portPath, const QString& lineSettings);
     // New line settings for the open port; on failure it keeps its old ones and says why.
@@ -115,6 +142,9 @@ private:
     bool DiscardLateReply();
     int WaitSlice(qint64 wantedMs) const;
     bool SetLine(const QString& lineSettings);
+    void StartDirectionControl(const QString& portPath);
+    void StopDirectionControl();
+    bool SendRequest(qint64& written, int count);
 
     QSerialPort port_;
     std::unique_ptr<QIODevice> socket_; // a QTcpSocket while a "tcp:" port is open
@@ -124,6 +154,9 @@ private:
     int writeTotalMs_ = 30;
     bool lateReplyExpected_ = false;
     bool pty_ = false;
+    bool rs485_ = false;
+    DirectionControl direction_ = DirectionControl::Off;
+    QString directionNote_;
     qint32 baud_ = 0;
     int expectedReplyBytes_ = 0;
     QElapsedTimer quietSince_;

@@ -146,6 +146,31 @@ private slots:
         QVERIFY(fresh.lineOptions().isDefault());
     }
 
+    // RS-485 direction ticked in "Ustawienia łącza…" on a port that has none: the log says
+    // so once, the group's tool tip names it, and the values still come from the device.
+    void rs485OnAPortWithoutIt() {
+        Start();
+        w->runLineDialog = [](LineDialog& dialog) -> std::optional<LineOptions> {
+            dialog.show();
+            QTest::mouseClick(dialog.findChild<QCheckBox*>("rs485"), Qt::LeftButton);
+            QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                              Qt::LeftButton);
+            if (dialog.result() != QDialog::Accepted) return std::nullopt;
+            return dialog.options();
+        };
+        w->findChild<QAction*>("UstawieniaLacza")->trigger();
+        QVERIFY(w->lineOptions().rs485);
+        TreeNode* version = Node("Wersja");
+        DoubleClick(version, 0);
+        DoubleClick(version, 0);
+        QCOMPARE(Shown(version), QStringLiteral("3"));
+        const QString log = w->LogText();
+        QVERIFY(log.contains(QString::fromUtf8("Łącze: kierunek RS-485")));
+        QCOMPARE(log.count(QString::fromUtf8("nie pozwala sterować kierunkiem RS-485")), 1);
+        QVERIFY(w->GroupBox3->toolTip().contains(QString::fromUtf8("kierunek RS-485")));
+        QVERIFY(boxes.isEmpty());
+    }
+
     // A serial device server's port typed into "Port szer:" with Return works as a serial
     // port does and stays in the port list; a dropped connection turns the indicator red and
     // leaves visibly empty the value it could not read.

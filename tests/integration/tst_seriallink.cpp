@@ -45,6 +45,65 @@ struct Opened {
 class TestSerialLink : public QObject {
     Q_OBJECT
 private slots:
+    // RTS goes up before the write and down only after the line has drained; it comes down
+    // after a failed write too, and a refused RTS sends nothing.
+    void directionByRts_data() {
+        QTest::addColumn<bool>("rtsWorks");
+        QTest::addColumn<bool>("writeWorks");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("request") << true << true << true << "rts+ write drain rts-";
+        QTest::newRow("failed write") << true << false << false << "rts+ write rts-";
+        QTest::newRow("refused RTS") << false << true << false << "rts+";
+    }
+    void directionByRts() {
+        QFETCH(bool, rtsWorks);
+        QFETCH(bool, writeWorks);
+        QStringList steps;
+        const RtsSteps port{[&](bool on) {
+                                steps << (on ? "rts+" : "rts-");
+                                return rtsWorks;
+                            },
+                            [&] {
+                                steps << "write";
+                                return writeWorks;
+                            },
+                            [&] { steps << "drain"; }};
+        QTEST(SendWithRts(port), "sent");
+        QTEST(steps.join(' '), "steps");
+    }
+
+    // A pseudo-terminal has neither the RS-485 mode nor RTS: asked for direction control it
+    // says so once and the requests go on without it.
+    void directionRefusedOnAPseudoTerminal() {
+        Simulator sim({"--set", "500=4660,22136"});
+        QVERIFY(sim.started());
+        SerialLink link;
+        link.SetRs485(true);
+        QVERIFY(link.OpenPort(sim.port(), "19200,e,8,1"));
+        QVERIFY(link.SetPortTimeouts(30, 0, 40, 0, 30));
+        QCOMPARE(link.direction(), DirectionControl::Off);
+        const QString note = link.TakeDirectionNote();
+        QVERIFY2(note.contains(QString::fromUtf8("nie pozwala sterować kierunkiem RS-485")),
+                 qPrintable(note));
+        QVERIFY(note.startsWith(sim.port()));
+        QVERIFY(link.TakeDirectionNote().isEmpty());
+        ReplyBuffer reply;
+        const QByteArray frame = Frame(QByteArray::fromHex("F703 01F4 0002"));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(link.WriteFrame(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                                     std::uint16_t(frame.size()), reply),
+                     std::uint16_t(frame.size()));
+            QVERIFY(link.ReadReply(reply));
+            QCOMPARE(Received(reply).toHex(),
+                     Frame(QByteArray::fromHex("F70304 1234 5678")).toHex());
+        }
+        QVERIFY(link.isOpen());
+        QVERIFY(link.TakeDirectionNote().isEmpty());
+        link.SetRs485(false);
+        QVERIFY(link.TakeDirectionNote().isEmpty());
+    }
+
     void lineSettings_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");

@@ -916,6 +916,17 @@ private slots:
                      12);
     }
 
+    // --rs485 on a port without direction control: one line on stderr says so, the reads
+    // still get their replies.
+    void rs485WithoutDirectionControl() {
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"--rs485", "read", "Wersja", "read", "Wersja"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.err.count(QString::fromUtf8("nie pozwala sterować kierunkiem RS-485")), 1);
+        QCOMPARE(r.out.count(QStringLiteral("Wersja")), 2);
+    }
+
     // Any standard rate; others are refused before anything opens.
     void baudRates_data() {
         QTest::addColumn<QString>("baud");
