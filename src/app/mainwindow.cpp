@@ -8,6 +8,7 @@
 #include "tools/treerules.h"
 #include "treemodel.h"
 #include "trendwindow.h"
+#include "txn/builders.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -691,6 +692,9 @@ void TForm1::BuildConnectionMenu() {
     QAction* line = menu->addAction(QStringLiteral("Ustawienia łącza…"));
     line->setObjectName(QStringLiteral("UstawieniaLacza"));
     connect(line, &QAction::triggered, this, [this] { Guarded([this] { OpenLineDialog(); }); });
+    QAction* doctor = menu->addAction(QStringLiteral("Diagnostyka łącza…"));
+    doctor->setObjectName(QStringLiteral("DiagnostykaLacza"));
+    connect(doctor, &QAction::triggered, this, [this] { Guarded([this] { OpenLineDoctor(); }); });
     gbPolaczenie->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(gbPolaczenie, &QWidget::customContextMenuRequested, this,
             [this, menu](const QPoint& at) { menu->popup(gbPolaczenie->mapToGlobal(at)); });
@@ -704,6 +708,67 @@ void TForm1::OpenLineDialog() {
     else if (dialog.exec() == QDialog::Accepted)
         chosen = dialog.options();
     if (chosen) SetLineOptions(*chosen);
+}
+
+void TForm1::OpenLineDoctor() {
+    if (!link_.isOpen()) throw AppError(QStringLiteral("brak połączenia !"));
+    if (cbMonitor->isChecked() || engine_.Busy())
+        throw AppError(QStringLiteral("Diagnostyka łącza: najpierw zakończ monitorowanie i "
+                                      "bieżący odczyt"));
+    // The register the operator works with answers for the device; a tree without one has
+    // holding register 0, as a scan asks.
+    const TreeNode* current = engine_.state.CurrentNode;
+    if (!current || TransactionEngine::NodeAccess(current) == acNone) current = nullptr;
+    for (TreeNode* n = tree_.First(); n && !current; n = RegisterTree::GetNext(n))
+        if (TransactionEngine::NodeAccess(n) != acNone) current = n;
+    const RegisterNode probe = current ? current->record : RegisterNode{QStringLiteral("rejestr 0"),
+                                                                        {},
+                                                                        QStringLiteral("0"),
+                                                                        QStringLiteral("WORD"),
+                                                                        QStringLiteral("1"),
+                                                                        QStringLiteral("RW"),
+                                                                        {}};
+    DoctorFindings start;
+    static const char* const parities[] = {"none", "even", "odd"};
+    start.given = {cbxBaud->currentText(),
+                   QLatin1String(parities[std::clamp(cbxParity->currentIndex(), 0, 2)])};
+    start.timeoutMs = lineOptions_.timeoutMs;
+    start.echoRemoved = lineOptions_.removeEcho;
+    start.latencyMs = AdapterLatencyMs(link_.com.PortPath);
+    DoctorDialog dialog(
+        {DoctorLine{link_, [this](const QString& s) { return link_.ApplyLineSettings(s); },
+                    [this](bool on) { link_.removeEcho = on; }, link_.com.LineSettings,
+                    link_.removeEcho},
+         [probe](int slave) { return BuildReadRequest(probe, QString::number(slave)); }, start,
+         QStringLiteral("%1 (adres %2)").arg(probe.Name, probe.Address), eSlave->text()},
+        this);
+    if (runDoctorDialog)
+        runDoctorDialog(dialog);
+    else
+        dialog.exec();
+    TakeDoctorFindings(dialog);
+}
+
+void TForm1::TakeDoctorFindings(const DoctorDialog& dialog) {
+    if (!dialog.findings()) return;
+    if (dialog.interrupted())
+        AppendLogLine(QStringLiteral("Diagnostyka łącza: przerwana przez operatora"));
+    for (const QString& sentence : dialog.verdict())
+        AppendLogLine(QStringLiteral("Diagnostyka łącza: ") + sentence);
+    const DoctorFindings& f = *dialog.findings();
+    if (!dialog.applyChosen() || f.answered.isEmpty()) return;
+    const DoctorFindings::Answer& found = f.answered.first();
+    cbxBaud->setEditText(found.line.baud);
+    cbxParity->setCurrentIndex(found.line.parity == QLatin1String("even")  ? 1
+                               : found.line.parity == QLatin1String("odd") ? 2
+                                                                           : 0);
+    eSlave->setText(QString::number(found.slave));
+    LineSettingsChanged();
+    if (f.echo && !lineOptions_.removeEcho) {
+        LineOptions options = lineOptions_;
+        options.removeEcho = true;
+        SetLineOptions(options);
+    }
 }
 
 // A USB adapter that holds received bytes for its latency timer (16 ms by default on FTDI)

@@ -1,6 +1,7 @@
 #pragma once
 // TForm1, the main window: the fixed layout with every control and its default, and the
 // wiring of the controls' events.
+#include "doctordialog.h"
 #include "guarded.h"
 #include "linedialog.h"
 #include "link/serial.h"
@@ -111,6 +112,11 @@ public:
     void OpenLineDialog();
     // Set by tests: the dialog's answer without showing it.
     std::function<std::optional<LineOptions>(LineDialog&)> runLineDialog;
+    // "Diagnostyka łącza…" on the open port, with reads of the current register (else the
+    // device file's first, else holding register 0); refused while monitoring or a job runs.
+    void OpenLineDoctor();
+    // Set by tests: drives the dialog instead of showing it modally.
+    std::function<void(DoctorDialog&)> runDoctorDialog;
 
 private:
     // Monitoring, calibration and reset, reached through their buttons and box.
@@ -192,6 +198,8 @@ private:
     QStringList tcpPorts_;       // "tcp:" ports that opened this run, for the port list
     void NoteAdapterLatency();
     void NoteDirectionControl();
+    // The doctor's findings in the log, and the setting it found in the window when asked.
+    void TakeDoctorFindings(const DoctorDialog& dialog);
     TransactionOutcome lastOutcome_;
     // Open trend windows, one per register; they close with a load.
     // Guarded pointers: a window the operator closed is gone, and nothing of this window is

@@ -145,13 +145,20 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
     } else if (word == "scan" || word == "doctor") {
         command.kind = word == "scan" ? Kind::Scan : Kind::Doctor;
         i += 1;
-        static const QRegularExpression range(QStringLiteral("^(\\d+)-(\\d+)$"));
-        const auto match = i < c.size() ? range.match(c[i]) : QRegularExpressionMatch();
-        if (match.hasMatch()) {
-            command.from = int(WholeNumber("scan FROM", match.captured(1), 1, 247));
-            command.to = int(WholeNumber("scan TO", match.captured(2), command.from, 247));
-            command.rangeGiven = true;
-            ++i;
+        // doctor [FROM-TO] [--register NAME], in either order.
+        for (int part = 0; part < 2 && i < c.size(); ++part) {
+            static const QRegularExpression range(QStringLiteral("^(\\d+)-(\\d+)$"));
+            const auto match = range.match(c[i]);
+            if (match.hasMatch() && !command.rangeGiven) {
+                command.from = int(WholeNumber("scan FROM", match.captured(1), 1, 247));
+                command.to = int(WholeNumber("scan TO", match.captured(2), command.from, 247));
+                command.rangeGiven = true;
+                ++i;
+            } else if (command.kind == Kind::Doctor && c[i] == "--register" &&
+                       command.name.isEmpty()) {
+                command.name = arg(1);
+                i += 2;
+            }
         }
     } else {
         throw UsageError{QStringLiteral("nieznane polecenie ") + word};
@@ -218,7 +225,7 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     const bool needsNoDevice =
         std::all_of(plan.commands.begin(), plan.commands.end(), [](const CtlCommand& c) {
             return c.kind == CtlCommand::Kind::Ports || c.kind == CtlCommand::Kind::Scan ||
-                   c.kind == CtlCommand::Kind::Doctor;
+                   (c.kind == CtlCommand::Kind::Doctor && c.name.isEmpty());
         });
     if (plan.options.device.isEmpty() && !needsNoDevice)
         throw UsageError{QStringLiteral("potrzebna opcja --device")};
@@ -245,6 +252,11 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
         if (c.kind == Kind::Read || c.kind == Kind::Monitor) Named(tree, c.name);
         if (c.kind == Kind::Write) CheckWrite(c, tree);
         if (c.kind == Kind::Calibrate) CheckCalibration(c, tree);
+        if (c.kind == Kind::Doctor && !c.name.isEmpty() &&
+            AccessCodeOf(Named(tree, c.name)->record.Access) == acNone)
+            throw AppError(QStringLiteral("doctor --register: \"%1\" to grupa, a potrzebny "
+                                          "jest rejestr")
+                               .arg(c.name));
         if ((c.kind == Kind::Scan || c.kind == Kind::Doctor) && !FirstRegister(tree))
             throw AppError(QStringLiteral("%1: plik urządzenia nie ma rejestru do odczytu")
                                .arg(c.kind == Kind::Scan ? "scan" : "doctor"));
@@ -332,9 +344,11 @@ Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
   scan [OD-DO]                   które adresy odpowiadają (1-247): odczyt pierwszego
                                  rejestru pliku, bez --device rejestru 0 (funkcja 3)
   ports                          porty szeregowe znane systemowi
-  doctor [OD-DO]                 diagnostyka łącza: szybkości i parzystości (i adresy
+  doctor [OD-DO] [--register NAZWA]
+                                 diagnostyka łącza: szybkości i parzystości (i adresy
                                  OD-DO, --slave albo 247 i 1-246), echo, czasy odpowiedzi
-                                 wobec czasu na linii, opóźnienie przejściówki USB; nic
+                                 wobec czasu na linii, opóźnienie przejściówki USB; pyta
+                                 o pierwszy rejestr pliku albo o NAZWA (z --device); nic
                                  nie zapisuje
 
 Kod wyjścia: 0 każde żądanie dostało odpowiedź; 1 błąd (przyczyna na stderr); 2 błąd

@@ -1,7 +1,6 @@
 // vardelctl: the transaction engine from the command line. Standard output carries the log
 // window's lines, or a record per value in CSV or JSON; why a request failed, boxes and -v
 // traffic go to standard error.
-#include "ctldoctor.h"
 #include "ctlplan.h"
 #include "ctlreport.h"
 #include "link/serial.h"
@@ -9,6 +8,7 @@
 #include "regmap/error.h"
 #include "report/calpdf.h"
 #include "tools/calrecord.h"
+#include "tools/linedoctor.h"
 #include "tools/logfile.h"
 #include "tools/operator.h"
 #include "tools/places.h"
@@ -582,86 +582,46 @@ private:
         return addresses;
     }
 
-    // One probe of the first register; an echo found turns echo removal on and asks again.
-    bool Probe(TreeNode* first, int slave, DoctorFindings& f) {
-        console_.slave = QString::number(slave);
-        engine_.ReadRegister(first);
-        if (console_.last.kind == ReplyOutcome::Echo) {
-            f.echo = true;
-            link_.removeEcho = true;
-            engine_.ReadRegister(first);
-        }
-        return console_.last.kind == ReplyOutcome::Valid ||
-               console_.last.kind == ReplyOutcome::Exception;
-    }
-
     // Tries the line settings (and addresses) until the device answers, then times it at the
-    // first setting that answered. It only ever reads.
+    // first setting that answered. It only ever reads; the line then runs as before.
     void Doctor(const CtlCommand& c) {
         OpenOnce();
-        TreeNode* first = FirstRegister(tree_);
+        const TreeNode* probe = c.name.isEmpty() ? FirstRegister(tree_) : Node(c.name);
         DoctorFindings f;
         f.given = LineTry{plan_.options.baud, plan_.options.parity};
         f.timeoutMs = plan_.options.timeoutMs;
         f.echoRemoved = plan_.options.removeEcho;
         f.latencyMs = AdapterLatencyMs(link_.com.PortPath);
         const QList<int> addresses = DoctorAddresses(c, f.addresses);
-        const QString slave = console_.slave;
-        const int failures = console_.failures;
-        console_.quiet = true;
-        int found = -1;
-        for (const LineTry& line : LineTries(f.given)) {
-            if (gSignal) break;
-            ++f.settingsTried;
-            if (!link_.ApplyLineSettings(LineTryText(line))) {
-                Err(QStringLiteral("doctor: ") + link_.failureReason);
-                continue;
-            }
-            const QList<int> asked = found >= 0 ? QList<int>{found} : addresses;
-            if (asked.size() > 1)
-                Err(QStringLiteral("doctor: %1, adresy %2…").arg(LineTryText(line), f.addresses));
-            for (int address : asked) {
-                if (gSignal) break;
-                if (!Probe(first, address, f)) continue;
-                f.answered << DoctorFindings::Answer{line, address};
-                console_.Row({"baud", "parity", "slave"},
-                             {line.baud, line.parity, QString::number(address)},
-                             QStringLiteral("%1 adres %2").arg(LineTryText(line)).arg(address));
-                found = address;
-                break;
-            }
-        }
-        if (found >= 0 && !gSignal) TimeReplies(first, f);
-        console_.quiet = false;
-        console_.failures = failures;
-        console_.slave = slave;
+        LineDoctor doctor(
+            DoctorLine{link_, [this](const QString& s) { return link_.ApplyLineSettings(s); },
+                       [this](bool on) { link_.removeEcho = on; }, link_.com.LineSettings,
+                       link_.removeEcho},
+            [probe](int slave) { return BuildReadRequest(probe->record, QString::number(slave)); });
+        doctor.stopped = [] { return gSignal.load() != 0; };
+        doctor.progress = [](const QString& text) { Err(QStringLiteral("doctor: ") + text); };
+        doctor.refused = [](const QString& why) { Err(QStringLiteral("doctor: ") + why); };
+        doctor.answered = [this](const DoctorFindings::Answer& a) {
+            console_.Row({"baud", "parity", "slave"},
+                         {a.line.baud, a.line.parity, QString::number(a.slave)},
+                         QStringLiteral("%1 adres %2").arg(LineTryText(a.line)).arg(a.slave));
+        };
+        if (plan_.options.verbose)
+            doctor.exchanged = [](const QString& tx, const QString& rx) {
+                Err(QStringLiteral("TX: ") + tx);
+                if (!rx.isEmpty()) Err(QStringLiteral("RX: ") + rx);
+            };
+        doctor.Run(f, addresses);
+        if (!f.answered.isEmpty() && plan_.options.format != OutputFormat::Log)
+            console_.Row({"median_ms", "p95_ms", "max_ms", "wire_ms", "echo"},
+                         {QString::number(f.times.medianMs, 'f', 1),
+                          QString::number(f.times.p95Ms, 'f', 1),
+                          QString::number(f.times.maxMs, 'f', 1), QString::number(f.wireMs),
+                          f.echo ? "1" : "0"},
+                         QString());
         for (const QString& sentence : DoctorVerdict(f))
             plan_.options.format == OutputFormat::Log ? Out(sentence) : Err(sentence);
         if (f.answered.isEmpty()) incomplete = true;
-    }
-
-    // Twenty reads at the first setting that answered: their times against the reply's own
-    // time on the line.
-    void TimeReplies(TreeNode* first, DoctorFindings& f) {
-        const DoctorFindings::Answer& answer = f.answered.first();
-        if (!link_.ApplyLineSettings(LineTryText(answer.line))) return;
-        console_.slave = QString::number(answer.slave);
-        QList<double> ms;
-        for (int i = 0; i < 20 && !gSignal; ++i, ++f.reads) {
-            engine_.ReadRegister(first);
-            if (console_.last.kind == ReplyOutcome::Valid && link_.lastReplyMs >= 0)
-                ms << link_.lastReplyMs;
-        }
-        f.times = TimesOf(ms);
-        const RequestFrame request = BuildReadRequest(first->record, console_.slave);
-        f.wireMs = LineTimeMs(ExpectedReplyLength(request.Frame, request.Length),
-                              answer.line.baud.toInt());
-        if (plan_.options.format == OutputFormat::Log) return; // the verdict says it in words
-        console_.Row(
-            {"median_ms", "p95_ms", "max_ms", "wire_ms", "echo"},
-            {QString::number(f.times.medianMs, 'f', 1), QString::number(f.times.p95Ms, 'f', 1),
-             QString::number(f.times.maxMs, 'f', 1), QString::number(f.wireMs), f.echo ? "1" : "0"},
-            QString());
     }
 
     static QString ByIdLink(const QString& systemLocation) {

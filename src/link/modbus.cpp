@@ -2,6 +2,17 @@
 #include <algorithm>
 #include <utility>
 
+QString LineSettingsFor(const QString& baud, int parityIndex) {
+    switch (parityIndex) {
+    case 1:
+        return baud + QStringLiteral(",e,8,1");
+    case 2:
+        return baud + QStringLiteral(",o,8,1");
+    default:
+        return baud + QStringLiteral(",n,8,2");
+    }
+}
+
 std::uint16_t Crc16(const std::uint8_t* bytes, std::uint16_t count) {
     std::uint16_t crc = 0xFFFF;
     for (std::uint16_t i = 0; i < count; ++i) {

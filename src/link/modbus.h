@@ -89,6 +89,10 @@ int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count);
 // twice the quantity for reads, 8 for writes and diagnostics; 0 when not known.
 int ExpectedReplyLength(const std::uint8_t* request, int count);
 
+// The line settings of a baud text and a parity position, as the port takes them: 1 even
+// ("19200,e,8,1"), 2 odd, anything else none with a second stop bit ("19200,n,8,2").
+QString LineSettingsFor(const QString& baud, int parityIndex);
+
 // How long that many bytes take on a line at the baud rate, rounded up: eleven bit times a
 // character (start, 8 data bits, parity or a second stop bit, stop). 0 for no baud rate.
 int LineTimeMs(int bytes, int baud);

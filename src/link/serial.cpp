@@ -58,17 +58,6 @@ std::optional<LineParameters> ParseLineSettings(const QString& text) {
     return p;
 }
 
-QString LineSettingsFor(const QString& baud, int parityIndex) {
-    switch (parityIndex) {
-    case 1:
-        return baud + QStringLiteral(",e,8,1");
-    case 2:
-        return baud + QStringLiteral(",o,8,1");
-    default:
-        return baud + QStringLiteral(",n,8,2");
-    }
-}
-
 const QStringList& StandardBaudRates() {
     static const QStringList rates{"1200",  "2400",  "4800",  "9600",
                                    "19200", "38400", "57600", "115200"};

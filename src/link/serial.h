@@ -28,8 +28,6 @@ struct LineParameters {
 // "19200,e,8,1" as the platform's device-control builder reads it: a positive baud rate,
 // parity n/e/o/m/s, 5 to 8 data bits, 1, 1.5 or 2 stop bits. None when the text is invalid.
 std::optional<LineParameters> ParseLineSettings(const QString& text);
-// The baud text with the suffix of the parity position: 1 even, 2 odd, anything else none.
-QString LineSettingsFor(const QString& baud, int parityIndex);
 // The standard rates of serial lines, 1200 to 115200, as texts.
 const QStringList& StandardBaudRates();
 // A serial device server that carries raw RTU frames, with their CRC, over TCP.

@@ -146,6 +146,72 @@ private slots:
         QVERIFY(fresh.lineOptions().isDefault());
     }
 
+    // "Diagnostyka łącza…" against a device at 4800 odd, address 5, from a window at 19200
+    // even, 247: it finds them, the log says so, "Ustaw znalezione" sets the window's boxes,
+    // and the next read gets the device's value. Only reads went out.
+    void lineDoctorFindsTheSetting() {
+        Start({"--only-at", "4800,odd", "--slave", "5"});
+        TreeNode* version = Node("Wersja");
+        Click(version, 0);
+        QString report;
+        w->runDoctorDialog = [&](DoctorDialog& dialog) {
+            dialog.show();
+            auto* addresses = dialog.findChild<QLineEdit*>("addresses");
+            QCOMPARE(addresses->text(), QStringLiteral("247"));
+            addresses->selectAll();
+            QTest::keyClicks(addresses, "4-5");
+            QTest::mouseClick(dialog.findChild<QPushButton*>("start"), Qt::LeftButton);
+            report = dialog.findChild<QPlainTextEdit*>("report")->toPlainText();
+            QTest::mouseClick(dialog.findChild<QPushButton*>("apply"), Qt::LeftButton);
+        };
+        w->findChild<QAction*>("DiagnostykaLacza")->trigger();
+        QVERIFY2(report.contains("4800,o,8,1 adres 5"), qPrintable(report));
+        QVERIFY2(report.contains(QString::fromUtf8("Szybkość 4800, Parzystość odd")),
+                 qPrintable(report));
+        QCOMPARE(w->cbxBaud->currentText(), QStringLiteral("4800"));
+        QCOMPARE(w->cbxParity->currentText(), QStringLiteral("odd"));
+        QCOMPARE(w->eSlave->text(), QStringLiteral("5"));
+        const QString log = w->LogText();
+        QVERIFY(log.contains(
+            QString::fromUtf8("Diagnostyka łącza: Odpowiada adres 5 przy 4800,o,8,1.")));
+        QVERIFY(log.contains(QString::fromUtf8("Łącze: 4800,o,8,1")));
+        DoubleClick(version, 0);
+        QCOMPARE(Shown(version), QStringLiteral("3"));
+        QVERIFY(boxes.isEmpty());
+        for (const QString& request : sim->Requests()) // reads only: functions 3 and 4
+            QVERIFY2(request.mid(2, 2) == "03" || request.mid(2, 2) == "04", qPrintable(request));
+    }
+
+    // Esc ends a run at once and leaves the dialog open; closed without "Ustaw znalezione"
+    // the window's line runs as it did before.
+    void lineDoctorStoppedAndClosed() {
+        Start({"--only-at", "4800,odd"});
+        QString report;
+        QElapsedTimer run;
+        w->runDoctorDialog = [&](DoctorDialog& dialog) {
+            dialog.show();
+            dialog.findChild<QLineEdit*>("addresses")->clear(); // every address: a long run
+            QTimer::singleShot(300, &dialog,
+                               [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+            run.start();
+            QTest::mouseClick(dialog.findChild<QPushButton*>("start"), Qt::LeftButton);
+            QVERIFY(dialog.isVisible());
+            report = dialog.findChild<QPlainTextEdit*>("report")->toPlainText();
+            QTest::mouseClick(dialog.findChild<QPushButton*>("close"), Qt::LeftButton);
+            QVERIFY(!dialog.isVisible());
+        };
+        w->findChild<QAction*>("DiagnostykaLacza")->trigger();
+        QVERIFY2(run.elapsed() < 3000, qPrintable(QString::number(run.elapsed())));
+        QVERIFY2(report.contains("Przerwane przez operatora."), qPrintable(report));
+        QVERIFY(report.contains(QString::fromUtf8("Nic nie odpowiedziało: 1 ustawień łącza")));
+        QCOMPARE(w->link().com.LineSettings, QStringLiteral("19200,e,8,1"));
+        QCOMPARE(w->cbxBaud->currentText(), QStringLiteral("19200"));
+        QVERIFY(
+            w->LogText().contains(QString::fromUtf8("Diagnostyka łącza: przerwana przez operatora\n"
+                                                    "Diagnostyka łącza: Nic nie odpowiedziało")));
+        QVERIFY(boxes.isEmpty());
+    }
+
     // RS-485 direction ticked in "Ustawienia łącza…" on a port that has none: the log says
     // so once, the group's tool tip names it, and the values still come from the device.
     void rs485OnAPortWithoutIt() {

@@ -201,6 +201,10 @@ private slots:
             << QStringList{"write", "Korekta", "9", "read", "Brak"} << 1;
         QTest::newRow("a range the file lacks")
             << QStringList{"write", "Korekta", "9", "calibrate", "100R", "5"} << 1;
+        QTest::newRow("the doctor asking a group")
+            << QStringList{"write", "Korekta", "9", "doctor", "--register", "Pomiary"} << 1;
+        QTest::newRow("the doctor asking an unknown register")
+            << QStringList{"write", "Korekta", "9", "doctor", "--register", "Brak"} << 1;
     }
     void wholeLineCheckedFirst() {
         QFETCH(QStringList, args);
@@ -467,25 +471,33 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("said");
+        QTest::addColumn<QString>("function"); // of every request
         QTest::newRow("4800 odd at an unknown address")
             << QStringList{"--only-at", "4800,odd", "--slave", "5"} << QStringList{"doctor", "1-10"}
             << 0
             << QStringList{"Odpowiada adres 5 przy 4800,o,8,1.\n",
                            "Ustawienia wywołania (19200,e,8,1) są inne: użyj --baud 4800 "
-                           "--parity odd.\n"};
+                           "--parity odd.\n"}
+            << "04";
+        QTest::newRow("a register named, the range after it")
+            << QStringList{"--only-at", "9600,none", "--slave", "3"}
+            << QStringList{"doctor", "--register", "Tryb", "1-4"} << 0
+            << QStringList{"Odpowiada adres 3 przy 9600,n,8,2.\n"} << "03";
         QTest::newRow("echoing adapter")
             << QStringList{"--echo"} << QStringList{"--slave", "247", "doctor"} << 0
             << QStringList{"Przejściówka odsyła echo każdego żądania: użyj --echo",
-                           "Czas odpowiedzi (20 odczytów)"};
+                           "Czas odpowiedzi (20 odczytów)"}
+            << "04";
         QTest::newRow("silent line")
             << QStringList{"--drop", "1"} << QStringList{"--slave", "247", "doctor"} << 3
-            << QStringList{"Nic nie odpowiedziało: 24 ustawień łącza, adresy 247."};
+            << QStringList{"Nic nie odpowiedziało: 24 ustawień łącza, adresy 247."} << "04";
     }
     void lineDoctor() {
         QFETCH(QStringList, device);
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QStringList, said);
+        QFETCH(QString, function);
         Simulator sim(device, "TR100.dat", true);
         QVERIFY(sim.started());
         const Result r = Run(&sim, args);
@@ -497,8 +509,8 @@ private slots:
                  device.contains("--only-at") ? 1 : 0);
         const QStringList requests = sim.Requests();
         QVERIFY(!requests.isEmpty());
-        for (const QString& request : requests) // reads of the first register, nothing else
-            QVERIFY2(request.mid(2, 2) == "04", qPrintable(request));
+        for (const QString& request : requests) // reads of the one register, nothing else
+            QVERIFY2(request.mid(2, 2) == function, qPrintable(request));
     }
 
     // A device behind a serial device server: the port text tcp:HOST:PORT and the same
