@@ -2,7 +2,8 @@
 # vardelctl.exe from the unzipped Windows folder against the Linux vardel-sim, through a COM
 # port Wine maps onto the simulator's pseudo-terminal: a read, a write read back, a timeout,
 # a bad CRC, an exception, and Ctrl-C ending an endless monitor as on Linux (log saved, the
-# statistics printed, exit 130).
+# statistics printed, exit 130); then RTU over TCP to the simulator as a serial device server,
+# and a refused connection saying why.
 # Usage: com_check.sh WINDOWS_FOLDER LINUX_BIN
 set -uo pipefail
 folder=$1 linux=$2
@@ -63,6 +64,11 @@ simulate --exception 0:2
 ctl read R0 >/dev/null
 check "exception" "0 R0: wyjątek 2 (niedozwolony adres danych)" "$(tr -d '\r' <"$work/err")"
 
+# RS-485 direction asked for on a port Wine maps onto a pseudo-terminal: the reads go on.
+simulate
+ctl --rs485 read R0 >/dev/null
+check "--rs485: the read still answered" 0 $?
+
 simulate
 (cd "$folder" && exec "$run" vardelctl.exe --port COM7 --device TR100F.dat --log "$work/ctl.log" \
   monitor R0 200 0 >"$work/out" 2>"$work/err") &
@@ -73,4 +79,29 @@ wait $ctl_pid
 check "Ctrl-C: exit 130" 130 $?
 check "Ctrl-C: the statistics" 1 "$(grep -c '^żądania [1-9]' "$work/err")"
 check "Ctrl-C: the log saved" 1 "$([ -s "$work/ctl.log" ] && echo 1 || echo 0)"
+
+# The simulator as a serial device server on 127.0.0.1: the same frames over TCP.
+kill $sim_pid 2>/dev/null && wait $sim_pid 2>/dev/null
+"$linux/vardel-sim" --device "$folder/TR100F.dat" --tcp 0 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+tcp=
+for _ in $(seq 50); do
+  tcp=$(head -n 1 "$work/sim.log" 2>/dev/null)
+  case $tcp in tcp:*) break ;; esac
+  sleep 0.1
+done
+tcpctl() {
+  (cd "$folder" && "$run" vardelctl.exe --port "$tcp" --device TR100F.dat "$@" >"$work/out" 2>"$work/err")
+  local status=$?
+  tr -d '\r' <"$work/out"
+  return $status
+}
+check "read R0 over TCP" "0    R0         1000" "$(tcpctl read R0)"
+check "write N100 over TCP and read it back" "300  N100:      4321|300  N100       4321" \
+  "$(tcpctl write N100 4321 read N100 | paste -sd'|')"
+kill $sim_pid 2>/dev/null && wait $sim_pid 2>/dev/null
+sim_pid=
+tcpctl read R0 >/dev/null
+check "a refused connection: exit 1" 1 $?
+check "a refused connection: why" 1 "$(tr -d '\r' <"$work/err" | grep -c 'połączenie odrzucone')"
 exit $failed
