@@ -1,5 +1,6 @@
 // vardel-sim: a simulated transducer, a Modbus RTU slave built on libmodbus that serves the
 // registers of a device file on a pseudo-terminal or a real port.
+#include "identity.h"
 #include "line.h"
 #include "link/modbus.h"
 #include "registers.h"
@@ -8,6 +9,7 @@
 #include "tools/places.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
 #include <chrono>
@@ -37,6 +39,8 @@ struct Faults {
     int hangUp = 0;            // over TCP: the connection closed instead of every N-th reply
     QString onlyAt;            // "4800,odd": silent unless the master's line is set so
     QMap<int, int> exceptions; // start address -> exception code
+    QList<int> keep;           // addresses whose writes are acknowledged and not taken
+    IdentityObjects identity;  // what function 43/14 answers
 };
 
 struct Timing {
@@ -95,6 +99,8 @@ public:
 
     QByteArray AnswerFirst(const QByteArray& request) {
         if (IsRestartCommunications(request)) return request; // its reply is the echo
+        if (IsReadDeviceIdentification(request))
+            return AnswerIdentification(request, faults_.identity);
         [[maybe_unused]] const auto sent = write(pair_[0], request.constData(), request.size());
         std::uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
         const int length = modbus_receive(ctx_, query);
@@ -104,6 +110,8 @@ public:
         const int address = query[2] << 8 | query[3];
         if (faults_.exceptions.contains(address))
             modbus_reply_exception(ctx_, query, faults_.exceptions[address]);
+        else if (IsWriteFunction(function) && faults_.keep.contains(address))
+            return Acknowledged(request); // as a device that ignores the value
         else {
             if (IsReadFunction(function)) tables_.ApplyJitter(Random);
             modbus_reply(ctx_, query, length, tables_.mapping());
@@ -136,6 +144,18 @@ private:
         const auto crc = Crc16(reinterpret_cast<const std::uint8_t*>(frame.constData()),
                                std::uint16_t(frame.size()));
         return frame + char(crc & 0xFF) + char(crc >> 8);
+    }
+
+    // A write's reply without the write: the request's first six bytes with their CRC.
+    static QByteArray Acknowledged(const QByteArray& request) {
+        return Readdressed(request.left(6) + "..", static_cast<std::uint8_t>(request[0]));
+    }
+
+    // Function 43/14, which libmodbus does not serve.
+    bool IsReadDeviceIdentification(const QByteArray& r) const {
+        const auto* b = reinterpret_cast<const std::uint8_t*>(r.constData());
+        return r.size() == 7 && b[0] == slave_ && b[1] == fcEncapsulatedInterface &&
+               b[2] == kMeiDeviceIdentification && CheckReplyCrc(b, 7);
     }
 
     // Diagnostics sub-function 1; libmodbus does not serve function 8 itself.
@@ -238,6 +258,15 @@ int Run(const QCommandLineParser& args) {
     timing.baud = ParseInteger(args.value("baud"));
     timing.turnaroundMs = args.value("turnaround").toDouble();
 
+    faults.identity.objects =
+        args.isSet("identity")
+            ? ParseIdentityObjects(args.value("identity"))
+            : QMap<int, QByteArray>{
+                  {0, "vardel"}, {1, QFileInfo(device).completeBaseName().toLatin1()}, {2, "1.0"}};
+    faults.identity.perReply = ParseInteger(args.value("identity-parts"));
+    faults.identity.refuse = args.isSet("no-identity");
+    for (const QString& keep : args.values("keep"))
+        faults.keep << (ParseInteger(keep) & 0xFFFF);
     faults.hangUp = ParseInteger(args.value("hang-up"));
     faults.onlyAt = args.value("only-at");
     if (!faults.onlyAt.isEmpty() && !args.isSet("pty"))
@@ -348,6 +377,20 @@ int main(int argc, char* argv[]) {
          QString::fromUtf8("Wysyłaj odpowiedzi w dwóch połowach w tym odstępie, ms (0: w "
                            "całości)."),
          "MS", "0"},
+        {"identity",
+         QString::fromUtf8("Obiekty identyfikacji urządzenia (funkcja 43/14), np. "
+                           "0=Firma,1=TR100F,2=1.02,128=SN-0001 (0=vardel, 1=nazwa pliku "
+                           "urządzenia, 2=1.0)."),
+         "ID=TEKST,..."},
+        {"identity-parts",
+         QString::fromUtf8("Najwyżej tyle obiektów w jednej odpowiedzi 43/14, reszta jako "
+                           "\"more follows\" (0: ile się zmieści)."),
+         "N", "0"},
+        {"keep",
+         QString::fromUtf8("Potwierdzaj zapisy pod adresem, ale zachowaj starą wartość, jak "
+                           "urządzenie, które ignoruje zapis."),
+         QString::fromUtf8("ADRES")},
+        {"no-identity", QString::fromUtf8("Bez identyfikacji: funkcja 43/14 dostaje wyjątek 1.")},
         {"v", QString::fromUtf8("Żądania i odpowiedzi szesnastkowo na stderr.")},
     });
     // The parser's own words are English; its usage line and headings in Polish here.

@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QThread>
@@ -218,6 +219,7 @@ void TForm1::BuildDeviceGroup(QWidget* column) {
     eSlave->setGeometry(px(105), px(67), px(130), px(26));
     btReset = Button("btReset", QStringLiteral("Reset"), gbPrzetwornik);
     btReset->setGeometry(px(105), px(107), px(130), px(30));
+    BuildDeviceMenu();
 }
 
 void TForm1::BuildMonitorGroup(QWidget* column) {
@@ -710,11 +712,151 @@ void TForm1::OpenLineDialog() {
     if (chosen) SetLineOptions(*chosen);
 }
 
-void TForm1::OpenLineDoctor() {
+void TForm1::CheckLineFree(const QString& what) const {
     if (!link_.isOpen()) throw AppError(QStringLiteral("brak połączenia !"));
     if (cbMonitor->isChecked() || engine_.Busy())
-        throw AppError(QStringLiteral("Diagnostyka łącza: najpierw zakończ monitorowanie i "
-                                      "bieżący odczyt"));
+        throw AppError(what + QStringLiteral(": najpierw zakończ monitorowanie i bieżący odczyt"));
+}
+
+void TForm1::BuildDeviceMenu() {
+    auto* menu = new QMenu(gbPrzetwornik);
+    menu->setObjectName(QStringLiteral("DeviceMenu"));
+    QAction* identify = menu->addAction(QStringLiteral("Identyfikacja urządzenia"));
+    identify->setObjectName(QStringLiteral("IdentyfikacjaUrzadzenia"));
+    connect(identify, &QAction::triggered, this, [this] { Guarded([this] { IdentifyDevice(); }); });
+    QAction* snapshot = menu->addAction(QStringLiteral("Zrzut ustawień…"));
+    snapshot->setObjectName(QStringLiteral("ZrzutUstawien"));
+    connect(snapshot, &QAction::triggered, this, [this] { Guarded([this] { SaveSnapshot(); }); });
+    QAction* compare = menu->addAction(QStringLiteral("Porównaj ze zrzutem…"));
+    compare->setObjectName(QStringLiteral("PorownajZeZrzutem"));
+    connect(compare, &QAction::triggered, this,
+            [this] { Guarded([this] { CompareWithSnapshot(); }); });
+    gbPrzetwornik->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(gbPrzetwornik, &QWidget::customContextMenuRequested, this,
+            [this, menu](const QPoint& at) { menu->popup(gbPrzetwornik->mapToGlobal(at)); });
+}
+
+void TForm1::IdentifyDevice() {
+    CheckLineFree(QStringLiteral("Identyfikacja urządzenia"));
+    const auto slave = static_cast<std::uint8_t>(ParseInteger(eSlave->text()));
+    if (slave == 0)
+        throw AppError(
+            QStringLiteral("Identyfikacja urządzenia: adres 0 to rozgłoszenie, bez odpowiedzi"));
+    const DeviceIdentity identity = Identify(
+        link_, slave, std::nullopt, [this](const RequestFrame& request, const RawReply& reply) {
+            SetTxText(HexText(request.Frame, request.Length));
+            SetRxText(reply.bytes.isEmpty()
+                          ? QString()
+                          : HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
+                                    static_cast<std::uint16_t>(reply.bytes.size())));
+        });
+    AppendLogLine(QStringLiteral("Identyfikacja urządzenia: ") + identity.Summary());
+    const QString who =
+        QStringLiteral("Adres %1, %2, port %3")
+            .arg(slave)
+            .arg(cbxDevice->currentText().isEmpty() ? QStringLiteral("bez pliku urządzenia")
+                                                    : cbxDevice->currentText(),
+                 link_.com.PortPath);
+    IdentityDialog dialog(identity, who, this);
+    if (runIdentityDialog)
+        runIdentityDialog(dialog);
+    else
+        dialog.exec();
+}
+
+QString TForm1::SnapshotFolder() const {
+    return QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/zrzuty");
+}
+
+Snapshot TForm1::SnapshotNow() {
+    CheckLineFree(QStringLiteral("Zrzut ustawień"));
+    const QList<TreeNode*> registers = SettingRegisters(tree_);
+    if (registers.isEmpty())
+        throw AppError(QStringLiteral("Zrzut ustawień: typ urządzenia nie ma rejestrów RW ani RP"));
+    Snapshot s;
+    s.time = QDateTime::currentDateTime();
+    s.deviceType = cbxDevice->currentText();
+    s.deviceSha256 = loadedSha256_;
+    s.slave = eSlave->text();
+    s.port = link_.com.PortPath;
+    const DeviceIdentity identity =
+        Identify(link_, static_cast<std::uint8_t>(ParseInteger(eSlave->text())));
+    if (identity.answered()) s.identity = identity.Summary();
+    s.serialNumber = identity.serialNumber;
+    QProgressDialog progress(QStringLiteral("Zrzut ustawień: odczyt rejestrów RW i RP…"),
+                             QStringLiteral("Przerwij"), 0, int(registers.size()), this);
+    progress.setObjectName(QStringLiteral("SnapshotProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    s.registers = ReadSettings(engine_, registers,
+                               {[&progress] { return progress.wasCanceled(); },
+                                [&progress](int done, int) {
+                                    progress.setValue(done);
+                                    QApplication::processEvents();
+                                }});
+    return s;
+}
+
+QString TForm1::SaveSnapshot() {
+    const Snapshot s = SnapshotNow();
+    const QString folder = SnapshotFolder();
+    if (!QDir().mkpath(folder))
+        throw AppError(QString::fromUtf8("Nie można utworzyć folderu \"%1\".").arg(folder));
+    const QString name = QFileInfo(SnapshotFileName(s)).completeBaseName();
+    QString path = folder + '/' + name + QStringLiteral(".json");
+    for (int n = 2; QFileInfo::exists(path); ++n) // an earlier snapshot is never overwritten
+        path = folder + '/' + name + '_' + QString::number(n) + QStringLiteral(".json");
+    SaveFileSafely(path, SnapshotJson(s));
+    const auto unanswered = std::count_if(s.registers.begin(), s.registers.end(),
+                                          [](const SnapshotRegister& r) { return !r.answered; });
+    AppendLogLine(QStringLiteral("Zrzut ustawień: %1 (rejestrów %2, bez odpowiedzi %3)")
+                      .arg(QDir::toNativeSeparators(path))
+                      .arg(s.registers.size())
+                      .arg(unanswered));
+    return path;
+}
+
+void TForm1::CompareWithSnapshot() {
+    CheckLineFree(QStringLiteral("Porównanie ze zrzutem"));
+    const QString path = chooseSnapshotFile
+                             ? chooseSnapshotFile()
+                             : QFileDialog::getOpenFileName(
+                                   this, QStringLiteral("Porównaj ze zrzutem"), SnapshotFolder(),
+                                   QStringLiteral("Zrzut ustawień (*.json)"));
+    if (path.isEmpty()) return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    const Snapshot earlier = SnapshotFromJson(file.readAll(), QFileInfo(path).fileName());
+    const Snapshot now = SnapshotNow();
+    const Comparison comparison = Compare(earlier, now);
+    AppendLogLine(QStringLiteral("Porównanie ze zrzutem %1: zmienione %2, bez zmian %3, bez "
+                                 "odpowiedzi %4")
+                      .arg(QFileInfo(path).fileName())
+                      .arg(comparison.changed)
+                      .arg(comparison.same)
+                      .arg(comparison.unanswered));
+    const QString title = QStringLiteral("Zrzut %1 z %2 (%3, adres %4) wobec urządzenia teraz")
+                              .arg(QFileInfo(path).fileName(),
+                                   earlier.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                   earlier.deviceType, earlier.slave);
+    CompareDialog dialog(
+        comparison, title, OtherDevice(earlier, now),
+        [this](const QList<RegisterChange>& chosen) {
+            const QList<RestoreResult> results = Restore(engine_, tree_, chosen);
+            for (const RestoreResult& r : results)
+                AppendLogLine(QStringLiteral("Przywrócono ") + RestoreText(r));
+            return results;
+        },
+        this);
+    if (runCompareDialog)
+        runCompareDialog(dialog);
+    else
+        dialog.exec();
+}
+
+void TForm1::OpenLineDoctor() {
+    CheckLineFree(QStringLiteral("Diagnostyka łącza"));
     // The register the operator works with answers for the device; a tree without one has
     // holding register 0, as a scan asks.
     const TreeNode* current = engine_.state.CurrentNode;

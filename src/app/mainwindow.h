@@ -1,8 +1,10 @@
 #pragma once
 // TForm1, the main window: the fixed layout with every control and its default, and the
 // wiring of the controls' events.
+#include "comparedialog.h"
 #include "doctordialog.h"
 #include "guarded.h"
+#include "identitydialog.h"
 #include "linedialog.h"
 #include "link/serial.h"
 #include "regmap/error.h"
@@ -117,6 +119,18 @@ public:
     void OpenLineDoctor();
     // Set by tests: drives the dialog instead of showing it modally.
     std::function<void(DoctorDialog&)> runDoctorDialog;
+    // "Identyfikacja urządzenia" in the Przetwornik group's menu: functions 43/14 and 17 at
+    // the window's Adres, one line in the log, the objects in a box of their own.
+    void IdentifyDevice();
+    std::function<void(IdentityDialog&)> runIdentityDialog;
+    // "Zrzut ustawień…": every RW and RP register read (a progress box, Esc ends it) and
+    // saved in zrzuty/ beside the log; the path it saved.
+    QString SaveSnapshot();
+    // "Porównaj ze zrzutem…": a snapshot file against the device now, in a box that can
+    // export the comparison and write the chosen changes back.
+    void CompareWithSnapshot();
+    std::function<QString()> chooseSnapshotFile;
+    std::function<void(CompareDialog&)> runCompareDialog;
 
 private:
     // Monitoring, calibration and reset, reached through their buttons and box.
@@ -198,6 +212,11 @@ private:
     QStringList tcpPorts_;       // "tcp:" ports that opened this run, for the port list
     void NoteAdapterLatency();
     void NoteDirectionControl();
+    void BuildDeviceMenu();
+    Snapshot SnapshotNow();
+    QString SnapshotFolder() const;
+    // Refuses what would share the line with a running job or monitoring.
+    void CheckLineFree(const QString& what) const;
     // The doctor's findings in the log, and the setting it found in the window when asked.
     void TakeDoctorFindings(const DoctorDialog& dialog);
     TransactionOutcome lastOutcome_;

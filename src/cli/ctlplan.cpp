@@ -142,6 +142,31 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
     } else if (word == "ports") {
         command.kind = Kind::Ports;
         i += 1;
+    } else if (word == "identify") {
+        command.kind = Kind::Identify;
+        i += 1;
+    } else if (word == "snapshot") {
+        command.kind = Kind::Snapshot;
+        command.name = arg(1);
+        i += 2;
+    } else if (word == "compare") {
+        command.kind = Kind::Compare;
+        command.name = arg(1);
+        i += 2;
+        if (i < c.size() && c[i].endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
+            command.value = c[i++];
+    } else if (word == "restore") {
+        command.kind = Kind::Restore;
+        command.name = arg(1);
+        i += 2;
+        for (; i < c.size(); ++i) {
+            if (c[i] == "--yes")
+                command.yes = true;
+            else if (c[i] == "--force-other-device")
+                command.forceOtherDevice = true;
+            else
+                break;
+        }
     } else if (word == "scan" || word == "doctor") {
         command.kind = word == "scan" ? Kind::Scan : Kind::Doctor;
         i += 1;
@@ -225,6 +250,8 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     const bool needsNoDevice =
         std::all_of(plan.commands.begin(), plan.commands.end(), [](const CtlCommand& c) {
             return c.kind == CtlCommand::Kind::Ports || c.kind == CtlCommand::Kind::Scan ||
+                   c.kind == CtlCommand::Kind::Identify ||
+                   (c.kind == CtlCommand::Kind::Compare && !c.value.isEmpty()) ||
                    (c.kind == CtlCommand::Kind::Doctor && c.name.isEmpty());
         });
     if (plan.options.device.isEmpty() && !needsNoDevice)
@@ -344,6 +371,20 @@ Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
   scan [OD-DO]                   które adresy odpowiadają (1-247): odczyt pierwszego
                                  rejestru pliku, bez --device rejestru 0 (funkcja 3)
   ports                          porty szeregowe znane systemowi
+  identify                       identyfikacja urządzenia: funkcja 43/14 (producent, kod
+                                 produktu, wersja i pozostałe obiekty) i 17 (identyfikator
+                                 serwera); tylko odczyt
+  snapshot PLIK.json             zrzut ustawień: każdy rejestr RW i RP z wartością i słowami,
+                                 typ i SHA-256 pliku urządzenia, identyfikacja, adres
+  compare ZRZUT.json [ZRZUT2.json]
+                                 porównanie zrzutu z urządzeniem teraz albo dwóch zrzutów:
+                                 każdy rejestr przed i po, zmienione oznaczone *; kod
+                                 wyjścia 5, gdy się różnią
+  restore ZRZUT.json [--yes] [--force-other-device]
+                                 zapisuje z powrotem rejestry RW i RP, które różnią się od
+                                 zrzutu, i odczytuje każdy; bez --yes tylko plan, nic nie
+                                 zapisuje; inne urządzenie (numer seryjny, typ, plik) tylko
+                                 z --force-other-device
   doctor [OD-DO] [--register NAZWA]
                                  diagnostyka łącza: szybkości i parzystości (i adresy
                                  OD-DO, --slave albo 247 i 1-246), echo, czasy odpowiedzi

@@ -28,15 +28,33 @@ struct CtlOptions {
 };
 
 struct CtlCommand {
-    enum class Kind { Read, Write, Reset, Monitor, Calibrate, List, Scan, Ports, Doctor };
+    enum class Kind {
+        Read,
+        Write,
+        Reset,
+        Monitor,
+        Calibrate,
+        List,
+        Scan,
+        Ports,
+        Doctor,
+        Identify,
+        Snapshot,
+        Compare,
+        Restore
+    };
     Kind kind = Kind::Read;
-    QString name, value, range;
+    QString name, value, range; // snapshot: name the file; compare: name and value the files
+    bool yes = false, forceOtherDevice = false; // restore
     qint64 periodMs = 0;
     qint64 count = 0; // monitor: 0 reads until interrupted
     bool store = false;
     int from = 1, to = 247;  // scan, doctor
     bool rangeGiven = false; // doctor: FROM-TO was given
-    bool usesPort() const { return kind != Kind::List && kind != Kind::Ports; }
+    bool usesPort() const {
+        return kind != Kind::List && kind != Kind::Ports &&
+               !(kind == Kind::Compare && !value.isEmpty());
+    }
 };
 
 struct CtlPlan {

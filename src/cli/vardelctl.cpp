@@ -8,10 +8,12 @@
 #include "regmap/error.h"
 #include "report/calpdf.h"
 #include "tools/calrecord.h"
+#include "tools/identify.h"
 #include "tools/linedoctor.h"
 #include "tools/logfile.h"
 #include "tools/operator.h"
 #include "tools/places.h"
+#include "tools/snapshot.h"
 #include "txn/builders.h"
 #include "txn/codec.h"
 #include "txn/engine.h"
@@ -39,7 +41,7 @@
 
 namespace {
 
-enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3 };
+enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3, kDifferent = 5 };
 
 // Set by a signal handler (or, on Windows, the console's own thread): lock-free, so both may.
 std::atomic<int> gSignal = 0;
@@ -207,7 +209,8 @@ public:
         if (plan_.options.device.isEmpty()) { // the ports and a scan need none
             AddScanProbe(tree_);
         } else {
-            LoadDeviceFile(DevicePathOf(plan_.options.device), tree_);
+            devicePath_ = DevicePathOf(plan_.options.device);
+            LoadDeviceFile(devicePath_, tree_);
             CheckAgainstDevice(plan_, tree_);
         }
         CheckOutputs();
@@ -270,6 +273,7 @@ public:
     }
     void Release() { link_.ClosePort(); }
     bool incomplete = false;
+    bool different = false; // a comparison found changes, or a restored register kept another value
 
 private:
     using Kind = CtlCommand::Kind;
@@ -308,6 +312,18 @@ private:
             break;
         case Kind::Doctor:
             Doctor(c);
+            break;
+        case Kind::Identify:
+            IdentifyDevice();
+            break;
+        case Kind::Snapshot:
+            TakeSnapshot(c.name);
+            break;
+        case Kind::Compare:
+            CompareSnapshots(c);
+            break;
+        case Kind::Restore:
+            RestoreSnapshot(c);
             break;
         }
     }
@@ -624,6 +640,146 @@ private:
         if (f.answered.isEmpty()) incomplete = true;
     }
 
+    // What the device says it is: each object of function 43/14, then function 17's server
+    // ID; exit status 3 when neither answered.
+    void IdentifyDevice() {
+        OpenOnce();
+        RawExchanged traffic;
+        if (plan_.options.verbose)
+            traffic = [](const RequestFrame& request, const RawReply& reply) {
+                Err(QStringLiteral("TX: ") + HexText(request.Frame, request.Length));
+                if (!reply.bytes.isEmpty())
+                    Err(QStringLiteral("RX: ") +
+                        HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
+                                static_cast<std::uint16_t>(reply.bytes.size())));
+            };
+        const DeviceIdentity identity = Identify(
+            link_, static_cast<std::uint8_t>(console_.slave.toInt()), std::nullopt, traffic);
+        const QStringList keys{"id", "name", "value"};
+        for (const IdentificationObject& o : identity.objects)
+            console_.Row(keys, {QString::number(o.id), ObjectName(o.id), ObjectText(o.value)},
+                         QStringLiteral("%1: %2").arg(ObjectName(o.id), ObjectText(o.value)));
+        if (identity.serverId) {
+            const ServerId& id = *identity.serverId;
+            const QString value =
+                ObjectText(id.id) +
+                (id.running ? QStringLiteral(" (pracuje)") : QStringLiteral(" (zatrzymany)")) +
+                (id.additional.isEmpty() ? QString()
+                                         : QStringLiteral(", dane ") + ObjectText(id.additional));
+            console_.Row(keys,
+                         {QStringLiteral("server"), QStringLiteral("Identyfikator serwera"), value},
+                         QStringLiteral("Identyfikator serwera: ") + value);
+        }
+        if (plan_.options.format == OutputFormat::Log)
+            Out(identity.answered() ? QStringLiteral("Odpowiedziała ") + identity.answeredBy()
+                                    : QStringLiteral("Brak identyfikacji"));
+        for (const QString& note : identity.notes)
+            Err(QStringLiteral("identify: ") + note);
+        if (!identity.answered()) incomplete = true;
+    }
+
+    // The device's settings now: its identity, then each RW and RP register, read quietly
+    // (the snapshot is the record), with progress on stderr.
+    Snapshot SnapshotNow() {
+        OpenOnce();
+        Snapshot s;
+        s.time = QDateTime::currentDateTime();
+        s.deviceType = QFileInfo(devicePath_).fileName();
+        s.deviceSha256 = Sha256OfFile(devicePath_);
+        s.slave = console_.slave;
+        s.port = link_.com.PortPath;
+        const DeviceIdentity identity =
+            Identify(link_, static_cast<std::uint8_t>(console_.slave.toInt()));
+        if (identity.answered()) s.identity = identity.Summary();
+        s.serialNumber = identity.serialNumber;
+        const int failures = console_.failures;
+        console_.quiet = true;
+        const QList<TreeNode*> registers = SettingRegisters(tree_);
+        QElapsedTimer said;
+        said.start();
+        s.registers =
+            ReadSettings(engine_, registers,
+                         {[] { return gSignal.load() != 0; },
+                          [&said](int done, int total) {
+                              if (said.elapsed() < 1000 && done < total) return;
+                              said.restart();
+                              Err(QStringLiteral("zrzut: rejestr %1 z %2").arg(done).arg(total));
+                          }});
+        console_.quiet = false;
+        console_.failures = failures;
+        return s;
+    }
+
+    static Snapshot ReadSnapshotFile(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        return SnapshotFromJson(file.readAll(), path);
+    }
+
+    void TakeSnapshot(const QString& path) {
+        CheckOutputPath(path);
+        const Snapshot s = SnapshotNow();
+        SaveFileSafely(path, SnapshotJson(s));
+        const auto unanswered =
+            std::count_if(s.registers.begin(), s.registers.end(),
+                          [](const SnapshotRegister& r) { return !r.answered; });
+        Err(QStringLiteral("zrzut %1: rejestrów %2, bez odpowiedzi %3")
+                .arg(path)
+                .arg(s.registers.size())
+                .arg(unanswered));
+        if (unanswered > 0) incomplete = true;
+    }
+
+    // Every register, before and after; "*" marks a changed one. Counts first.
+    void PrintComparison(const Comparison& c) {
+        if (plan_.options.format == OutputFormat::Log)
+            Out(QStringLiteral("zmienione %1, bez zmian %2, bez odpowiedzi %3")
+                    .arg(c.changed)
+                    .arg(c.same)
+                    .arg(c.unanswered));
+        for (const RegisterChange& r : c.rows)
+            console_.Row({"name", "address", "before", "after", "changed"},
+                         {r.name, r.address, r.before, r.after, r.changed ? "1" : "0"},
+                         QStringLiteral("%1 %2 %3: %4 -> %5")
+                             .arg(r.changed ? QStringLiteral("*") : QStringLiteral(" "),
+                                  r.address.leftJustified(5), r.name, r.before, r.after));
+        if (c.changed > 0) different = true;
+    }
+
+    void CompareSnapshots(const CtlCommand& c) {
+        const Snapshot earlier = ReadSnapshotFile(c.name);
+        const Snapshot later = c.value.isEmpty() ? SnapshotNow() : ReadSnapshotFile(c.value);
+        PrintComparison(Compare(earlier, later));
+    }
+
+    // The plan first: each register that differs and may be written; with --yes each is
+    // written and read back.
+    void RestoreSnapshot(const CtlCommand& c) {
+        const Snapshot snapshot = ReadSnapshotFile(c.name);
+        const Snapshot now = SnapshotNow();
+        const QString other = OtherDevice(snapshot, now);
+        if (!other.isEmpty() && !c.forceOtherDevice)
+            throw AppError(
+                QStringLiteral("restore: %1; --force-other-device zapisze mimo to").arg(other));
+        QList<RegisterChange> plan;
+        for (const RegisterChange& r : Compare(snapshot, now).rows)
+            if (r.restorable) plan << r;
+        for (const RegisterChange& r : plan)
+            Out(QStringLiteral("%1: %2 -> %3").arg(r.name, r.after, r.before));
+        if (!c.yes) {
+            Err(QStringLiteral("restore: rejestrów do zapisu %1; nic nie zapisano (zapisuje "
+                               "--yes)")
+                    .arg(plan.size()));
+            return;
+        }
+        for (const RestoreResult& result : Restore(engine_, tree_, plan)) {
+            Out(RestoreText(result));
+            if (result.end == RestoreResult::End::Other) different = true;
+            if (result.end == RestoreResult::End::Failed) incomplete = true;
+        }
+    }
+
     static QString ByIdLink(const QString& systemLocation) {
         const QDir byId(QStringLiteral("/dev/serial/by-id"));
         for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
@@ -641,6 +797,7 @@ private:
         }
     }
 
+    QString devicePath_;
     CtlPlan plan_;
     Console& console_;
     RegisterTree tree_;
@@ -773,6 +930,7 @@ int main(int argc, char* argv[]) {
         CatchSignals(session);
         try {
             session.Run();
+            if (session.different) status = kDifferent;
             if (!console.allAnswered() || session.incomplete) status = kNoValidReply;
         } catch (const AppError& e) {
             Err(BoxText(e.message()));

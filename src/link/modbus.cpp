@@ -51,7 +51,25 @@ constexpr FunctionInfo kFunctions[] = {
     {fcDiagnostics, Length::Fixed8, Length::Fixed8, Fit::EchoedHeader},
     {fcWriteMultipleCoils, Length::ByteCountAt6, Length::Fixed8, Fit::None},
     {fcWriteMultipleRegisters, Length::ByteCountAt6, Length::Fixed8, Fit::EchoedHeader},
+    {fcReportServerId, Length::Fixed4, Length::ByteCountAt2, Fit::ByteCount},
+    {fcEncapsulatedInterface, Length::Fixed7, Length::ObjectList, Fit::ObjectList},
 };
+
+// The header of a device identification reply: slave, function, MEI type, read code,
+// conformity level, more follows, next object, number of objects.
+constexpr int kObjectListHeader = 8;
+
+// The length of a device identification reply from its first count bytes (CRC included): 0
+// while its header or an object's header has not arrived. It may exceed the reply area.
+int ObjectListLength(const std::uint8_t* bytes, int count) {
+    if (count < kObjectListHeader) return 0;
+    int at = kObjectListHeader;
+    for (int object = 0; object < bytes[kObjectListHeader - 1]; ++object) {
+        if (at + 2 > count) return 0;
+        at += 2 + bytes[at + 1];
+    }
+    return at + 2;
+}
 
 int QuantityOf(const std::uint8_t* request) {
     return request[fpQuantity] << 8 | request[fpQuantity + 1];
@@ -71,6 +89,12 @@ int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count) {
     const FunctionInfo* row = FunctionInfoOf(bytes[1]);
     if (!row) return 0;
     switch (kind == FrameKind::Request ? row->request : row->reply) {
+    case Length::Fixed4:
+        return 4;
+    case Length::Fixed7:
+        return 7;
+    case Length::ObjectList:
+        return ObjectListLength(bytes, count);
     case Length::Fixed8:
         return 8;
     case Length::ByteCountAt2:
@@ -82,8 +106,10 @@ int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count) {
 }
 
 int ExpectedReplyLength(const std::uint8_t* request, int count) {
-    if (count < 6) return 0;
+    if (count < 4) return 0;
     const FunctionInfo* row = FunctionInfoOf(request[fpFunction]);
+    if (row && (row->fit == Fit::ByteCount || row->fit == Fit::ObjectList)) return kReplySize;
+    if (count < 6) return 0;
     if (row && row->fit == Fit::RegistersRead)
         return std::min(5 + 2 * QuantityOf(request), kReplySize);
     return FrameLength(FrameKind::Reply, request, count);
@@ -106,6 +132,12 @@ bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, st
         return reply[2] == 2 * QuantityOf(asked) && count == 5 + reply[2];
     case Fit::EchoedHeader:
         return count == 8 && std::equal(reply + 2, reply + 6, asked + fpStart);
+    case Fit::ByteCount:
+        return reply[2] > 0 && count == 5 + reply[2];
+    case Fit::ObjectList:
+        return count >= kObjectListHeader + 2 && reply[2] == kMeiDeviceIdentification &&
+               asked[2] == kMeiDeviceIdentification && reply[3] == asked[3] &&
+               ObjectListLength(reply, count) == count;
     case Fit::None:
         return false;
     }

@@ -44,8 +44,12 @@ enum FunctionCode : std::uint8_t {
     fcWriteSingleRegister = 6,
     fcDiagnostics = 8,
     fcWriteMultipleCoils = 15,
-    fcWriteMultipleRegisters = 16
+    fcWriteMultipleRegisters = 16,
+    fcReportServerId = 17,
+    fcEncapsulatedInterface = 43 // with MEI type 14: read device identification
 };
+// The MEI type of a read device identification request and its reply.
+constexpr std::uint8_t kMeiDeviceIdentification = 0x0E;
 // Set in the function code of a reply that reports an exception.
 constexpr std::uint8_t kExceptionBit = 0x80;
 
@@ -64,14 +68,19 @@ constexpr bool IsExceptionReply(std::uint8_t function) {
 // ReplyFitsRequest read only this table, so a new function is one row and its builder.
 struct FunctionInfo {
     enum class Length : std::uint8_t {
+        Fixed4,       // slave, function, CRC
+        Fixed7,       // slave, function, MEI type, two bytes, CRC
         Fixed8,       // slave, function, four bytes, CRC
         ByteCountAt2, // slave, function, byte count, the data, CRC
-        ByteCountAt6  // slave, function, address, quantity, byte count, the data, CRC
+        ByteCountAt6, // slave, function, address, quantity, byte count, the data, CRC
+        ObjectList    // a device identification: its header, then each object's id, length, bytes
     };
     enum class Fit : std::uint8_t {
         None,          // never sent by the program: no reply fits
         RegistersRead, // twice the registers asked for, in their byte count
-        EchoedHeader   // the request's four bytes after the function, echoed in 8 bytes
+        EchoedHeader,  // the request's four bytes after the function, echoed in 8 bytes
+        ByteCount,     // any data of at least one byte, in its byte count
+        ObjectList     // the MEI type and read code asked for, its objects filling the frame
     };
     FunctionCode code;
     Length request, reply;
@@ -86,7 +95,8 @@ enum class FrameKind { Request, Reply };
 int FrameLength(FrameKind kind, const std::uint8_t* bytes, int count);
 
 // The length of the whole reply a well-formed answer to the request has (CRC included): 5 +
-// twice the quantity for reads, 8 for writes and diagnostics; 0 when not known.
+// twice the quantity for reads, 8 for writes and diagnostics; the whole reply area for a
+// function whose reply says its own length (17, 43); 0 when not known.
 int ExpectedReplyLength(const std::uint8_t* request, int count);
 
 // The line settings of a baud text and a parity position, as the port takes them: 1 even
@@ -106,7 +116,9 @@ bool CheckReplyCrc(const std::uint8_t* bytes, std::uint16_t count);
 // Whether a reply (CRC already checked) answers the request: the same slave; the request's
 // function, or that function with bit 7 set in a 5-byte exception reply; a read's byte count
 // of twice the registers asked for, in a frame of 5 + that count; the echoed address and value
-// (6), address and quantity (16), or sub-function and data (8) in 8 bytes.
+// (6), address and quantity (16), or sub-function and data (8) in 8 bytes; a server ID (17) in
+// its byte count; a device identification (43) of the MEI type and read code asked for whose
+// object list ends exactly at the CRC.
 bool ReplyFitsRequest(const RequestFrame& request, const std::uint8_t* reply, std::uint16_t count);
 // Whether the bytes received are the request's own, or the first 5 or more of them: an
 // adapter that echoes what it sends, read where a reply was awaited.

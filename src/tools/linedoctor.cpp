@@ -1,4 +1,5 @@
 #include "linedoctor.h"
+#include "rawrequest.h"
 #include <QLocale>
 #include <QRegularExpression>
 #include <algorithm>
@@ -182,27 +183,19 @@ LineDoctor::LineDoctor(DoctorLine line, ProbeFor probe)
     : line_(std::move(line)), probe_(std::move(probe)) {}
 
 // One probe: an answer (a value or an exception), the request's own bytes, or nothing that
-// answers it. A refused reply may be a late one, so the next request waits it out.
+// answers it.
 LineDoctor::Heard LineDoctor::Ask(int slave) {
     const RequestFrame request = probe_(slave);
-    ModbusLink& link = line_.link;
-    ReplyBuffer reply;
-    link.WriteFrame(request.Frame, request.Length, reply);
-    link.ReadReply(reply);
-    const auto received =
-        static_cast<std::uint16_t>(std::min<std::uint32_t>(reply.BytesRead, kReplySize));
+    const RawReply reply = SendRaw(line_.link, request);
     ++done_;
     if (exchanged)
-        exchanged(HexText(request.Frame, request.Length), HexText(reply.Bytes, received));
+        exchanged(HexText(request.Frame, request.Length),
+                  HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
+                          static_cast<std::uint16_t>(reply.bytes.size())));
     if (advanced) advanced(done_, std::max(done_, total_));
-    if (received == 0) {
-        link.ExpectLateReply();
-        return Heard::Nothing;
-    }
-    if (CheckReplyCrc(reply.Bytes, received) && ReplyFitsRequest(request, reply.Bytes, received))
+    if (reply.kind == ReplyOutcome::Valid || reply.kind == ReplyOutcome::Exception)
         return Heard::Answer;
-    link.ExpectLateReply();
-    return IsEchoOfRequest(request, reply.Bytes, received) ? Heard::Echo : Heard::Nothing;
+    return reply.kind == ReplyOutcome::Echo ? Heard::Echo : Heard::Nothing;
 }
 
 // An echo found turns echo removal on for the rest of the run and asks again.

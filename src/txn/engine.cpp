@@ -271,6 +271,7 @@ void TransactionEngine::SendDiagnostic(const QString& logName, const QString& su
 
 void TransactionEngine::Transact() {
     Entry([&] {
+        state.LastReplyOk = false; // until this request's own reply says otherwise
         if (!link_.isOpen()) {
             ShowModal(QStringLiteral("brak połączenia !"));
             if (purpose_ == RequestPurpose::Walk && state.Walking)

@@ -212,6 +212,106 @@ private slots:
         QVERIFY(boxes.isEmpty());
     }
 
+    // "Identyfikacja urządzenia" from the Przetwornik group's menu: the objects the device
+    // gave in a box, one line in the log, the last exchange in TX and RX; the tree's values
+    // stay as they were.
+    void identityFromTheDeviceMenu() {
+        sim = std::make_unique<Simulator>(QStringList{"--identity",
+                                                      "0=Firma,1=TR300F,2=2.1,128=SN-0042",
+                                                      "--identity-parts", "2"},
+                                          "TR300F.dat", true);
+        QVERIFY(sim->started());
+        w->ComCBox->setEditText(sim->port());
+        w->ComCBoxSelect();
+        QStringList rows;
+        QString answered;
+        w->runIdentityDialog = [&](IdentityDialog& dialog) {
+            dialog.show();
+            QTableWidget* table = dialog.table();
+            for (int r = 0; r < table->rowCount(); ++r)
+                rows << table->item(r, 0)->text() + '=' + table->item(r, 1)->text();
+            answered = dialog.findChild<QLabel*>("answered")->text();
+            QTest::mouseClick(
+                dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close),
+                Qt::LeftButton);
+        };
+        TreeNode* temp = Node("Temperatura");
+        const QString before = Shown(temp);
+        QMenu* menu = w->findChild<QMenu*>("DeviceMenu");
+        QVERIFY(menu);
+        w->findChild<QAction*>("IdentyfikacjaUrzadzenia")->trigger();
+        QVERIFY2(rows.contains(QString::fromUtf8("Producent=Firma")), qPrintable(rows.join('|')));
+        QVERIFY(rows.contains(QString::fromUtf8("obiekt 0x80=SN-0042")));
+        QVERIFY(rows.contains(QString::fromUtf8("Stan=pracuje")));
+        QCOMPARE(answered, QString::fromUtf8("Odpowiedziała funkcja 43/14 i 17"));
+        QVERIFY(w->LogText().contains(QString::fromUtf8(
+            "Identyfikacja urządzenia: Producent Firma, Kod produktu TR300F, Wersja 2.1 "
+            "(funkcja 43/14 i 17)")));
+        QVERIFY(w->lbTX->text().startsWith("$F711"));
+        QCOMPARE(Shown(temp), before);
+        QVERIFY(boxes.isEmpty());
+    }
+
+    // "Zrzut ustawień…", two settings changed by another master, "Porównaj ze zrzutem…":
+    // exactly those two marked; one unticked; one confirmation restores the other alone,
+    // which reads back right. RO registers are never written.
+    void snapshotCompareAndRestore() {
+        Start();
+        w->findChild<QAction*>("ZrzutUstawien")->trigger();
+        const QStringList saved = QDir(dir.path() + "/zrzuty").entryList({"*.json"}, QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QVERIFY(w->LogText().contains(QString::fromUtf8("(rejestrów 12, bez odpowiedzi 0)")));
+        // Another master changes two settings behind the window's back.
+        w->Disconnect();
+        modbus_t* ctx = modbus_new_rtu(qPrintable(sim->port()), 19200, 'E', 8, 1);
+        modbus_set_slave(ctx, 247);
+        QCOMPARE(modbus_connect(ctx), 0);
+        QCOMPARE(modbus_write_register(ctx, 203, 77), 1);
+        QCOMPARE(modbus_write_register(ctx, 301, 4444), 1);
+        modbus_close(ctx);
+        modbus_free(ctx);
+        w->ComCBoxSelect();
+        QVERIFY(w->link().isOpen());
+        QStringList marked, results, asked;
+        w->chooseSnapshotFile = [&] { return dir.path() + "/zrzuty/" + saved[0]; };
+        w->runCompareDialog = [&](CompareDialog& dialog) {
+            dialog.show();
+            QTableWidget* table = dialog.table();
+            QVERIFY(dialog.findChild<QLabel*>("counts")->text().startsWith(
+                QString::fromUtf8("Zmienione: 2, bez zmian: 10")));
+            for (int r = 0; r < table->rowCount(); ++r)
+                if (table->item(r, 0)->text() == "*") marked << table->item(r, 1)->text();
+            for (int r = 0; r < table->rowCount(); ++r) // N400 stays as the device has it
+                if (table->item(r, 1)->text() == "N400")
+                    table->item(r, 0)->setCheckState(Qt::Unchecked);
+            dialog.confirm = [&](const QString& question) {
+                asked << question;
+                return true;
+            };
+            QTest::mouseClick(dialog.findChild<QPushButton*>("restore"), Qt::LeftButton);
+            for (int r = 0; r < table->rowCount(); ++r)
+                if (!table->item(r, 5)->text().isEmpty())
+                    results << table->item(r, 1)->text() + ": " + table->item(r, 5)->text();
+        };
+        w->findChild<QAction*>("PorownajZeZrzutem")->trigger();
+        QCOMPARE(marked, (QStringList{QString::fromUtf8("Okres uśredniania"), "N400"}));
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(QString::fromUtf8("Okres uśredniania: 77 → 10")),
+                 qPrintable(asked[0]));
+        QVERIFY(!asked[0].contains("N400"));
+        QCOMPARE(results,
+                 (QStringList{QString::fromUtf8("Okres uśredniania: zapisano 10, odczyt 10")}));
+        QVERIFY(w->LogText().contains(
+            QString::fromUtf8("Przywrócono Okres uśredniania: zapisano 10, odczyt 10")));
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(Holding(203), QList<quint16>{10});
+        QCOMPARE(Holding(301), QList<quint16>{4444});
+        int writes = 0;
+        for (const QString& request : sim->Requests())
+            writes += request.mid(2, 2) == "06" || request.mid(2, 2) == "10";
+        QCOMPARE(writes, 1 + 2); // the restore's one, and the other master's two
+    }
+
     // RS-485 direction ticked in "Ustawienia łącza…" on a port that has none: the log says
     // so once, the group's tool tip names it, and the values still come from the device.
     void rs485OnAPortWithoutIt() {

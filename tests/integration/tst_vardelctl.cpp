@@ -1,6 +1,7 @@
 #include "regmap/record.h"
 #include "simulator.h"
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSerialPort>
@@ -926,6 +927,139 @@ private slots:
         if (status == 0)
             QCOMPARE(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("value").toInt(),
                      12);
+    }
+
+    // identify: function 43/14's streams (the simulator has the basic one unless told more,
+    // in parts when told), then 17; nothing but those two functions goes out.
+    void identifyTheDevice_data() {
+        QTest::addColumn<QStringList>("device");
+        QTest::addColumn<QStringList>("format");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("basic objects")
+            << QStringList{} << QStringList{} << 0
+            << QStringList{"Producent: vardel\n", "Kod produktu: TR100\n", "Wersja: 1.0\n",
+                           "Identyfikator serwera: ", "Odpowiedziała funkcja 43/14 i 17\n"}
+            << "";
+        QTest::newRow("extended objects in parts")
+            << QStringList{"--identity", "0=Firma,1=TR100,2=1.02,4=Przetwornik,128=SN-0001",
+                           "--identity-parts", "2"}
+            << QStringList{"--format", "json"} << 0
+            << QStringList{"{\"id\":\"4\",\"name\":\"Produkt\",\"value\":\"Przetwornik\"}",
+                           "{\"id\":\"128\",\"name\":\"obiekt 0x80\",\"value\":\"SN-0001\"}",
+                           "{\"id\":\"server\""}
+            << "";
+        QTest::newRow("no identification")
+            << QStringList{"--no-identity"} << QStringList{} << 0
+            << QStringList{"Identyfikator serwera: "}
+            << QString::fromUtf8("identify: funkcja 43/14: wyjątek 1");
+        QTest::newRow("silent device")
+            << QStringList{"--drop", "1"} << QStringList{"--format", "csv"} << 3 << QStringList{}
+            << QString::fromUtf8("identify: funkcja 17: brak odpowiedzi");
+    }
+    void identifyTheDevice() {
+        QFETCH(QStringList, device);
+        QFETCH(QStringList, format);
+        QFETCH(int, status);
+        QFETCH(QStringList, out);
+        QFETCH(QString, err);
+        Simulator sim(device, "TR100.dat", true);
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, format + QStringList{"identify"});
+        QCOMPARE(r.status, status);
+        for (const QString& words : out)
+            QVERIFY2(r.out.contains(words), qPrintable(r.out));
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+        for (const QString& request : sim.Requests())
+            QVERIFY2(request.mid(2, 2) == "2B" || request.mid(2, 2) == "11", qPrintable(request));
+    }
+
+    // A technician's round: a snapshot, two settings changed, a comparison that shows exactly
+    // those two, a plan that writes nothing, a restore that writes exactly those two and reads
+    // them back, and a comparison that is equal again.
+    void snapshotCompareRestore() {
+        Simulator sim({}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        QTemporaryDir dir;
+        const QString snapshot = dir.path() + "/przed.json";
+        QCOMPARE(Run(&sim, {"snapshot", snapshot}).status, 0);
+        QFile file(snapshot);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(root.value("deviceType").toString(), QStringLiteral("TR100.dat"));
+        QCOMPARE(root.value("registers").toArray().size(), 9); // RW and RP registers, RO never
+        QCOMPARE(Run(&sim, {"write", "Tryb", "4", "write", "Korekta", "-77"}).status, 0);
+        Result r = Run(&sim, {"compare", snapshot});
+        QCOMPARE(r.status, 5);
+        QVERIFY2(
+            r.out.startsWith(QString::fromUtf8("zmienione 2, bez zmian 7, bez odpowiedzi 0\n")),
+            qPrintable(r.out));
+        QCOMPARE(r.out.count(QLatin1Char('*')), 2);
+        QVERIFY(r.out.contains(QString::fromUtf8("* 200   Tryb: $01 -> $04")));
+        r = Run(&sim, {"restore", snapshot});
+        QCOMPARE(r.status, 0);
+        QVERIFY(r.err.contains(QString::fromUtf8("nic nie zapisano")));
+        r = Run(&sim, {"restore", snapshot, "--yes"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.contains(QString::fromUtf8("Tryb: zapisano $01, odczyt $01")),
+                 qPrintable(r.out));
+        QCOMPARE(Run(&sim, {"compare", snapshot}).status, 0);
+        int writes = 0;
+        for (const QString& request : sim.Requests())
+            writes += request.mid(2, 2) == "06" || request.mid(2, 2) == "10";
+        QCOMPARE(writes, 2 + 2); // the two changes, then the two restored
+    }
+
+    // A device that acknowledges the write and keeps its value is said so (exit 5); a
+    // snapshot of another device type is refused before anything is written.
+    void restoreThatDoesNotTake() {
+        QTemporaryDir dir;
+        const QString snapshot = dir.path() + "/przed.json";
+        {
+            Simulator sim({});
+            QVERIFY(sim.started());
+            QCOMPARE(Run(&sim, {"snapshot", snapshot}).status, 0);
+        }
+        Simulator sim({"--set", "200=5", "--keep", "200"}, "TR100.dat", true);
+        QVERIFY(sim.started());
+        Result r = Run(&sim, {"restore", snapshot, "--yes"});
+        QCOMPARE(r.status, 5);
+        QVERIFY2(r.out.contains(QString::fromUtf8("Tryb: zapisano $01, a urządzenie ma $05")),
+                 qPrintable(r.out));
+        r = Run(&sim, {"restore", snapshot, "--yes"}, "TR100F.dat");
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(
+            QString::fromUtf8("inny typ urządzenia: zrzut TR100.dat, teraz TR100F.dat")));
+        int writes = 0;
+        for (const QString& request : sim.Requests())
+            writes += request.mid(2, 2) == "06" || request.mid(2, 2) == "10";
+        QCOMPARE(writes, 1);
+    }
+
+    // Two snapshot files compared need no port; a file that is no snapshot says why.
+    void compareTwoFiles() {
+        QTemporaryDir dir;
+        const QString a = dir.path() + "/a.json", b = dir.path() + "/b.json";
+        {
+            Simulator sim({});
+            QVERIFY(sim.started());
+            QCOMPARE(Run(&sim, {"snapshot", a}).status, 0);
+            QCOMPARE(Run(&sim, {"write", "Okres uśredniania", "33", "snapshot", b}).status, 0);
+        }
+        Result r = Run(nullptr, {"--format", "csv", "compare", a, b});
+        QCOMPARE(r.status, 5);
+        QVERIFY2(r.out.contains(QString::fromUtf8("Okres uśredniania,203,10,33,1")) ||
+                     r.out.contains(QString::fromUtf8("Okres uśredniania;203;10;33;1")),
+                 qPrintable(r.out));
+        QFile bad(dir.path() + "/bad.json");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("{\"format\":\"vardel-snapshot-1\",\"time\":\"2026-12-09T10:00:00\"}");
+        bad.close();
+        r = Run(nullptr, {"compare", a, bad.fileName()});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QString::fromUtf8("\"deviceType\": brak klucza")),
+                 qPrintable(r.err));
     }
 
     // --rs485 on a port without direction control: one line on stderr says so, the reads

@@ -81,6 +81,9 @@ private slots:
         QTest::newRow("write single") << QByteArray::fromHex("F706000A0001") << 8;
         QTest::newRow("write multiple") << QByteArray::fromHex("F710000A0002040001000200") << 8;
         QTest::newRow("too short") << QByteArray::fromHex("F703") << 0;
+        QTest::newRow("report server ID: its reply says") << QByteArray::fromHex("F711878C") << 128;
+        QTest::newRow("device identification: its reply says")
+            << QByteArray::fromHex("F72B0E0100") << 128;
     }
     void expectedReplyLength() {
         QFETCH(QByteArray, request);
@@ -155,7 +158,13 @@ private slots:
         reply("write single", "F706", 8);
         reply("diagnostics", "F708", 8);
         reply("write multiple", "F710", 8);
-        reply("other function", "F711", 0);
+        reply("report server ID, count unknown", "F711", 0);
+        reply("report server ID of 5 bytes", "F71105", 10);
+        reply("identification, header incomplete", "F72B0E01830000", 0);
+        reply("identification of no objects", "F72B0E0183000000", 10);
+        reply("identification, an object's length unknown", "F72B0E018300000100", 0);
+        reply("identification of one 3-byte object", "F72B0E01830000010003", 15);
+        reply("other function", "F714", 0);
         auto request = rows(true, "request");
         request("one byte", "F7", 0);
         request("read", "F703", 8);
@@ -167,7 +176,9 @@ private slots:
                 "04",
                 13);
         request("exception bit is no request", "F783", 0);
-        request("other function", "F711", 0);
+        request("report server ID", "F711", 4);
+        request("read device identification", "F72B", 7);
+        request("other function", "F714", 0);
     }
     void frameLength() {
         QFETCH(bool, request);

@@ -1,0 +1,61 @@
+#include "identitydialog.h"
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+void AddRow(QTableWidget* table, const QString& name, const QString& value) {
+    const int row = table->rowCount();
+    table->insertRow(row);
+    table->setItem(row, 0, new QTableWidgetItem(name));
+    table->setItem(row, 1, new QTableWidgetItem(value));
+}
+
+} // namespace
+
+IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& who, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("IdentityDialog"));
+    setWindowTitle(QStringLiteral("Identyfikacja urządzenia"));
+    auto* title = new QLabel(who, this);
+    table_ = new QTableWidget(0, 2, this);
+    table_->setObjectName(QStringLiteral("objects"));
+    table_->setHorizontalHeaderLabels({QStringLiteral("Obiekt"), QStringLiteral("Wartość")});
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->verticalHeader()->hide();
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (const IdentificationObject& o : identity.objects)
+        AddRow(table_, ObjectName(o.id), ObjectText(o.value));
+    if (!identity.serialNumber.isEmpty())
+        AddRow(table_, QStringLiteral("Numer seryjny"), identity.serialNumber);
+    if (identity.serverId) {
+        const ServerId& id = *identity.serverId;
+        AddRow(table_, QStringLiteral("Identyfikator serwera"), ObjectText(id.id));
+        AddRow(table_, QStringLiteral("Stan"),
+               id.running ? QStringLiteral("pracuje") : QStringLiteral("zatrzymany"));
+        if (!id.additional.isEmpty())
+            AddRow(table_, QStringLiteral("Dane serwera"), ObjectText(id.additional));
+    }
+    table_->resizeColumnToContents(0);
+    QStringList said;
+    said << (identity.answered() ? QStringLiteral("Odpowiedziała ") + identity.answeredBy()
+                                 : QStringLiteral("Urządzenie nie podało identyfikacji."));
+    for (const QString& note : identity.notes)
+        said << note[0].toUpper() + note.mid(1);
+    auto* answered = new QLabel(said.join('\n'), this);
+    answered->setObjectName(QStringLiteral("answered"));
+    answered->setWordWrap(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Zamknij"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(title);
+    layout->addWidget(table_, 1);
+    layout->addWidget(answered);
+    layout->addWidget(buttons);
+    resize(460, 320);
+}

@@ -1,0 +1,98 @@
+#include "identify.h"
+
+namespace {
+
+constexpr int kMaxParts = 16; // a device whose "more follows" never ends is not followed further
+
+QString Ended(const char* function, const RawReply& r) {
+    return QStringLiteral("funkcja %1: %2")
+        .arg(QLatin1String(function), ShortOutcomeText(r.kind, r.exceptionCode));
+}
+
+void Merge(QList<IdentificationObject>& into, const QList<IdentificationObject>& objects) {
+    for (const IdentificationObject& o : objects) {
+        const bool known = std::any_of(into.begin(), into.end(),
+                                       [&](const IdentificationObject& k) { return k.id == o.id; });
+        if (!known) into << o;
+    }
+}
+
+// One stream with its continuation parts. True when it answered; an exception that says the
+// device has no such stream leaves it to the next, any other failure ends the function.
+bool ReadStream(ModbusLink& link, std::uint8_t slave, IdentificationCategory category,
+                DeviceIdentity& identity, bool& stop, const RawExchanged& exchanged) {
+    std::uint8_t first = 0;
+    for (int part = 0; part < kMaxParts; ++part) {
+        const RequestFrame request = BuildReadDeviceIdentification(slave, category, first);
+        const RawReply r = SendRaw(link, request);
+        if (exchanged) exchanged(request, r);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.bytes.constData());
+        const std::optional<IdentificationPart> reply =
+            r.kind == ReplyOutcome::Valid ? ParseIdentificationReply(bytes, int(r.bytes.size()))
+                                          : std::nullopt;
+        if (!reply) {
+            // Illegal function: no identification at all; an illegal address or value: not
+            // this stream.
+            const bool otherStream = r.kind == ReplyOutcome::Exception &&
+                                     (r.exceptionCode == 2 || r.exceptionCode == 3) && part == 0;
+            stop = !otherStream;
+            identity.notes << Ended("43/14", r);
+            return false;
+        }
+        Merge(identity.objects, reply->objects);
+        if (!reply->moreFollows || reply->nextObject <= first) return true;
+        first = reply->nextObject;
+    }
+    return true;
+}
+
+} // namespace
+
+QString DeviceIdentity::answeredBy() const {
+    QStringList by;
+    if (!objects.isEmpty()) by << QStringLiteral("43/14");
+    if (serverId) by << QStringLiteral("17");
+    return by.isEmpty() ? QString() : QStringLiteral("funkcja ") + by.join(QStringLiteral(" i "));
+}
+
+QString DeviceIdentity::Object(std::uint8_t id) const {
+    for (const IdentificationObject& o : objects)
+        if (o.id == id) return ObjectText(o.value);
+    return {};
+}
+
+QString DeviceIdentity::Summary() const {
+    if (!answered())
+        return QStringLiteral("brak identyfikacji (%1)").arg(notes.join(QStringLiteral("; ")));
+    QStringList parts;
+    for (std::uint8_t id : {0, 1, 2})
+        if (!Object(id).isEmpty()) parts << ObjectName(id) + ' ' + Object(id);
+    if (!serialNumber.isEmpty()) parts << QStringLiteral("nr seryjny ") + serialNumber;
+    if (parts.isEmpty() && serverId)
+        parts << QStringLiteral("identyfikator serwera ") + ObjectText(serverId->id);
+    return parts.join(QStringLiteral(", ")) + QStringLiteral(" (") + answeredBy() + ')';
+}
+
+DeviceIdentity Identify(ModbusLink& link, std::uint8_t slave,
+                        std::optional<std::uint8_t> serialObject, const RawExchanged& exchanged) {
+    DeviceIdentity identity;
+    bool stop = false;
+    for (IdentificationCategory category :
+         {IdentificationCategory::Extended, IdentificationCategory::Regular,
+          IdentificationCategory::Basic}) {
+        if (stop || !link.isOpen()) break;
+        if (ReadStream(link, slave, category, identity, stop, exchanged)) break;
+    }
+    if (identity.answered()) identity.notes.clear(); // a stream answered: the others do not matter
+    if (link.isOpen()) {
+        const RequestFrame request = BuildReportServerId(slave);
+        const RawReply r = SendRaw(link, request);
+        if (exchanged) exchanged(request, r);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.bytes.constData());
+        if (r.kind == ReplyOutcome::Valid)
+            identity.serverId = ParseServerIdReply(bytes, int(r.bytes.size()));
+        if (!identity.serverId) identity.notes << Ended("17", r);
+    }
+    if (serialObject) identity.serialNumber = identity.Object(*serialObject);
+    return identity;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// One request on a link outside the engine's cycle, for what has no register in the tree:
+// the line doctor's probes and the device's identification. Its reply is checked as the
+// engine checks every reply.
+#include "link/link.h"
+#include "txn/outcome.h"
+#include <QByteArray>
+
+struct RawReply {
+    ReplyOutcome kind = ReplyOutcome::NoReply;
+    std::uint8_t exceptionCode = 0; // for Exception only
+    QByteArray bytes;               // what arrived, CRC included
+    double elapsedMs = -1;
+};
+// A reply that did not answer may be a late one: the next request then waits it out.
+RawReply SendRaw(ModbusLink& link, const RequestFrame& request);
