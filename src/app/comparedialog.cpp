@@ -94,7 +94,7 @@ CompareDialog::CompareDialog(
         layout->addWidget(otherDevice_);
     }
     layout->addWidget(buttons);
-    resize(720, 480);
+    resize(800, 480);
 }
 
 QList<RegisterChange> CompareDialog::Chosen() const {

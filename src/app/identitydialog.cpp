@@ -32,6 +32,10 @@ IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& wh
         AddRow(table_, ObjectName(o.id), ObjectText(o.value));
     if (!identity.serialNumber.isEmpty())
         AddRow(table_, QStringLiteral("Numer seryjny"), identity.serialNumber);
+    if (!identity.firmware.isEmpty())
+        AddRow(table_, QStringLiteral("Oprogramowanie"), identity.firmware);
+    if (!identity.calibrationDate.isEmpty())
+        AddRow(table_, QStringLiteral("Data kalibracji"), identity.calibrationDate);
     if (identity.serverId) {
         const ServerId& id = *identity.serverId;
         AddRow(table_, QStringLiteral("Identyfikator serwera"), ObjectText(id.id));
@@ -41,6 +45,7 @@ IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& wh
             AddRow(table_, QStringLiteral("Dane serwera"), ObjectText(id.additional));
     }
     table_->resizeColumnToContents(0);
+    table_->resizeRowsToContents();
     QStringList said;
     said << (identity.answered() ? QStringLiteral("Odpowiedziała ") + identity.answeredBy()
                                  : QStringLiteral("Urządzenie nie podało identyfikacji."));

@@ -736,14 +736,25 @@ void TForm1::BuildDeviceMenu() {
             [this, menu](const QPoint& at) { menu->popup(gbPrzetwornik->mapToGlobal(at)); });
 }
 
+// Functions 43/14 and 17, then what NAME.identity.json beside the loaded device file names.
+DeviceIdentity TForm1::IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic) {
+    DeviceIdentity identity = Identify(link_, slave, std::nullopt, traffic);
+    if (cbxDevice->currentText().isEmpty()) return identity;
+    const QString devicePath = DeviceFilePath(places_, cbxDevice->currentText());
+    if (const std::optional<IdentityFile> file =
+            ReadIdentityFile(IdentityFilePath(devicePath), tree_))
+        ReadIdentityRegisters(engine_, tree_, *file, identity);
+    return identity;
+}
+
 void TForm1::IdentifyDevice() {
     CheckLineFree(QStringLiteral("Identyfikacja urządzenia"));
     const auto slave = static_cast<std::uint8_t>(ParseInteger(eSlave->text()));
     if (slave == 0)
         throw AppError(
             QStringLiteral("Identyfikacja urządzenia: adres 0 to rozgłoszenie, bez odpowiedzi"));
-    const DeviceIdentity identity = Identify(
-        link_, slave, std::nullopt, [this](const RequestFrame& request, const RawReply& reply) {
+    const DeviceIdentity identity =
+        IdentifyWithFile(slave, [this](const RequestFrame& request, const RawReply& reply) {
             SetTxText(HexText(request.Frame, request.Length));
             SetRxText(reply.bytes.isEmpty()
                           ? QString()
@@ -780,7 +791,7 @@ Snapshot TForm1::SnapshotNow() {
     s.slave = eSlave->text();
     s.port = link_.com.PortPath;
     const DeviceIdentity identity =
-        Identify(link_, static_cast<std::uint8_t>(ParseInteger(eSlave->text())));
+        IdentifyWithFile(static_cast<std::uint8_t>(ParseInteger(eSlave->text())));
     if (identity.answered()) s.identity = identity.Summary();
     s.serialNumber = identity.serialNumber;
     QProgressDialog progress(QStringLiteral("Zrzut ustawień: odczyt rejestrów RW i RP…"),

@@ -214,6 +214,7 @@ private:
     void NoteDirectionControl();
     void BuildDeviceMenu();
     Snapshot SnapshotNow();
+    DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
     QString SnapshotFolder() const;
     // Refuses what would share the line with a running job or monitoring.
     void CheckLineFree(const QString& what) const;

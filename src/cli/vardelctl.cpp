@@ -653,12 +653,20 @@ private:
                         HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
                                 static_cast<std::uint16_t>(reply.bytes.size())));
             };
-        const DeviceIdentity identity = Identify(
-            link_, static_cast<std::uint8_t>(console_.slave.toInt()), std::nullopt, traffic);
+        const DeviceIdentity identity = IdentifyWithFile(traffic);
         const QStringList keys{"id", "name", "value"};
         for (const IdentificationObject& o : identity.objects)
             console_.Row(keys, {QString::number(o.id), ObjectName(o.id), ObjectText(o.value)},
                          QStringLiteral("%1: %2").arg(ObjectName(o.id), ObjectText(o.value)));
+        const QList<std::pair<const char*, QString>> fromFile{
+            {"serialNumber", identity.serialNumber},
+            {"firmware", identity.firmware},
+            {"calibrationDate", identity.calibrationDate}};
+        static const QStringList names{"Numer seryjny", "Oprogramowanie", "Data kalibracji"};
+        for (qsizetype i = 0; i < fromFile.size(); ++i)
+            if (!fromFile[i].second.isEmpty())
+                console_.Row(keys, {QLatin1String(fromFile[i].first), names[i], fromFile[i].second},
+                             names[i] + QStringLiteral(": ") + fromFile[i].second);
         if (identity.serverId) {
             const ServerId& id = *identity.serverId;
             const QString value =
@@ -678,6 +686,23 @@ private:
         if (!identity.answered()) incomplete = true;
     }
 
+    // Functions 43/14 and 17, then what NAME.identity.json beside the device file names, its
+    // registers read quietly.
+    DeviceIdentity IdentifyWithFile(const RawExchanged& traffic = {}) {
+        DeviceIdentity identity = Identify(link_, static_cast<std::uint8_t>(console_.slave.toInt()),
+                                           std::nullopt, traffic);
+        if (devicePath_.isEmpty()) return identity;
+        const std::optional<IdentityFile> file =
+            ReadIdentityFile(IdentityFilePath(devicePath_), tree_);
+        if (!file) return identity;
+        const int failures = console_.failures;
+        console_.quiet = true;
+        ReadIdentityRegisters(engine_, tree_, *file, identity);
+        console_.quiet = false;
+        console_.failures = failures;
+        return identity;
+    }
+
     // The device's settings now: its identity, then each RW and RP register, read quietly
     // (the snapshot is the record), with progress on stderr.
     Snapshot SnapshotNow() {
@@ -688,8 +713,7 @@ private:
         s.deviceSha256 = Sha256OfFile(devicePath_);
         s.slave = console_.slave;
         s.port = link_.com.PortPath;
-        const DeviceIdentity identity =
-            Identify(link_, static_cast<std::uint8_t>(console_.slave.toInt()));
+        const DeviceIdentity identity = IdentifyWithFile();
         if (identity.answered()) s.identity = identity.Summary();
         s.serialNumber = identity.serialNumber;
         const int failures = console_.failures;

@@ -1,4 +1,9 @@
 #include "identify.h"
+#include "regmap/error.h"
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -68,6 +73,8 @@ QString DeviceIdentity::Summary() const {
     for (std::uint8_t id : {0, 1, 2})
         if (!Object(id).isEmpty()) parts << ObjectName(id) + ' ' + Object(id);
     if (!serialNumber.isEmpty()) parts << QStringLiteral("nr seryjny ") + serialNumber;
+    if (!firmware.isEmpty()) parts << QStringLiteral("oprogramowanie ") + firmware;
+    if (!calibrationDate.isEmpty()) parts << QStringLiteral("kalibracja ") + calibrationDate;
     if (parts.isEmpty() && serverId)
         parts << QStringLiteral("identyfikator serwera ") + ObjectText(serverId->id);
     return parts.join(QStringLiteral(", ")) + QStringLiteral(" (") + answeredBy() + ')';
@@ -95,4 +102,76 @@ DeviceIdentity Identify(ModbusLink& link, std::uint8_t slave,
     }
     if (serialObject) identity.serialNumber = identity.Object(*serialObject);
     return identity;
+}
+
+QString IdentityFilePath(const QString& devicePath) {
+    const QFileInfo info(devicePath);
+    return info.path() + '/' + info.completeBaseName() + QStringLiteral(".identity.json");
+}
+
+namespace {
+
+IdentitySource SourceOf(const QJsonValue& value, const QString& key, const QString& file,
+                        RegisterTree& tree) {
+    const QString text = value.toString();
+    auto refuse = [&](const QString& why) {
+        return AppError(QStringLiteral("%1: \"%2\": %3").arg(file, key, why));
+    };
+    if (!value.isString() || text.isEmpty()) throw refuse(QStringLiteral("potrzebny tekst"));
+    if (text.startsWith(QLatin1String("object:"))) {
+        bool ok = false;
+        const int id = text.mid(7).toInt(&ok, 0);
+        if (!ok || id < 0 || id > 0xFF)
+            throw refuse(QStringLiteral("obiekt 0-255, a jest \"%1\"").arg(text.mid(7)));
+        return {{}, static_cast<std::uint8_t>(id)};
+    }
+    TreeNode* node = tree.FindNodeByName(text);
+    if (!node || TransactionEngine::NodeAccess(node) == acNone)
+        throw refuse(QStringLiteral("nie ma rejestru \"%1\" w pliku urządzenia").arg(text));
+    return {text, std::nullopt};
+}
+
+} // namespace
+
+std::optional<IdentityFile> ReadIdentityFile(const QString& path, RegisterTree& tree) {
+    QFile file(path);
+    if (!file.exists()) return std::nullopt;
+    const QString name = QFileInfo(path).fileName();
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("%1: %2").arg(name, file.errorString()));
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.read(64 * 1024), &error);
+    if (!doc.isObject())
+        throw AppError(
+            QStringLiteral("%1: potrzebny obiekt JSON (%2)").arg(name, error.errorString()));
+    IdentityFile identity;
+    const QJsonObject root = doc.object();
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        std::optional<IdentitySource>* field =
+            it.key() == QLatin1String("serialNumber")      ? &identity.serialNumber
+            : it.key() == QLatin1String("firmware")        ? &identity.firmware
+            : it.key() == QLatin1String("calibrationDate") ? &identity.calibrationDate
+                                                           : nullptr;
+        if (!field)
+            throw AppError(QStringLiteral("%1: \"%2\": nieznany klucz (serialNumber, firmware, "
+                                          "calibrationDate)")
+                               .arg(name, it.key()));
+        *field = SourceOf(it.value(), it.key(), name, tree);
+    }
+    return identity;
+}
+
+void ReadIdentityRegisters(TransactionEngine& engine, RegisterTree& tree, const IdentityFile& file,
+                           DeviceIdentity& identity) {
+    auto value = [&](const std::optional<IdentitySource>& source) -> QString {
+        if (!source) return {};
+        if (source->object) return identity.Object(*source->object);
+        TreeNode* node = tree.FindNodeByName(source->registerName);
+        if (!node || !engine.LinkOpen()) return {};
+        engine.ReadRegister(node);
+        return engine.state.LastReplyOk ? node->record.Value : QString();
+    };
+    if (file.serialNumber) identity.serialNumber = value(file.serialNumber);
+    identity.firmware = value(file.firmware);
+    identity.calibrationDate = value(file.calibrationDate);
 }

@@ -3,6 +3,7 @@
 // (function 43/14, the extended stream first, then the regular, then the basic one, each
 // with its "more follows" parts) and report server ID (function 17). Only reads.
 #include "rawrequest.h"
+#include "txn/engine.h"
 #include "txn/identification.h"
 #include <QStringList>
 #include <functional>
@@ -13,6 +14,7 @@ struct DeviceIdentity {
     std::optional<ServerId> serverId;    // function 17
     QStringList notes;                   // how each function ended where it did not answer
     QString serialNumber;                // from the objects, or the registers of an identity file
+    QString firmware, calibrationDate;   // from an identity file, where it names them
 
     bool answered() const { return !objects.isEmpty() || serverId.has_value(); }
     // "funkcja 43/14 i 17", "funkcja 17", or empty.
@@ -23,6 +25,27 @@ struct DeviceIdentity {
     // seryjny SN-0001 (funkcja 43/14 i 17)", or why nothing answered.
     QString Summary() const;
 };
+
+// Where a device keeps what identifies it beyond function 43/14: NAME.identity.json beside
+// NAME.dat, {"serialNumber": "Numer seryjny", "firmware": "object:0x80", ...}, each value a
+// register of the device file or an identification object.
+struct IdentitySource {
+    QString registerName;
+    std::optional<std::uint8_t> object;
+};
+struct IdentityFile {
+    std::optional<IdentitySource> serialNumber, firmware, calibrationDate;
+};
+// "…/TR100.identity.json" for "…/TR100.dat".
+QString IdentityFilePath(const QString& devicePath);
+// None when there is no such file; an unknown key, a value that is neither a register of the
+// tree nor "object:N", or a file that is no JSON object throws AppError with the file, the
+// key and the reason.
+std::optional<IdentityFile> ReadIdentityFile(const QString& path, RegisterTree& tree);
+// Fills the identity's fields the file names: objects from what function 43/14 gave,
+// registers read through the engine (a register that does not answer stays empty).
+void ReadIdentityRegisters(TransactionEngine& engine, RegisterTree& tree, const IdentityFile& file,
+                           DeviceIdentity& identity);
 
 // Called with each request and how it ended, for the traffic shown and logged.
 using RawExchanged = std::function<void(const RequestFrame&, const RawReply&)>;

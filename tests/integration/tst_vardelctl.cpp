@@ -975,6 +975,44 @@ private slots:
             QVERIFY2(request.mid(2, 2) == "2B" || request.mid(2, 2) == "11", qPrintable(request));
     }
 
+    // NAME.identity.json beside the device file names the registers that say the serial
+    // number and firmware; a file that names what is not there is refused with its key.
+    void identityFile_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("registers and an object")
+            << QByteArray(R"({"serialNumber":"Numer seryjny","firmware":"Wersja",)"
+                          R"("calibrationDate":"object:0x02"})")
+            << 0 << "Numer seryjny: 70000\nOprogramowanie: 12\nData kalibracji: 1.0\n";
+        QTest::newRow("an unknown key") << QByteArray(R"({"serial":"Numer seryjny"})") << 1
+                                        << "TR100.identity.json: \"serial\": nieznany klucz";
+        QTest::newRow("a register the file lacks")
+            << QByteArray(R"({"serialNumber":"Seria"})") << 1
+            << "\"serialNumber\": nie ma rejestru \"Seria\" w pliku urządzenia";
+        QTest::newRow("a group") << QByteArray(R"({"firmware":"Identyfikacja"})") << 1
+                                 << "nie ma rejestru \"Identyfikacja\"";
+        QTest::newRow("an object past 255")
+            << QByteArray(R"({"firmware":"object:300"})") << 1 << "obiekt 0-255";
+        QTest::newRow("no JSON object") << QByteArray("[]") << 1 << "potrzebny obiekt JSON";
+    }
+    void identityFile() {
+        QFETCH(QByteArray, json);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(bin + "/TR100.dat", dir.path() + "/TR100.dat"));
+        QFile file(dir.path() + "/TR100.identity.json");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(json);
+        file.close();
+        Simulator sim({});
+        QVERIFY(sim.started());
+        const Result r = Run(&sim, {"identify"}, dir.path() + "/TR100.dat");
+        QCOMPARE(r.status, status);
+        QVERIFY2((status == 0 ? r.out : r.err).contains(said), qPrintable(r.out + r.err));
+    }
+
     // A technician's round: a snapshot, two settings changed, a comparison that shows exactly
     // those two, a plan that writes nothing, a restore that writes exactly those two and reads
     // them back, and a comparison that is equal again.
