@@ -17,7 +17,8 @@ void AddRow(QTableWidget* table, const QString& name, const QString& value) {
 
 } // namespace
 
-IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& who, QWidget* parent)
+IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& who,
+                               const QList<HistoryRecord>& history, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("IdentityDialog"));
     setWindowTitle(QStringLiteral("Identyfikacja urządzenia"));
@@ -54,6 +55,37 @@ IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& wh
     auto* answered = new QLabel(said.join('\n'), this);
     answered->setObjectName(QStringLiteral("answered"));
     answered->setWordWrap(true);
+    // The newest record first: the last calibration is what the technician looks for.
+    history_ = new QTableWidget(0, 5, this);
+    history_->setObjectName(QStringLiteral("history"));
+    history_->setHorizontalHeaderLabels({QStringLiteral("Początek"), QStringLiteral("Zakres"),
+                                         QStringLiteral("Stan"), QStringLiteral("Średnia"),
+                                         QStringLiteral("Zapisano")});
+    history_->verticalHeader()->hide();
+    history_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    history_->horizontalHeader()->setStretchLastSection(true);
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+        const int row = history_->rowCount();
+        history_->insertRow(row);
+        const QStringList texts{it->start.toString(QStringLiteral("yyyy-MM-dd HH:mm")), it->range,
+                                it->status, it->mean, it->stored};
+        for (int c = 0; c < texts.size(); ++c) {
+            auto* item = new QTableWidgetItem(texts[c]);
+            item->setToolTip(it->path);
+            history_->setItem(row, c, item);
+        }
+    }
+    history_->resizeColumnsToContents();
+    auto* historyTitle = new QLabel(
+        history.isEmpty()
+            ? QStringLiteral("Brak wcześniejszych kalibracji tego urządzenia w kalibracje/.")
+            : QStringLiteral("Kalibracje tego urządzenia w kalibracje/ (%1): %2")
+                  .arg(identity.serialNumber.isEmpty()
+                           ? QStringLiteral("według pliku urządzenia i adresu")
+                           : QStringLiteral("nr seryjny ") + identity.serialNumber)
+                  .arg(history.size()),
+        this);
+    historyTitle->setObjectName(QStringLiteral("historyTitle"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Zamknij"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -61,6 +93,9 @@ IdentityDialog::IdentityDialog(const DeviceIdentity& identity, const QString& wh
     layout->addWidget(title);
     layout->addWidget(table_, 1);
     layout->addWidget(answered);
+    layout->addWidget(historyTitle);
+    layout->addWidget(history_, 1);
+    history_->setVisible(!history.isEmpty());
     layout->addWidget(buttons);
-    resize(460, 320);
+    resize(560, history.isEmpty() ? 360 : 520);
 }

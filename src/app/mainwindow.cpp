@@ -438,6 +438,7 @@ CalibrationRecord TForm1::NewCalibrationRecord(const QString& range,
     r.portPath = link_.com.PortPath;
     r.lineSettings = link_.com.LineSettings;
     r.slave = eSlave->text();
+    r.serialNumber = serialNumbers_.value(r.slave);
     r.range = range;
     if (const TreeNode* r0 = tree_.FindNodeByName(QStringLiteral("R0"))) {
         r.registerName = r0->record.Name;
@@ -638,6 +639,7 @@ void TForm1::LineSettingsChanged() {
 
 void TForm1::Connect() {
     if (link_.isOpen()) Disconnect();
+    serialNumbers_.clear(); // another port, perhaps other devices
     link_.com.PortPath = PortPathFor(ComCBox->currentText());
     link_.com.LineSettings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
     if (!link_.OpenPort(link_.com.PortPath, link_.com.LineSettings)) {
@@ -739,11 +741,13 @@ void TForm1::BuildDeviceMenu() {
 // Functions 43/14 and 17, then what NAME.identity.json beside the loaded device file names.
 DeviceIdentity TForm1::IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic) {
     DeviceIdentity identity = Identify(link_, slave, std::nullopt, traffic);
-    if (cbxDevice->currentText().isEmpty()) return identity;
-    const QString devicePath = DeviceFilePath(places_, cbxDevice->currentText());
-    if (const std::optional<IdentityFile> file =
-            ReadIdentityFile(IdentityFilePath(devicePath), tree_))
-        ReadIdentityRegisters(engine_, tree_, *file, identity);
+    if (!loadedName_.isEmpty()) {
+        const QString devicePath = DeviceFilePath(places_, loadedName_);
+        if (const std::optional<IdentityFile> file =
+                ReadIdentityFile(IdentityFilePath(devicePath), tree_))
+            ReadIdentityRegisters(engine_, tree_, *file, identity);
+    }
+    serialNumbers_.insert(QString::number(slave), identity.serialNumber);
     return identity;
 }
 
@@ -765,10 +769,12 @@ void TForm1::IdentifyDevice() {
     const QString who =
         QStringLiteral("Adres %1, %2, port %3")
             .arg(slave)
-            .arg(cbxDevice->currentText().isEmpty() ? QStringLiteral("bez pliku urządzenia")
-                                                    : cbxDevice->currentText(),
+            .arg(loadedName_.isEmpty() ? QStringLiteral("bez pliku urządzenia") : loadedName_,
                  link_.com.PortPath);
-    IdentityDialog dialog(identity, who, this);
+    const QList<HistoryRecord> history = HistoryOf(
+        ReadHistory(QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje")),
+        identity.serialNumber, loadedName_, QString::number(slave));
+    IdentityDialog dialog(identity, who, history, this);
     if (runIdentityDialog)
         runIdentityDialog(dialog);
     else
@@ -786,7 +792,7 @@ Snapshot TForm1::SnapshotNow() {
         throw AppError(QStringLiteral("Zrzut ustawień: typ urządzenia nie ma rejestrów RW ani RP"));
     Snapshot s;
     s.time = QDateTime::currentDateTime();
-    s.deviceType = cbxDevice->currentText();
+    s.deviceType = loadedName_;
     s.deviceSha256 = loadedSha256_;
     s.slave = eSlave->text();
     s.port = link_.com.PortPath;

@@ -215,6 +215,9 @@ private:
     void BuildDeviceMenu();
     Snapshot SnapshotNow();
     DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
+    // The serial numbers identification gave on the open port, by slave: a calibration
+    // record carries its device's. Forgotten when a port opens.
+    QHash<QString, QString> serialNumbers_;
     QString SnapshotFolder() const;
     // Refuses what would share the line with a running job or monitoring.
     void CheckLineFree(const QString& what) const;

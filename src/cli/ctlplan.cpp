@@ -155,6 +155,21 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
         i += 2;
         if (i < c.size() && c[i].endsWith(QLatin1String(".json"), Qt::CaseInsensitive))
             command.value = c[i++];
+    } else if (word == "history") {
+        static const QStringList commands{"read",     "write",   "reset",   "monitor", "calibrate",
+                                          "list",     "scan",    "ports",   "doctor",  "identify",
+                                          "snapshot", "compare", "restore", "history"};
+        command.kind = Kind::History;
+        i += 1;
+        for (int part = 0; part < 2 && i < c.size(); ++part) {
+            if (c[i] == "--records") {
+                command.records = arg(1);
+                i += 2;
+            } else if (command.name.isEmpty() && !commands.contains(c[i]) &&
+                       !c[i].startsWith(QLatin1String("--"))) {
+                command.name = c[i++];
+            }
+        }
     } else if (word == "restore") {
         command.kind = Kind::Restore;
         command.name = arg(1);
@@ -250,7 +265,7 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     const bool needsNoDevice =
         std::all_of(plan.commands.begin(), plan.commands.end(), [](const CtlCommand& c) {
             return c.kind == CtlCommand::Kind::Ports || c.kind == CtlCommand::Kind::Scan ||
-                   c.kind == CtlCommand::Kind::Identify ||
+                   c.kind == CtlCommand::Kind::Identify || c.kind == CtlCommand::Kind::History ||
                    (c.kind == CtlCommand::Kind::Compare && !c.value.isEmpty()) ||
                    (c.kind == CtlCommand::Kind::Doctor && c.name.isEmpty());
         });
@@ -385,6 +400,10 @@ Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
                                  zrzutu, i odczytuje każdy; bez --yes tylko plan, nic nie
                                  zapisuje; inne urządzenie (numer seryjny, typ, plik) tylko
                                  z --force-other-device
+  history [NUMER] [--records FOLDER]
+                                 protokoły kalibracji z kalibracje/ w folderze danych okna
+                                 (albo z FOLDER), wszystkie albo urządzenia o tym numerze
+                                 seryjnym, najstarsze najpierw
   doctor [OD-DO] [--register NAZWA]
                                  diagnostyka łącza: szybkości i parzystości (i adresy
                                  OD-DO, --slave albo 247 i 1-246), echo, czasy odpowiedzi

@@ -41,18 +41,20 @@ struct CtlCommand {
         Identify,
         Snapshot,
         Compare,
-        Restore
+        Restore,
+        History
     };
     Kind kind = Kind::Read;
     QString name, value, range; // snapshot: name the file; compare: name and value the files
     bool yes = false, forceOtherDevice = false; // restore
+    QString records; // history: the records folder, when not the window's
     qint64 periodMs = 0;
     qint64 count = 0; // monitor: 0 reads until interrupted
     bool store = false;
     int from = 1, to = 247;  // scan, doctor
     bool rangeGiven = false; // doctor: FROM-TO was given
     bool usesPort() const {
-        return kind != Kind::List && kind != Kind::Ports &&
+        return kind != Kind::List && kind != Kind::Ports && kind != Kind::History &&
                !(kind == Kind::Compare && !value.isEmpty());
     }
 };

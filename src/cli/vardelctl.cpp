@@ -8,6 +8,7 @@
 #include "regmap/error.h"
 #include "report/calpdf.h"
 #include "tools/calrecord.h"
+#include "tools/history.h"
 #include "tools/identify.h"
 #include "tools/linedoctor.h"
 #include "tools/logfile.h"
@@ -26,6 +27,7 @@
 #include <QGuiApplication>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -325,6 +327,9 @@ private:
         case Kind::Restore:
             RestoreSnapshot(c);
             break;
+        case Kind::History:
+            History(c);
+            break;
         }
     }
 
@@ -493,6 +498,7 @@ private:
         r.portPath = PortPathOf(plan_.options.port);
         r.lineSettings = LineSettings();
         r.slave = console_.slave;
+        r.serialNumber = serialNumbers_.value(console_.slave);
         r.range = c.range;
         r.registerName = QStringLiteral("R0");
         if (const TreeNode* r0 = tree_.FindNodeByName(r.registerName))
@@ -700,7 +706,41 @@ private:
         ReadIdentityRegisters(engine_, tree_, *file, identity);
         console_.quiet = false;
         console_.failures = failures;
+        serialNumbers_.insert(console_.slave, identity.serialNumber);
         return identity;
+    }
+
+    // The calibration records of the window's data folder (or --records), all or one
+    // device's by serial number, oldest first.
+    void History(const CtlCommand& c) {
+        const QString folder = c.records.isEmpty()
+                                   ? QFileInfo(PlacesFor(QCoreApplication::applicationFilePath(),
+                                                         QStandardPaths::writableLocation(
+                                                             QStandardPaths::AppLocalDataLocation))
+                                                   .logPath)
+                                             .absolutePath() +
+                                         QStringLiteral("/kalibracje")
+                                   : c.records;
+        QList<HistoryRecord> records = ReadHistory(folder);
+        if (!c.name.isEmpty()) records = HistoryOf(records, c.name, {}, {});
+        for (const HistoryRecord& r : records) {
+            const QString start = r.start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            console_.Row(
+                {"start", "device", "slave", "serial", "range", "status", "mean", "stored", "file"},
+                {start, r.deviceFile, r.slave, r.serialNumber, r.range, r.status, r.mean, r.stored,
+                 r.path},
+                QStringLiteral("%1  %2 adres %3%4  %5  %6%7%8")
+                    .arg(start, r.deviceFile, r.slave,
+                         r.serialNumber.isEmpty() ? QString()
+                                                  : QStringLiteral(" nr ") + r.serialNumber,
+                         r.range, r.status,
+                         r.mean.isEmpty() ? QString() : QStringLiteral("  średnia ") + r.mean,
+                         r.stored.isEmpty() ? QString()
+                                            : QStringLiteral(", zapisano ") + r.stored));
+        }
+        Err(QStringLiteral("history %1: protokołów %2")
+                .arg(QDir::toNativeSeparators(folder))
+                .arg(records.size()));
     }
 
     // The device's settings now: its identity, then each RW and RP register, read quietly
@@ -822,6 +862,7 @@ private:
     }
 
     QString devicePath_;
+    QHash<QString, QString> serialNumbers_; // by slave, as identification gave them this run
     CtlPlan plan_;
     Console& console_;
     RegisterTree tree_;

@@ -45,6 +45,9 @@ QList<QPair<QString, QString>> HeaderRows(const CalibrationRecord& r) {
         {"Port", r.portPath},
         {"Ustawienia łącza", r.lineSettings},
         {"Adres urządzenia", r.slave},
+    };
+    if (!r.serialNumber.isEmpty()) rows += {{kSerialNumberLabel, r.serialNumber}};
+    rows += {
         {"Zakres", r.range},
         {"Rejestr próbkowany", r.registerName + " (" + r.registerAddress + ")"},
         {"Próbek zamówionych", QString::number(r.asked)},

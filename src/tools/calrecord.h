@@ -12,6 +12,7 @@ struct CalibrationRecord {
     QString programVersion;
     QString deviceFile, deviceSha256;
     QString portPath, lineSettings, slave;
+    QString serialNumber; // as the device's identification said it this run; empty: not known
     QString range, registerName, registerAddress;
     qint64 asked = 0;
     QList<QDateTime> sampleTimes;
@@ -25,6 +26,9 @@ struct CalibrationRecord {
     QDateTime storeTime;
     QString storeRegister, storeAddress, storeValue, storeOutcome;
 };
+
+// The record's row of the device's serial number, where it was known.
+inline constexpr const char* kSerialNumberLabel = "Numer seryjny urządzenia";
 
 struct SampleStatistics {
     int taken = 0, failed = 0;

@@ -216,6 +216,20 @@ private slots:
     // gave in a box, one line in the log, the last exchange in TX and RX; the tree's values
     // stay as they were.
     void identityFromTheDeviceMenu() {
+        // The serial number from the maker's object, and an earlier record of this device.
+        QFile identity(dir.path() + "/TR300F.identity.json");
+        QVERIFY(identity.open(QIODevice::WriteOnly));
+        identity.write(R"({"serialNumber":"object:0x80"})");
+        identity.close();
+        QVERIFY(QDir().mkpath(dir.path() + "/kalibracje"));
+        CalibrationRecord earlier;
+        earlier.start = QDateTime(QDate(2026, 11, 2), QTime(9, 30));
+        earlier.deviceFile = "TR300F.dat";
+        earlier.slave = "5"; // another address then: the serial number finds it
+        earlier.serialNumber = "SN-0042";
+        earlier.range = "100R";
+        earlier.finished = true;
+        SaveRecordCsv(earlier, dir.path() + "/kalibracje/earlier.csv");
         sim = std::make_unique<Simulator>(QStringList{"--identity",
                                                       "0=Firma,1=TR300F,2=2.1,128=SN-0042",
                                                       "--identity-parts", "2"},
@@ -223,10 +237,13 @@ private slots:
         QVERIFY(sim->started());
         w->ComCBox->setEditText(sim->port());
         w->ComCBoxSelect();
-        QStringList rows;
+        QStringList rows, history;
         QString answered;
         w->runIdentityDialog = [&](IdentityDialog& dialog) {
             dialog.show();
+            for (int r = 0; r < dialog.history()->rowCount(); ++r)
+                history << dialog.history()->item(r, 0)->text() + ' ' +
+                               dialog.history()->item(r, 1)->text();
             QTableWidget* table = dialog.table();
             for (int r = 0; r < table->rowCount(); ++r)
                 rows << table->item(r, 0)->text() + '=' + table->item(r, 1)->text();
@@ -242,11 +259,13 @@ private slots:
         w->findChild<QAction*>("IdentyfikacjaUrzadzenia")->trigger();
         QVERIFY2(rows.contains(QString::fromUtf8("Producent=Firma")), qPrintable(rows.join('|')));
         QVERIFY(rows.contains(QString::fromUtf8("obiekt 0x80=SN-0042")));
+        QVERIFY(rows.contains(QString::fromUtf8("Numer seryjny=SN-0042")));
+        QCOMPARE(history, QStringList{"2026-11-02 09:30 100R"});
         QVERIFY(rows.contains(QString::fromUtf8("Stan=pracuje")));
         QCOMPARE(answered, QString::fromUtf8("Odpowiedziała funkcja 43/14 i 17"));
         QVERIFY(w->LogText().contains(QString::fromUtf8(
-            "Identyfikacja urządzenia: Producent Firma, Kod produktu TR300F, Wersja 2.1 "
-            "(funkcja 43/14 i 17)")));
+            "Identyfikacja urządzenia: Producent Firma, Kod produktu TR300F, Wersja 2.1, nr "
+            "seryjny SN-0042 (funkcja 43/14 i 17)")));
         QVERIFY(w->lbTX->text().startsWith("$F711"));
         QCOMPARE(Shown(temp), before);
         QVERIFY(boxes.isEmpty());

@@ -1013,6 +1013,41 @@ private slots:
         QVERIFY2((status == 0 ? r.out : r.err).contains(said), qPrintable(r.out + r.err));
     }
 
+    // A calibration after an identification carries the serial number in its record; history
+    // finds a device's records by it, and lists every record without one.
+    void calibrationHistoryBySerialNumber() {
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(bin + "/TR100F.dat", dir.path() + "/TR100F.dat"));
+        QFile identity(dir.path() + "/TR100F.identity.json");
+        QVERIFY(identity.open(QIODevice::WriteOnly));
+        identity.write(R"({"serialNumber":"object:0x80"})");
+        identity.close();
+        const QString device = dir.path() + "/TR100F.dat", records = dir.path() + "/kalibracje";
+        QVERIFY(QDir().mkpath(records));
+        Simulator sim({"--identity", "0=Firma,1=TR100F,128=SN-77"}, "TR100F.dat");
+        QVERIFY(sim.started());
+        QCOMPARE(Run(&sim, {"--report", records + "/a.csv", "identify", "calibrate", "100R", "3"},
+                     device)
+                     .status,
+                 0);
+        QCOMPARE(
+            Run(&sim, {"--report", records + "/b.csv", "calibrate", "400R", "2"}, device).status,
+            0);
+        QFile a(records + "/a.csv");
+        QVERIFY(a.open(QIODevice::ReadOnly));
+        QVERIFY(
+            a.readAll().contains(QString::fromUtf8("Numer seryjny urządzenia;SN-77\r\n").toUtf8()));
+        Result r = Run(nullptr, {"history", "SN-77", "--records", records});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out.count('\n'), 1);
+        QVERIFY2(
+            r.out.contains(QString::fromUtf8("TR100F.dat adres 247 nr SN-77  100R  ukończona")),
+            qPrintable(r.out));
+        r = Run(nullptr, {"--format", "csv", "history", "--records", records});
+        QCOMPARE(r.out.count('\n'), 1 + 2); // the header and both records
+        QVERIFY(r.out.contains(",400R,"));
+    }
+
     // A technician's round: a snapshot, two settings changed, a comparison that shows exactly
     // those two, a plan that writes nothing, a restore that writes exactly those two and reads
     // them back, and a comparison that is equal again.
