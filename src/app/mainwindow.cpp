@@ -690,18 +690,26 @@ void TForm1::ShowLineStatistics() {
     GroupBox3->setToolTip(tip);
 }
 
+// A group's context menu (a right click in its free space) of guarded actions.
+void TForm1::AddGroupMenu(QGroupBox* group, const char* name,
+                          const QList<GroupMenuAction>& actions) {
+    auto* menu = new QMenu(group);
+    menu->setObjectName(QLatin1String(name));
+    for (const GroupMenuAction& a : actions) {
+        QAction* action = menu->addAction(QString::fromUtf8(a.text));
+        action->setObjectName(QLatin1String(a.name));
+        connect(action, &QAction::triggered, this,
+                [this, run = a.run] { Guarded([this, &run] { (this->*run)(); }); });
+    }
+    group->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(group, &QWidget::customContextMenuRequested, this,
+            [group, menu](const QPoint& at) { menu->popup(group->mapToGlobal(at)); });
+}
+
 void TForm1::BuildConnectionMenu() {
-    auto* menu = new QMenu(gbPolaczenie);
-    menu->setObjectName(QStringLiteral("ConnectionMenu"));
-    QAction* line = menu->addAction(QStringLiteral("Ustawienia łącza…"));
-    line->setObjectName(QStringLiteral("UstawieniaLacza"));
-    connect(line, &QAction::triggered, this, [this] { Guarded([this] { OpenLineDialog(); }); });
-    QAction* doctor = menu->addAction(QStringLiteral("Diagnostyka łącza…"));
-    doctor->setObjectName(QStringLiteral("DiagnostykaLacza"));
-    connect(doctor, &QAction::triggered, this, [this] { Guarded([this] { OpenLineDoctor(); }); });
-    gbPolaczenie->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(gbPolaczenie, &QWidget::customContextMenuRequested, this,
-            [this, menu](const QPoint& at) { menu->popup(gbPolaczenie->mapToGlobal(at)); });
+    AddGroupMenu(gbPolaczenie, "ConnectionMenu",
+                 {{"Ustawienia łącza…", "UstawieniaLacza", &TForm1::OpenLineDialog},
+                  {"Diagnostyka łącza…", "DiagnostykaLacza", &TForm1::OpenLineDoctor}});
 }
 
 void TForm1::OpenLineDialog() {
@@ -721,21 +729,10 @@ void TForm1::CheckLineFree(const QString& what) const {
 }
 
 void TForm1::BuildDeviceMenu() {
-    auto* menu = new QMenu(gbPrzetwornik);
-    menu->setObjectName(QStringLiteral("DeviceMenu"));
-    QAction* identify = menu->addAction(QStringLiteral("Identyfikacja urządzenia"));
-    identify->setObjectName(QStringLiteral("IdentyfikacjaUrzadzenia"));
-    connect(identify, &QAction::triggered, this, [this] { Guarded([this] { IdentifyDevice(); }); });
-    QAction* snapshot = menu->addAction(QStringLiteral("Zrzut ustawień…"));
-    snapshot->setObjectName(QStringLiteral("ZrzutUstawien"));
-    connect(snapshot, &QAction::triggered, this, [this] { Guarded([this] { SaveSnapshot(); }); });
-    QAction* compare = menu->addAction(QStringLiteral("Porównaj ze zrzutem…"));
-    compare->setObjectName(QStringLiteral("PorownajZeZrzutem"));
-    connect(compare, &QAction::triggered, this,
-            [this] { Guarded([this] { CompareWithSnapshot(); }); });
-    gbPrzetwornik->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(gbPrzetwornik, &QWidget::customContextMenuRequested, this,
-            [this, menu](const QPoint& at) { menu->popup(gbPrzetwornik->mapToGlobal(at)); });
+    AddGroupMenu(gbPrzetwornik, "DeviceMenu",
+                 {{"Identyfikacja urządzenia", "IdentyfikacjaUrzadzenia", &TForm1::IdentifyDevice},
+                  {"Zrzut ustawień…", "ZrzutUstawien", &TForm1::TakeSnapshotFromMenu},
+                  {"Porównaj ze zrzutem…", "PorownajZeZrzutem", &TForm1::CompareWithSnapshot}});
 }
 
 // Functions 43/14 and 17, then what NAME.identity.json beside the loaded device file names.
@@ -812,6 +809,10 @@ Snapshot TForm1::SnapshotNow() {
                                     QApplication::processEvents();
                                 }});
     return s;
+}
+
+void TForm1::TakeSnapshotFromMenu() {
+    SaveSnapshot();
 }
 
 QString TForm1::SaveSnapshot() {

@@ -213,6 +213,13 @@ private:
     void NoteAdapterLatency();
     void NoteDirectionControl();
     void BuildDeviceMenu();
+    struct GroupMenuAction {
+        const char* text; // UTF-8
+        const char* name;
+        void (TForm1::*run)();
+    };
+    void AddGroupMenu(QGroupBox* group, const char* name, const QList<GroupMenuAction>& actions);
+    void TakeSnapshotFromMenu();
     Snapshot SnapshotNow();
     DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
     // The serial numbers identification gave on the open port, by slave: a calibration

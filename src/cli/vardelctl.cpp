@@ -604,6 +604,28 @@ private:
         return addresses;
     }
 
+    // -v's TX:/RX: lines for the requests sent outside the engine; none without -v.
+    RawExchanged Traffic() const {
+        if (!plan_.options.verbose) return {};
+        return [](const RequestFrame& request, const RawReply& reply) {
+            Err(QStringLiteral("TX: ") + HexText(request.Frame, request.Length));
+            if (!reply.bytes.isEmpty())
+                Err(QStringLiteral("RX: ") +
+                    HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
+                            static_cast<std::uint16_t>(reply.bytes.size())));
+        };
+    }
+
+    // Reads whose records and failures are not the session's own: a scan's, an identity
+    // file's, a snapshot's (the file is their record).
+    template <typename F> void Quietly(F&& reads) {
+        const int failures = console_.failures;
+        console_.quiet = true;
+        reads();
+        console_.quiet = false;
+        console_.failures = failures;
+    }
+
     // Tries the line settings (and addresses) until the device answers, then times it at the
     // first setting that answered. It only ever reads; the line then runs as before.
     void Doctor(const CtlCommand& c) {
@@ -628,11 +650,7 @@ private:
                          {a.line.baud, a.line.parity, QString::number(a.slave)},
                          QStringLiteral("%1 adres %2").arg(LineTryText(a.line)).arg(a.slave));
         };
-        if (plan_.options.verbose)
-            doctor.exchanged = [](const QString& tx, const QString& rx) {
-                Err(QStringLiteral("TX: ") + tx);
-                if (!rx.isEmpty()) Err(QStringLiteral("RX: ") + rx);
-            };
+        doctor.exchanged = Traffic();
         doctor.Run(f, addresses);
         if (!f.answered.isEmpty() && plan_.options.format != OutputFormat::Log)
             console_.Row({"median_ms", "p95_ms", "max_ms", "wire_ms", "echo"},
@@ -650,16 +668,7 @@ private:
     // ID; exit status 3 when neither answered.
     void IdentifyDevice() {
         OpenOnce();
-        RawExchanged traffic;
-        if (plan_.options.verbose)
-            traffic = [](const RequestFrame& request, const RawReply& reply) {
-                Err(QStringLiteral("TX: ") + HexText(request.Frame, request.Length));
-                if (!reply.bytes.isEmpty())
-                    Err(QStringLiteral("RX: ") +
-                        HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
-                                static_cast<std::uint16_t>(reply.bytes.size())));
-            };
-        const DeviceIdentity identity = IdentifyWithFile(traffic);
+        const DeviceIdentity identity = IdentifyWithFile(Traffic());
         const QStringList keys{"id", "name", "value"};
         for (const IdentificationObject& o : identity.objects)
             console_.Row(keys, {QString::number(o.id), ObjectName(o.id), ObjectText(o.value)},
@@ -701,11 +710,7 @@ private:
         const std::optional<IdentityFile> file =
             ReadIdentityFile(IdentityFilePath(devicePath_), tree_);
         if (!file) return identity;
-        const int failures = console_.failures;
-        console_.quiet = true;
-        ReadIdentityRegisters(engine_, tree_, *file, identity);
-        console_.quiet = false;
-        console_.failures = failures;
+        Quietly([&] { ReadIdentityRegisters(engine_, tree_, *file, identity); });
         serialNumbers_.insert(console_.slave, identity.serialNumber);
         return identity;
     }
@@ -756,21 +761,17 @@ private:
         const DeviceIdentity identity = IdentifyWithFile();
         if (identity.answered()) s.identity = identity.Summary();
         s.serialNumber = identity.serialNumber;
-        const int failures = console_.failures;
-        console_.quiet = true;
         const QList<TreeNode*> registers = SettingRegisters(tree_);
         QElapsedTimer said;
         said.start();
-        s.registers =
-            ReadSettings(engine_, registers,
-                         {[] { return gSignal.load() != 0; },
-                          [&said](int done, int total) {
-                              if (said.elapsed() < 1000 && done < total) return;
-                              said.restart();
-                              Err(QStringLiteral("zrzut: rejestr %1 z %2").arg(done).arg(total));
-                          }});
-        console_.quiet = false;
-        console_.failures = failures;
+        const SnapshotProgress progress{
+            [] { return gSignal.load() != 0; },
+            [&said](int done, int total) {
+                if (said.elapsed() < 1000 && done < total) return;
+                said.restart();
+                Err(QStringLiteral("zrzut: rejestr %1 z %2").arg(done).arg(total));
+            }};
+        Quietly([&] { s.registers = ReadSettings(engine_, registers, progress); });
         return s;
     }
 

@@ -47,8 +47,6 @@ std::optional<IdentityFile> ReadIdentityFile(const QString& path, RegisterTree& 
 void ReadIdentityRegisters(TransactionEngine& engine, RegisterTree& tree, const IdentityFile& file,
                            DeviceIdentity& identity);
 
-// Called with each request and how it ended, for the traffic shown and logged.
-using RawExchanged = std::function<void(const RequestFrame&, const RawReply&)>;
 // serialObject: the object holding the serial number, where a device keeps it in one
 // (0x80 and up are the maker's own).
 DeviceIdentity Identify(ModbusLink& link, std::uint8_t slave,

@@ -188,10 +188,7 @@ LineDoctor::Heard LineDoctor::Ask(int slave) {
     const RequestFrame request = probe_(slave);
     const RawReply reply = SendRaw(line_.link, request);
     ++done_;
-    if (exchanged)
-        exchanged(HexText(request.Frame, request.Length),
-                  HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
-                          static_cast<std::uint16_t>(reply.bytes.size())));
+    if (exchanged) exchanged(request, reply);
     if (advanced) advanced(done_, std::max(done_, total_));
     if (reply.kind == ReplyOutcome::Valid || reply.kind == ReplyOutcome::Exception)
         return Heard::Answer;

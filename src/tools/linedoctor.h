@@ -3,6 +3,7 @@
 // probes it sends (reads only, never a write), the response times it measures, and what it
 // tells the technician in plain words. The window and vardelctl both run it.
 #include "link/link.h"
+#include "rawrequest.h"
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -75,8 +76,8 @@ public:
     std::function<void(const QString&)> progress; // a setting tried at many addresses
     std::function<void(const DoctorFindings::Answer&)> answered;
     std::function<void(int done, int total)> advanced; // requests so far, and at most
-    std::function<void(const QString& tx, const QString& rx)> exchanged; // each request
-    std::function<void(const QString&)> refused; // a setting the port would not take
+    RawExchanged exchanged;                            // each request and its reply
+    std::function<void(const QString&)> refused;       // a setting the port would not take
 
     // f carries what the caller knows: given, addresses, timeoutMs, echoRemoved, latencyMs.
     void Run(DoctorFindings& f, const QList<int>& addresses);

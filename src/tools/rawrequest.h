@@ -5,6 +5,7 @@
 #include "link/link.h"
 #include "txn/outcome.h"
 #include <QByteArray>
+#include <functional>
 
 struct RawReply {
     ReplyOutcome kind = ReplyOutcome::NoReply;
@@ -14,3 +15,5 @@ struct RawReply {
 };
 // A reply that did not answer may be a late one: the next request then waits it out.
 RawReply SendRaw(ModbusLink& link, const RequestFrame& request);
+// Called with each such request and how it ended, for the traffic shown and logged.
+using RawExchanged = std::function<void(const RequestFrame&, const RawReply&)>;
