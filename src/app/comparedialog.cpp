@@ -97,6 +97,11 @@ CompareDialog::CompareDialog(
     resize(800, 480);
 }
 
+void CompareDialog::SetValueHeadings(const QString& before, const QString& after) {
+    table_->horizontalHeaderItem(kBefore)->setText(before);
+    table_->horizontalHeaderItem(kAfter)->setText(after);
+}
+
 QList<RegisterChange> CompareDialog::Chosen() const {
     QList<RegisterChange> chosen;
     for (int row = 0; row < comparison_.rows.size(); ++row)

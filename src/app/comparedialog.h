@@ -21,6 +21,8 @@ public:
                   QWidget* parent);
 
     QTableWidget* table() const { return table_; }
+    // The value columns' headings: "W zrzucie" and "Teraz" at first.
+    void SetValueHeadings(const QString& before, const QString& after);
     // The changes ticked for a restore.
     QList<RegisterChange> Chosen() const;
     // Writes the ticked changes after the operator's one confirmation and shows each result.

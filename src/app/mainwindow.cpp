@@ -732,7 +732,8 @@ void TForm1::BuildDeviceMenu() {
     AddGroupMenu(gbPrzetwornik, "DeviceMenu",
                  {{"Identyfikacja urządzenia", "IdentyfikacjaUrzadzenia", &TForm1::IdentifyDevice},
                   {"Zrzut ustawień…", "ZrzutUstawien", &TForm1::TakeSnapshotFromMenu},
-                  {"Porównaj ze zrzutem…", "PorownajZeZrzutem", &TForm1::CompareWithSnapshot}});
+                  {"Porównaj ze zrzutem…", "PorownajZeZrzutem", &TForm1::CompareWithSnapshot},
+                  {"Porównaj dwa zrzuty…", "PorownajDwaZrzuty", &TForm1::CompareTwoSnapshots}});
 }
 
 // Functions 43/14 and 17, then what NAME.identity.json beside the loaded device file names.
@@ -834,6 +835,39 @@ QString TForm1::SaveSnapshot() {
     return path;
 }
 
+Snapshot TForm1::ReadSnapshotFile(const QString& path) const {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    return SnapshotFromJson(file.readAll(), QFileInfo(path).fileName());
+}
+
+void TForm1::CompareTwoSnapshots() {
+    const QStringList paths =
+        chooseSnapshotFiles
+            ? chooseSnapshotFiles()
+            : QFileDialog::getOpenFileNames(this, QStringLiteral("Porównaj dwa zrzuty"),
+                                            SnapshotFolder(),
+                                            QStringLiteral("Zrzut ustawień (*.json)"));
+    if (paths.isEmpty()) return;
+    if (paths.size() != 2)
+        throw AppError(QStringLiteral("Porównanie: wybierz dokładnie dwa zrzuty."));
+    Snapshot a = ReadSnapshotFile(paths[0]), b = ReadSnapshotFile(paths[1]);
+    if (b.time < a.time) std::swap(a, b); // the earlier one is "before"
+    const Comparison comparison = Compare(a, b);
+    const QString title =
+        QStringLiteral("Zrzut z %1 wobec zrzutu z %2 (%3, adres %4)")
+            .arg(a.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                 b.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), b.deviceType, b.slave);
+    CompareDialog dialog(comparison, title, QString(), nullptr, this);
+    dialog.SetValueHeadings(a.time.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                            b.time.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    if (runCompareDialog)
+        runCompareDialog(dialog);
+    else
+        dialog.exec();
+}
+
 void TForm1::CompareWithSnapshot() {
     CheckLineFree(QStringLiteral("Porównanie ze zrzutem"));
     const QString path = chooseSnapshotFile
@@ -842,10 +876,7 @@ void TForm1::CompareWithSnapshot() {
                                    this, QStringLiteral("Porównaj ze zrzutem"), SnapshotFolder(),
                                    QStringLiteral("Zrzut ustawień (*.json)"));
     if (path.isEmpty()) return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const Snapshot earlier = SnapshotFromJson(file.readAll(), QFileInfo(path).fileName());
+    const Snapshot earlier = ReadSnapshotFile(path);
     const Snapshot now = SnapshotNow();
     const Comparison comparison = Compare(earlier, now);
     AppendLogLine(QStringLiteral("Porównanie ze zrzutem %1: zmienione %2, bez zmian %3, bez "

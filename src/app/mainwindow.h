@@ -130,6 +130,9 @@ public:
     // export the comparison and write the chosen changes back.
     void CompareWithSnapshot();
     std::function<QString()> chooseSnapshotFile;
+    // "Porównaj dwa zrzuty…": two snapshot files, the earlier first; nothing is sent.
+    void CompareTwoSnapshots();
+    std::function<QStringList()> chooseSnapshotFiles;
     std::function<void(CompareDialog&)> runCompareDialog;
 
 private:
@@ -220,6 +223,7 @@ private:
     };
     void AddGroupMenu(QGroupBox* group, const char* name, const QList<GroupMenuAction>& actions);
     void TakeSnapshotFromMenu();
+    Snapshot ReadSnapshotFile(const QString& path) const;
     Snapshot SnapshotNow();
     DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
     // The serial numbers identification gave on the open port, by slave: a calibration

@@ -323,6 +323,23 @@ private slots:
         QVERIFY(w->LogText().contains(
             QString::fromUtf8("Przywrócono Okres uśredniania: zapisano 10, odczyt 10")));
         QVERIFY(boxes.isEmpty());
+        // The snapshot before and one after the restore, compared as files: the change of N400
+        // alone, and nothing to restore from there.
+        w->ComCBoxSelect();
+        const QString after = w->SaveSnapshot();
+        w->chooseSnapshotFiles = [&] {
+            return QStringList{after, dir.path() + "/zrzuty/" + saved[0]};
+        };
+        QString counts;
+        bool restorable = true;
+        w->runCompareDialog = [&](CompareDialog& dialog) {
+            counts = dialog.findChild<QLabel*>("counts")->text();
+            restorable = dialog.findChild<QPushButton*>("restore")->isEnabled();
+        };
+        w->findChild<QAction*>("PorownajDwaZrzuty")->trigger();
+        QVERIFY2(counts.startsWith(QString::fromUtf8("Zmienione: 1, bez zmian: 11")),
+                 qPrintable(counts));
+        QVERIFY(!restorable);
         QCOMPARE(Holding(203), QList<quint16>{10});
         QCOMPARE(Holding(301), QList<quint16>{4444});
         int writes = 0;
