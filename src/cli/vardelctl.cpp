@@ -283,8 +283,11 @@ private:
     static constexpr unsigned long kSilenceBetweenSlavesMs = 35;
 
     void RunOne(const CtlCommand& c) {
-        static const char* const kOperations[] = {"read", "write", "reset", "monitor", "calibrate",
-                                                  "list", "scan",  "ports", "doctor"};
+        // The records' operation, one a kind, in the kinds' order.
+        static const char* const kOperations[] = {
+            "read",  "write",  "reset",    "monitor",  "calibrate", "list",    "scan",
+            "ports", "doctor", "identify", "snapshot", "compare",   "restore", "history"};
+        static_assert(std::size(kOperations) == std::size_t(Kind::History) + 1);
         console_.operation = QLatin1String(kOperations[int(c.kind)]);
         switch (c.kind) {
         case Kind::Read:
