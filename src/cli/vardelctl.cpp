@@ -663,7 +663,7 @@ private:
                           f.echo ? "1" : "0"},
                          QString());
         for (const QString& sentence : DoctorVerdict(f))
-            plan_.options.format == OutputFormat::Log ? Out(sentence) : Err(sentence);
+            Say(sentence);
         if (f.answered.isEmpty()) incomplete = true;
     }
 
@@ -821,6 +821,12 @@ private:
         PrintComparison(Compare(earlier, later));
     }
 
+    // A sentence for the technician: on stdout among the log lines, on stderr where stdout
+    // carries CSV or JSON records alone.
+    void Say(const QString& sentence) const {
+        plan_.options.format == OutputFormat::Log ? Out(sentence) : Err(sentence);
+    }
+
     // The plan first: each register that differs and may be written; with --yes each is
     // written and read back.
     void RestoreSnapshot(const CtlCommand& c) {
@@ -834,7 +840,7 @@ private:
         for (const RegisterChange& r : Compare(snapshot, now).rows)
             if (r.restorable) plan << r;
         for (const RegisterChange& r : plan)
-            Out(QStringLiteral("%1: %2 -> %3").arg(r.name, r.after, r.before));
+            Say(QStringLiteral("%1: %2 -> %3").arg(r.name, r.after, r.before));
         if (!c.yes) {
             Err(QStringLiteral("restore: rejestrów do zapisu %1; nic nie zapisano (zapisuje "
                                "--yes)")
@@ -842,7 +848,7 @@ private:
             return;
         }
         for (const RestoreResult& result : Restore(engine_, tree_, plan)) {
-            Out(RestoreText(result));
+            Say(RestoreText(result));
             if (result.end == RestoreResult::End::Other) different = true;
             if (result.end == RestoreResult::End::Failed) incomplete = true;
         }

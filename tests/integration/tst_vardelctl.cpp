@@ -1096,10 +1096,15 @@ private slots:
         }
         Simulator sim({"--set", "200=5", "--keep", "200"}, "TR100.dat", true);
         QVERIFY(sim.started());
-        Result r = Run(&sim, {"restore", snapshot, "--yes"});
+        Result r = Run(&sim, {"--format", "json", "restore", snapshot, "--yes"});
         QCOMPARE(r.status, 5);
-        QVERIFY2(r.out.contains(QString::fromUtf8("Tryb: zapisano $01, a urządzenie ma $05")),
-                 qPrintable(r.out));
+        QVERIFY2(r.err.contains(QString::fromUtf8("Tryb: zapisano $01, a urządzenie ma $05")),
+                 qPrintable(r.err));
+        const QStringList records = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(records.size(), 2); // the write and its read-back, records alone on stdout
+        for (const QString& line : records)
+            QCOMPARE(QJsonDocument::fromJson(line.toUtf8()).object().value("operation").toString(),
+                     QStringLiteral("restore"));
         r = Run(&sim, {"restore", snapshot, "--yes"}, "TR100F.dat");
         QCOMPARE(r.status, 1);
         QVERIFY(r.err.contains(
