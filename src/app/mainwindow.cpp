@@ -835,13 +835,6 @@ QString TForm1::SaveSnapshot() {
     return path;
 }
 
-Snapshot TForm1::ReadSnapshotFile(const QString& path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    return SnapshotFromJson(file.readAll(), QFileInfo(path).fileName());
-}
-
 void TForm1::CompareTwoSnapshots() {
     const QStringList paths =
         chooseSnapshotFiles
@@ -852,7 +845,8 @@ void TForm1::CompareTwoSnapshots() {
     if (paths.isEmpty()) return;
     if (paths.size() != 2)
         throw AppError(QStringLiteral("Porównanie: wybierz dokładnie dwa zrzuty."));
-    Snapshot a = ReadSnapshotFile(paths[0]), b = ReadSnapshotFile(paths[1]);
+    Snapshot a = ReadSnapshotFile(paths[0], QFileInfo(paths[0]).fileName()),
+             b = ReadSnapshotFile(paths[1], QFileInfo(paths[1]).fileName());
     if (b.time < a.time) std::swap(a, b); // the earlier one is "before"
     const Comparison comparison = Compare(a, b);
     const QString title =
@@ -876,7 +870,7 @@ void TForm1::CompareWithSnapshot() {
                                    this, QStringLiteral("Porównaj ze zrzutem"), SnapshotFolder(),
                                    QStringLiteral("Zrzut ustawień (*.json)"));
     if (path.isEmpty()) return;
-    const Snapshot earlier = ReadSnapshotFile(path);
+    const Snapshot earlier = ReadSnapshotFile(path, QFileInfo(path).fileName());
     const Snapshot now = SnapshotNow();
     const Comparison comparison = Compare(earlier, now);
     AppendLogLine(QStringLiteral("Porównanie ze zrzutem %1: zmienione %2, bez zmian %3, bez "

@@ -223,7 +223,6 @@ private:
     };
     void AddGroupMenu(QGroupBox* group, const char* name, const QList<GroupMenuAction>& actions);
     void TakeSnapshotFromMenu();
-    Snapshot ReadSnapshotFile(const QString& path) const;
     Snapshot SnapshotNow();
     DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
     // The serial numbers identification gave on the open port, by slave: a calibration

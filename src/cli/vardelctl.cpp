@@ -778,13 +778,6 @@ private:
         return s;
     }
 
-    static Snapshot ReadSnapshotFile(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
-        return SnapshotFromJson(file.readAll(), path);
-    }
-
     void TakeSnapshot(const QString& path) {
         CheckOutputPath(path);
         const Snapshot s = SnapshotNow();
@@ -816,8 +809,9 @@ private:
     }
 
     void CompareSnapshots(const CtlCommand& c) {
-        const Snapshot earlier = ReadSnapshotFile(c.name);
-        const Snapshot later = c.value.isEmpty() ? SnapshotNow() : ReadSnapshotFile(c.value);
+        const Snapshot earlier = ReadSnapshotFile(c.name, c.name);
+        const Snapshot later =
+            c.value.isEmpty() ? SnapshotNow() : ReadSnapshotFile(c.value, c.value);
         PrintComparison(Compare(earlier, later));
     }
 
@@ -830,7 +824,7 @@ private:
     // The plan first: each register that differs and may be written; with --yes each is
     // written and read back.
     void RestoreSnapshot(const CtlCommand& c) {
-        const Snapshot snapshot = ReadSnapshotFile(c.name);
+        const Snapshot snapshot = ReadSnapshotFile(c.name, c.name);
         const Snapshot now = SnapshotNow();
         const QString other = OtherDevice(snapshot, now);
         if (!other.isEmpty() && !c.forceOtherDevice)

@@ -1,5 +1,6 @@
 #include "snapshot.h"
 #include "regmap/error.h"
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -86,6 +87,13 @@ Snapshot SnapshotFromJson(const QByteArray& json, const QString& file) {
         s.registers << r;
     }
     return s;
+}
+
+Snapshot ReadSnapshotFile(const QString& path, const QString& label) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    return SnapshotFromJson(file.readAll(), label);
 }
 
 QString SnapshotFileName(const Snapshot& s) {

@@ -31,6 +31,8 @@ QByteArray SnapshotJson(const Snapshot& snapshot);
 Snapshot SnapshotFromJson(const QByteArray& json, const QString& fileName);
 // "zrzuty/TR100F_adres247_2026-12-09_17-20-05.json" under the data folder.
 QString SnapshotFileName(const Snapshot& snapshot);
+// The snapshot in a file; its errors name the file as label says it. Throws AppError.
+Snapshot ReadSnapshotFile(const QString& path, const QString& label);
 
 struct RegisterChange {
     QString name, address;
