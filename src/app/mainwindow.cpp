@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -358,6 +357,9 @@ void TForm1::JournalFailed() {
 void TForm1::WireTools() {
     engine_.setContinuation(&calibration_);
     calibration_.setResult = [this](const QString& mean) { eMed->setText(mean); };
+    session_.onRecord = [this](const CalibrationRecord& record, bool fresh) {
+        WriteCalibrationRecord(record, fresh);
+    };
     auto wire = [this](QPushButton* button, void (TForm1::*handler)()) {
         connect(button, &QPushButton::clicked, this,
                 [this, handler] { Guarded([&] { (this->*handler)(); }); });
@@ -381,100 +383,28 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Button1Click() {
-    calibrationRecord_ = NewCalibrationRecord(cbxKalibracja->currentText(), eCount->text());
-    bool finished = false;
-    try {
-        finished = calibration_.Start(cbxKalibracja->currentText(), eCount->text());
-    } catch (const AppError& error) {
-        FinishCalibrationRecord(false, error.message()); // the failure is on record too
-        throw;
-    }
-    FinishCalibrationRecord(finished, calibration_.StopReason);
+    session_.Calibrate(cbxKalibracja->currentText(), eCount->text());
 }
 
 void TForm1::btZapiszClick() {
     const QString range = cbxKalibracja->currentText(), value = eMed->text();
-    const bool afterItsRun = recordOfAFinishedRun_ && calibrationRecord_.range == range;
-    if (!afterItsRun &&
+    if (!session_.StoreFollowsRun(range) &&
         !askQuestion(QStringLiteral("W tym uruchomieniu nie zakończono kalibracji zakresu "
                                     "\"%1\". Zapisać mimo to wartość %2?")
                          .arg(range, value)))
         return;
-    StoreCalibration(range, value);
+    session_.Store(range, value);
 }
 
-// The store goes into its run's record when it is the first of that run; every other store is
-// a record of its own, so that no record written before is changed.
-void TForm1::StoreCalibration(const QString& range, const QString& value) {
-    lastOutcome_ = {};
-    const TreeNode* written = calibration_.Store(range, value);
-    const bool intoRun =
-        recordOfAFinishedRun_ && calibrationRecord_.range == range && !calibrationRecord_.stored;
-    if (!intoRun) {
-        calibrationRecord_ = NewCalibrationRecord(range, QStringLiteral("0"));
-        calibrationRecord_.end = calibrationRecord_.start;
-        calibrationRecord_.stopReason = QStringLiteral("zapis bez kalibracji w tym uruchomieniu");
-        recordOfAFinishedRun_ = false;
-        recordBase_.clear();
-    }
-    CalibrationRecord& r = calibrationRecord_;
-    r.stored = true;
-    r.storeTime = QDateTime::currentDateTime();
-    r.storeValue = value;
-    r.storeRegister = written ? written->record.Name : QStringLiteral("(brak)");
-    r.storeAddress = written ? written->record.Address : QString();
-    r.storeOutcome = written && lastOutcome_.node == written ? OutcomeText(lastOutcome_)
-                                                             : QStringLiteral("nie wysłano");
-    WriteCalibrationRecord();
-}
-
-CalibrationRecord TForm1::NewCalibrationRecord(const QString& range,
-                                               const QString& countText) const {
-    CalibrationRecord r;
-    r.start = QDateTime::currentDateTime();
-    r.programVersion = QStringLiteral(VARDEL_VERSION);
-    r.deviceFile = loadedName_;
-    r.deviceSha256 = loadedSha256_; // of the bytes the tree came from, whatever the disk holds now
-    r.portPath = link_.com.PortPath;
-    r.lineSettings = link_.com.LineSettings;
-    r.slave = eSlave->text();
-    r.serialNumber = serialNumbers_.value(r.slave);
-    r.range = range;
-    if (const TreeNode* r0 = tree_.FindNodeByName(QStringLiteral("R0"))) {
-        r.registerName = r0->record.Name;
-        r.registerAddress = r0->record.Address;
-    }
-    bool ok = false;
-    r.asked = countText.toLongLong(&ok);
-    return r;
-}
-
-void TForm1::FinishCalibrationRecord(bool finished, const QString& reason) {
-    CalibrationRecord& r = calibrationRecord_;
-    r.end = QDateTime::currentDateTime();
-    r.samples = calibration_.SampleList;
-    r.failedReads = calibration_.FailedSampleReads;
-    r.sampleTimes = calibration_.SampleTimes;
-    r.finished = finished;
-    r.stopReason = reason;
-    if (finished) {
-        const CalibrationResult result = ComputeCalibration(r.samples);
-        r.meanText = QString::number(result.mean);
-        r.errorText = FormatCalibrationError(result.error);
-    }
-    recordOfAFinishedRun_ = finished;
-    recordBase_.clear();
-    WriteCalibrationRecord();
-}
-
-// Beside the log, in kalibracje/: the PDF to file and the CSV for a spreadsheet.
-void TForm1::WriteCalibrationRecord() {
+// Beside the log, in kalibracje/: the PDF to file and the CSV for a spreadsheet. A fresh
+// record gets a name of its own; a store added to the last one rewrites its files.
+void TForm1::WriteCalibrationRecord(const CalibrationRecord& record, bool fresh) {
     const QString folder =
         QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje");
     if (!QDir().mkpath(folder))
         throw AppError(QString::fromUtf8("Nie można utworzyć folderu \"%1\".").arg(folder));
-    if (recordBase_.isEmpty()) { // a name of its own: no earlier record is overwritten
-        const QString name = RecordBaseName(calibrationRecord_);
+    if (fresh || recordBase_.isEmpty()) { // no earlier record is overwritten
+        const QString name = RecordBaseName(record);
         recordBase_ = folder + '/' + name;
         for (int n = 2; QFileInfo::exists(recordBase_ + QStringLiteral(".pdf")) ||
                         QFileInfo::exists(recordBase_ + QStringLiteral(".csv"));
@@ -482,8 +412,8 @@ void TForm1::WriteCalibrationRecord() {
             recordBase_ = folder + '/' + name + '_' + QString::number(n);
     }
     const QString& base = recordBase_;
-    SaveRecordPdf(calibrationRecord_, base + QStringLiteral(".pdf"));
-    SaveRecordCsv(calibrationRecord_, base + QStringLiteral(".csv"));
+    SaveRecordPdf(record, base + QStringLiteral(".pdf"));
+    SaveRecordCsv(record, base + QStringLiteral(".csv"));
 }
 
 void TForm1::btResetClick() {
@@ -504,40 +434,34 @@ void TForm1::ShowMessage(const QString& text) {
     ShowBox(text, false);
 }
 
-void TForm1::ProcessEvents() {
+void TForm1::Face::ProcessEvents() {
     QCoreApplication::processEvents();
 }
 
-void TForm1::SetTxText(const QString& text) {
-    lbTX->setText(text);
+void TForm1::Face::SetTxText(const QString& text) {
+    w_.lbTX->setText(text);
 }
 
-void TForm1::SetRxText(const QString& text) {
-    lbRX->setText(text);
+void TForm1::Face::SetRxText(const QString& text) {
+    w_.lbRX->setText(text);
 }
 
-bool TForm1::MonitorChecked() const {
-    return cbMonitor->isChecked();
+bool TForm1::Face::MonitorChecked() const {
+    return w_.cbMonitor->isChecked();
 }
 
-void TForm1::StartRepaintTimer() {
-    RepaintTimer.start();
-}
-
-void TForm1::Pause(int milliseconds) {
+void TForm1::Face::Pause(int milliseconds) {
     QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
-QString TForm1::SlaveText() const {
-    return eSlave->text();
+QString TForm1::Face::SlaveText() const {
+    return w_.eSlave->text();
 }
 
-void TForm1::TransactionEnded(const TransactionOutcome& outcome) {
-    lastOutcome_ = outcome;
-    lineStats_.Ended(outcome);
-    ShowLineStatistics();
-    FeedTrend(outcome);
-    lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
+void TForm1::Face::TransactionEnded(const TransactionOutcome& outcome) {
+    w_.ShowLineStatistics();
+    w_.FeedTrend(outcome);
+    w_.lbRX->setToolTip(OutcomeText(outcome)); // why RX shows what it shows, or nothing
 }
 
 void TForm1::AppendLogLine(const QString& line) {
@@ -555,7 +479,7 @@ void TForm1::cbxDeviceEnter() {
 
 void TForm1::cbxDeviceSelect(const QString& name) {
     if (engine_.Busy()) { // no node may vanish under a running job
-        cbxDevice->setEditText(loadedName_);
+        cbxDevice->setEditText(session_.deviceName());
         return;
     }
     Guarded([&] {
@@ -565,7 +489,7 @@ void TForm1::cbxDeviceSelect(const QString& name) {
         try {
             bytes = ReadDeviceFileBytes(DeviceFilePath(places_, name));
         } catch (const AppError&) {
-            cbxDevice->setEditText(loadedName_);
+            cbxDevice->setEditText(session_.deviceName());
             throw;
         }
         LoadDevice(name, bytes);
@@ -573,8 +497,6 @@ void TForm1::cbxDeviceSelect(const QString& name) {
 }
 
 void TForm1::LoadDevice(const QString& name, const QByteArray& bytes) {
-    engine_.ForgetNodes();
-    monitor_.ForgetNodes();
     lbReg->clear(); // no register of the old tree stays named
     lbReg->setToolTip(QString());
     for (const QPointer<TrendWindow>& trend : std::as_const(trends_))
@@ -583,10 +505,7 @@ void TForm1::LoadDevice(const QString& name, const QByteArray& bytes) {
     ++loadGeneration_;
     checkPending_ = false;
     RepaintTimer.stop();
-    model_->resetAround([&] { ReadDeviceFile(bytes, tree_); });
-    loadedName_ = name;
-    loadedSha256_ =
-        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    model_->resetAround([&] { session_.LoadDevice(name, bytes); });
     CollapseAll();
     gbKal->setVisible(IsCalibratable(name));
 }
@@ -634,12 +553,12 @@ void TForm1::LineSettingsChanged() {
         SetIndicator(kRed, link_.failureReason);
         throw AppError(link_.failureReason);
     }
+    session_.LineChanged(settings);
     AppendLogLine(QStringLiteral("Łącze: ") + settings);
 }
 
 void TForm1::Connect() {
     if (link_.isOpen()) Disconnect();
-    serialNumbers_.clear(); // another port, perhaps other devices
     link_.com.PortPath = PortPathFor(ComCBox->currentText());
     link_.com.LineSettings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
     if (!link_.OpenPort(link_.com.PortPath, link_.com.LineSettings)) {
@@ -652,7 +571,7 @@ void TForm1::Connect() {
     ApplyLineOptions();
     NoteAdapterLatency();
     NoteDirectionControl();
-    lineStats_ = {};
+    session_.PortOpened({link_.com.PortPath, link_.com.LineSettings});
     ShowLineStatistics();
 }
 
@@ -685,7 +604,7 @@ void TForm1::SetLineOptions(const LineOptions& options) {
 // The " modbus  " group's tool tip: how the line's requests ended, and what of the line is
 // not default.
 void TForm1::ShowLineStatistics() {
-    QString tip = lineStats_.PolishSummary();
+    QString tip = session_.stats().PolishSummary();
     if (!lineOptions_.isDefault()) tip += QStringLiteral("\nŁącze: ") + lineOptions_.Changes();
     GroupBox3->setToolTip(tip);
 }
@@ -713,7 +632,7 @@ void TForm1::BuildConnectionMenu() {
 }
 
 void TForm1::OpenLineDialog() {
-    LineDialog dialog(lineOptions_, lineStats_.PolishSummary(), this);
+    LineDialog dialog(lineOptions_, session_.stats().PolishSummary(), this);
     std::optional<LineOptions> chosen;
     if (runLineDialog)
         chosen = runLineDialog(dialog);
@@ -739,13 +658,13 @@ void TForm1::BuildDeviceMenu() {
 // Functions 43/14 and 17, then what NAME.identity.json beside the loaded device file names.
 DeviceIdentity TForm1::IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic) {
     DeviceIdentity identity = Identify(link_, slave, std::nullopt, traffic);
-    if (!loadedName_.isEmpty()) {
-        const QString devicePath = DeviceFilePath(places_, loadedName_);
+    if (!session_.deviceName().isEmpty()) {
+        const QString devicePath = DeviceFilePath(places_, session_.deviceName());
         if (const std::optional<IdentityFile> file =
                 ReadIdentityFile(IdentityFilePath(devicePath), tree_))
             ReadIdentityRegisters(engine_, tree_, *file, identity);
     }
-    serialNumbers_.insert(QString::number(slave), identity.serialNumber);
+    session_.NoteSerialNumber(QString::number(slave), identity.serialNumber);
     return identity;
 }
 
@@ -755,23 +674,24 @@ void TForm1::IdentifyDevice() {
     if (slave == 0)
         throw AppError(
             QStringLiteral("Identyfikacja urządzenia: adres 0 to rozgłoszenie, bez odpowiedzi"));
-    const DeviceIdentity identity =
-        IdentifyWithFile(slave, [this](const RequestFrame& request, const RawReply& reply) {
-            SetTxText(HexText(request.Frame, request.Length));
-            SetRxText(reply.bytes.isEmpty()
+    const DeviceIdentity identity = IdentifyWithFile(slave, [this](const RequestFrame& request,
+                                                                   const RawReply& reply) {
+        lbTX->setText(HexText(request.Frame, request.Length));
+        lbRX->setText(reply.bytes.isEmpty()
                           ? QString()
                           : HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
                                     static_cast<std::uint16_t>(reply.bytes.size())));
-        });
+    });
     AppendLogLine(QStringLiteral("Identyfikacja urządzenia: ") + identity.Summary());
     const QString who =
         QStringLiteral("Adres %1, %2, port %3")
             .arg(slave)
-            .arg(loadedName_.isEmpty() ? QStringLiteral("bez pliku urządzenia") : loadedName_,
+            .arg(session_.deviceName().isEmpty() ? QStringLiteral("bez pliku urządzenia")
+                                                 : session_.deviceName(),
                  link_.com.PortPath);
     const QList<HistoryRecord> history = HistoryOf(
         ReadHistory(QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje")),
-        identity.serialNumber, loadedName_, QString::number(slave));
+        identity.serialNumber, session_.deviceName(), QString::number(slave));
     IdentityDialog dialog(identity, who, history, this);
     if (runIdentityDialog)
         runIdentityDialog(dialog);
@@ -790,8 +710,8 @@ Snapshot TForm1::SnapshotNow() {
         throw AppError(QStringLiteral("Zrzut ustawień: typ urządzenia nie ma rejestrów RW ani RP"));
     Snapshot s;
     s.time = QDateTime::currentDateTime();
-    s.deviceType = loadedName_;
-    s.deviceSha256 = loadedSha256_;
+    s.deviceType = session_.deviceName();
+    s.deviceSha256 = session_.deviceSha256();
     s.slave = eSlave->text();
     s.port = link_.com.PortPath;
     const DeviceIdentity identity =

@@ -14,6 +14,7 @@
 #include "tools/operator.h"
 #include "tools/places.h"
 #include "tools/requeststats.h"
+#include "tools/session.h"
 #include "txn/engine.h"
 #include <QElapsedTimer>
 #include <QHash>
@@ -38,7 +39,7 @@ class RegisterTreeModel;
 class QMenu;
 class TrendWindow;
 
-class TForm1 : public QWidget, public Frontend {
+class TForm1 : public QWidget {
     Q_OBJECT
 public:
     // The directory of the executable holds the device files and receives the log file.
@@ -54,26 +55,18 @@ public:
     // Opens a folder in the system's file manager; tests replace it.
     std::function<bool(const QUrl& folder)> openFolder;
 
-    RegisterTree& tree() { return tree_; }
-    TransactionEngine& engine() { return engine_; }
+    RegisterTree& tree() { return session_.tree(); }
+    TransactionEngine& engine() { return session_.engine(); }
+    OperatorSession& session() { return session_; }
     RegisterTreeModel* model() const { return model_; }
 
-    // What the engine asks of the window.
-    void ShowMessage(const QString& text) override;
-    void ProcessEvents() override;
-    void SetTxText(const QString& text) override;
-    void SetRxText(const QString& text) override;
-    void AppendLog(const QString& line) override { AppendLogLine(line); }
-    bool MonitorChecked() const override;
-    void StartRepaintTimer() override;
-    void Pause(int milliseconds) override;
-    QString SlaveText() const override;
-    void TransactionEnded(const TransactionOutcome& outcome) override;
+    // A message box without the error's icon.
+    void ShowMessage(const QString& text);
 
     // Ends a value's red highlight and repaints the tree (the repaint timer's tick).
     void RepaintTimerTimer();
-    Calibration& calibration() { return calibration_; }
-    Monitor& monitor() { return monitor_; }
+    Calibration& calibration() { return session_.calibration(); }
+    Monitor& monitor() { return session_.monitor(); }
 
     void AppendLogLine(const QString& line);
     QString LogText() const;
@@ -167,29 +160,48 @@ private:
     void JournalLine(const QString& line);
     void RewriteJournal();
     void JournalFailed();
-    CalibrationRecord NewCalibrationRecord(const QString& range, const QString& countText) const;
-    void FinishCalibrationRecord(bool finished, const QString& reason);
-    void WriteCalibrationRecord();
+    void WriteCalibrationRecord(const CalibrationRecord& record, bool fresh);
     QString SaveAtClose(const QString& text);
     // Lines that no file holds yet: neither empty, nor only the program's start-up lines, nor
     // what was last saved.
     bool LogHasUnsavedLines() const;
     void NoteLogSaved() { savedText_ = LogText(); }
     void LoadDevice(const QString& name, const QByteArray& bytes);
-    void StoreCalibration(const QString& range, const QString& value);
     // Runs later from the event loop, unless a load has replaced the tree meanwhile.
     template <typename F> void Later(F&& action);
     void SetIndicator(const QColor& colour, const QString& hint);
     template <typename F> void Guarded(F&& action);
 
+    // What the engine and the tools ask of the window, as they ask it of any frontend.
+    class Face : public Frontend {
+    public:
+        explicit Face(TForm1& window) : w_(window) {}
+        void ShowMessage(const QString& text) override { w_.ShowBox(text, false); }
+        void ProcessEvents() override;
+        void SetTxText(const QString& text) override;
+        void SetRxText(const QString& text) override;
+        void AppendLog(const QString& line) override { w_.AppendLogLine(line); }
+        bool MonitorChecked() const override;
+        void StartRepaintTimer() override { w_.RepaintTimer.start(); }
+        void Pause(int milliseconds) override;
+        QString SlaveText() const override;
+        void TransactionEnded(const TransactionOutcome& outcome) override;
+
+    private:
+        TForm1& w_;
+    };
+
     QString executablePath_;
     Places places_;
-    RegisterTree tree_;
     SerialLink link_;
     RegisterTreeModel* model_ = nullptr;
-    TransactionEngine engine_{tree_, link_, *this};
-    Calibration calibration_{engine_, tree_, *this};
-    Monitor monitor_{engine_, *this};
+    Face face_{*this};
+    OperatorSession session_{link_, face_};
+    // The session's parts by their short names.
+    RegisterTree& tree_ = session_.tree();
+    TransactionEngine& engine_ = session_.engine();
+    Calibration& calibration_ = session_.calibration();
+    Monitor& monitor_ = session_.monitor();
     LogJournal journal_;
     // The operator's edits reach the journal within a second.
     QTimer journalRewrite_;
@@ -197,16 +209,10 @@ private:
     // How the log file looked when this window started, to notice another window's save.
     QString logStampAtStart_;
     QTimer RepaintTimer;
-    QString loadedName_;
-    QString loadedSha256_; // of the device file's bytes as loaded
     int loadGeneration_ = 0;
     bool closed_ = false;
     bool closeAfterJob_ = false;
     bool checkPending_ = false; // a check mark's rule waits to run before its click's
-    // The record of the last calibration run; the first "Zapisz" of its range adds to it and
-    // writes it again; every other store has a record of its own.
-    CalibrationRecord calibrationRecord_;
-    bool recordOfAFinishedRun_ = false;
     // The log as the program's start-up left it, and as it was last saved to a file.
     QString startupText_, savedText_;
     // The path of the record being written, without extension; empty for a new record.
@@ -225,20 +231,15 @@ private:
     void TakeSnapshotFromMenu();
     Snapshot SnapshotNow();
     DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
-    // The serial numbers identification gave on the open port, by slave: a calibration
-    // record carries its device's. Forgotten when a port opens.
-    QHash<QString, QString> serialNumbers_;
     QString SnapshotFolder() const;
     // Refuses what would share the line with a running job or monitoring.
     void CheckLineFree(const QString& what) const;
     // The doctor's findings in the log, and the setting it found in the window when asked.
     void TakeDoctorFindings(const DoctorDialog& dialog);
-    TransactionOutcome lastOutcome_;
     // Open trend windows, one per register; they close with a load.
     // Guarded pointers: a window the operator closed is gone, and nothing of this window is
     // touched when the trend windows go with it.
     QHash<const TreeNode*, QPointer<TrendWindow>> trends_;
-    RequestStats lineStats_; // since the port was opened: the " modbus  " group's tool tip
     LineOptions lineOptions_;
     bool baudTyped_ = false; // an Enter in "Szybkość:" waits to be applied
     void ApplyLineOptions();

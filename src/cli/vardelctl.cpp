@@ -14,6 +14,7 @@
 #include "tools/logfile.h"
 #include "tools/operator.h"
 #include "tools/places.h"
+#include "tools/session.h"
 #include "tools/snapshot.h"
 #include "txn/builders.h"
 #include "txn/codec.h"
@@ -81,11 +82,9 @@ public:
     QString logText;
     bool monitoring = false, refused = false, quiet = false;
     bool nameSlave = false; // several slaves: a failure says whose
-    int failures = 0, validReplies = 0, ended = 0;
+    int failures = 0;
     QString operation = QStringLiteral("read"); // the command under way, for the records
     const TxnState* state = nullptr;            // the engine's, for a real read in full
-    TransactionOutcome last;
-    RequestStats stats;
 
     void ShowMessage(const QString& text) override {
         refused = true;
@@ -108,11 +107,7 @@ public:
     void Pause(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
     QString SlaveText() const override { return slave; }
     void TransactionEnded(const TransactionOutcome& outcome) override {
-        ++ended;
-        last = outcome;
-        stats.Ended(outcome);
         if (outcome.kind == ReplyOutcome::Valid) {
-            ++validReplies;
             if (!quiet) Record(outcome);
             return;
         }
@@ -189,12 +184,9 @@ QString DevicePathOf(const QString& device) {
     return FindDeviceFile(device, QCoreApplication::applicationFilePath());
 }
 
-class Session {
+class Runner {
 public:
-    Session(const CtlPlan& plan, Console& console)
-        : plan_(plan), console_(console), engine_(tree_, link_, console_),
-          calibration_(engine_, tree_, console_), monitor_(engine_, console_) {
-        engine_.setContinuation(&calibration_);
+    Runner(const CtlPlan& plan, Console& console) : plan_(plan), console_(console) {
         console_.state = &engine_.state;
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
         // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
@@ -212,7 +204,8 @@ public:
             AddScanProbe(tree_);
         } else {
             devicePath_ = DevicePathOf(plan_.options.device);
-            LoadDeviceFile(devicePath_, tree_);
+            session_.LoadDevice(QFileInfo(devicePath_).fileName(),
+                                ReadDeviceFileBytes(devicePath_));
             CheckAgainstDevice(plan_, tree_);
         }
         CheckOutputs();
@@ -260,8 +253,8 @@ public:
             const int failuresBefore = console_.failures;
             request();
             const bool failed = console_.failures > failuresBefore;
-            const bool refused = console_.last.kind == ReplyOutcome::Exception &&
-                                 console_.last.exceptionCode != kSlaveDeviceBusy;
+            const bool refused = session_.lastOutcome().kind == ReplyOutcome::Exception &&
+                                 session_.lastOutcome().exceptionCode != kSlaveDeviceBusy;
             if (!failed || refused || attempt >= plan_.options.retries || gSignal) {
                 if (!failed) console_.failures -= attempt; // the retries made it good
                 return;
@@ -274,6 +267,7 @@ public:
         monitorLoop_.quit();
     }
     void Release() { link_.ClosePort(); }
+    const RequestStats& stats() const { return session_.stats(); }
     bool incomplete = false;
     bool different = false; // a comparison found changes, or a restored register kept another value
 
@@ -367,6 +361,7 @@ private:
 #endif
             throw AppError(why);
         }
+        session_.PortOpened({path, LineSettings()});
         const QString note = AdapterLatencyNote(path, AdapterLatencyMs(path));
         if (!note.isEmpty()) Err(note);
         const QString direction = link_.TakeDirectionNote();
@@ -423,15 +418,15 @@ private:
         OpenOnce();
         engine_.MakeCurrent(node);
         const QString label = node->record.Name + ':';
-        const int validBefore = console_.validReplies, endedBefore = console_.ended;
+        const int validBefore = session_.validReplies(), endedBefore = session_.requestsEnded();
         const QString period = QString::number(c.periodMs);
         console_.monitoring = true;
         monitor_.Click(true, period, label);
         // A silent device must not hold a counted monitor for ever: twice the count at most.
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            const qint64 valid = console_.validReplies - validBefore;
-            const qint64 asked = console_.ended - endedBefore;
+            const qint64 valid = session_.validReplies() - validBefore;
+            const qint64 asked = session_.requestsEnded() - endedBefore;
             if (error_ || gSignal || !monitor_.Timer1.isActive() ||
                 (c.count > 0 && (valid >= c.count || asked >= 2 * c.count + 5)))
                 monitorLoop_.quit();
@@ -443,71 +438,26 @@ private:
         if (error_) throw AppError(QStringLiteral("monitorowanie przerwane"));
     }
 
+    // The run's record goes to --report with its store, if any, and whether it finished.
     void Calibrate(const CtlCommand& c) {
         OpenOnce();
         mean_.clear();
-        CalibrationRecord record = NewRecord(c);
-        auto took = [&](bool finished, const QString& reason) {
-            record.end = QDateTime::currentDateTime();
-            record.samples = calibration_.SampleList;
-            record.failedReads = calibration_.FailedSampleReads;
-            record.sampleTimes = calibration_.SampleTimes;
-            record.finished = finished;
-            record.stopReason = reason;
-        };
         bool finished = false;
         try {
-            finished = calibration_.Start(c.range, QString::number(c.count));
-        } catch (const AppError& e) { // a failed sample: the record keeps what there is
-            took(false, e.message());
-            WriteReport(record);
+            finished = session_.Calibrate(c.range, QString::number(c.count));
+        } catch (const AppError&) { // a failed sample: the record keeps what there is
+            WriteReport(session_.record());
             throw;
         }
-        took(finished, calibration_.StopReason);
         if (!finished) {
             if (!gSignal) Err(QStringLiteral("Kalibracja nie została ukończona: brak odpowiedzi"));
             incomplete = true;
-            WriteReport(record);
+            WriteReport(session_.record());
             return;
         }
-        const CalibrationResult result = ComputeCalibration(record.samples);
-        record.meanText = QString::number(result.mean);
-        record.errorText = FormatCalibrationError(result.error);
-        if (plan_.options.format != OutputFormat::Log) RecordCalibration(record);
-        if (c.store && !mean_.isEmpty()) Store(c.range, record);
-        WriteReport(record);
-    }
-
-    void Store(const QString& range, CalibrationRecord& record) {
-        const int endedBefore = console_.ended;
-        const TreeNode* written = calibration_.Store(range, mean_);
-        record.stored = true;
-        record.storeTime = QDateTime::currentDateTime();
-        record.storeValue = mean_;
-        record.storeRegister = written ? written->record.Name : QStringLiteral("(brak)");
-        record.storeAddress = written ? written->record.Address : QString();
-        record.storeOutcome = written && console_.ended > endedBefore
-                                  ? OutcomeText(console_.last)
-                                  : QStringLiteral("nie wysłano");
-    }
-
-    CalibrationRecord NewRecord(const CtlCommand& c) {
-        CalibrationRecord r;
-        r.start = QDateTime::currentDateTime();
-        r.programVersion = QStringLiteral(VARDEL_VERSION);
-        const QString device = DevicePathOf(plan_.options.device);
-        r.deviceFile = QFileInfo(device).fileName();
-        r.deviceSha256 = Sha256OfFile(device);
-        r.portPath = PortPathOf(plan_.options.port);
-        r.lineSettings = LineSettings();
-        r.slave = console_.slave;
-        r.serialNumber = serialNumbers_.value(console_.slave);
-        r.range = c.range;
-        r.registerName = QStringLiteral("R0");
-        if (const TreeNode* r0 = tree_.FindNodeByName(r.registerName))
-            r.registerAddress = r0->record.Address;
-        r.asked = c.count;
-        return r;
+        if (plan_.options.format != OutputFormat::Log) RecordCalibration(session_.record());
+        if (c.store && !mean_.isEmpty()) session_.Store(c.range, mean_);
+        WriteReport(session_.record());
     }
 
     // The log and every record can be saved where they are asked for: found out before the
@@ -573,8 +523,8 @@ private:
         for (int address = from; address <= to && !gSignal; ++address) {
             console_.slave = QString::number(address);
             engine_.ReadRegister(first);
-            if (console_.last.kind == ReplyOutcome::Valid ||
-                console_.last.kind == ReplyOutcome::Exception) {
+            if (session_.lastOutcome().kind == ReplyOutcome::Valid ||
+                session_.lastOutcome().kind == ReplyOutcome::Exception) {
                 console_.Row({"slave"}, {QString::number(address)}, QString::number(address));
                 ++found;
             }
@@ -709,12 +659,11 @@ private:
     DeviceIdentity IdentifyWithFile(const RawExchanged& traffic = {}) {
         DeviceIdentity identity = Identify(link_, static_cast<std::uint8_t>(console_.slave.toInt()),
                                            std::nullopt, traffic);
-        if (devicePath_.isEmpty()) return identity;
-        const std::optional<IdentityFile> file =
-            ReadIdentityFile(IdentityFilePath(devicePath_), tree_);
-        if (!file) return identity;
-        Quietly([&] { ReadIdentityRegisters(engine_, tree_, *file, identity); });
-        serialNumbers_.insert(console_.slave, identity.serialNumber);
+        if (!devicePath_.isEmpty())
+            if (const std::optional<IdentityFile> file =
+                    ReadIdentityFile(IdentityFilePath(devicePath_), tree_))
+                Quietly([&] { ReadIdentityRegisters(engine_, tree_, *file, identity); });
+        session_.NoteSerialNumber(console_.slave, identity.serialNumber);
         return identity;
     }
 
@@ -758,7 +707,7 @@ private:
         Snapshot s;
         s.time = QDateTime::currentDateTime();
         s.deviceType = QFileInfo(devicePath_).fileName();
-        s.deviceSha256 = Sha256OfFile(devicePath_);
+        s.deviceSha256 = session_.deviceSha256(); // of the bytes the tree came from
         s.slave = console_.slave;
         s.port = link_.com.PortPath;
         const DeviceIdentity identity = IdentifyWithFile();
@@ -866,14 +815,15 @@ private:
     }
 
     QString devicePath_;
-    QHash<QString, QString> serialNumbers_; // by slave, as identification gave them this run
     CtlPlan plan_;
     Console& console_;
-    RegisterTree tree_;
     SerialLink link_;
-    TransactionEngine engine_;
-    Calibration calibration_;
-    Monitor monitor_;
+    OperatorSession session_{link_, console_};
+    // The session's parts by their short names.
+    RegisterTree& tree_ = session_.tree();
+    TransactionEngine& engine_ = session_.engine();
+    Calibration& calibration_ = session_.calibration();
+    Monitor& monitor_ = session_.monitor();
     QEventLoop monitorLoop_;
     QStringList reportPaths_;
     int reportsWritten_ = 0;
@@ -882,7 +832,7 @@ private:
 };
 
 #ifdef Q_OS_WIN
-Session* gSession = nullptr;
+Runner* gRunner = nullptr;
 
 // Ctrl-C, Ctrl-Break and closing the console arrive on a thread of their own: the session is
 // interrupted on the main thread, as a signal does on Linux, and the run ends the same way
@@ -892,16 +842,16 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         return FALSE;
     gSignal = event == CTRL_C_EVENT ? SIGINT : SIGTERM;
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [] { gSession->Interrupt(); }, Qt::QueuedConnection);
+        QCoreApplication::instance(), [] { gRunner->Interrupt(); }, Qt::QueuedConnection);
     // After a close the system ends the process when this returns: give the run its time.
     if (event == CTRL_CLOSE_EVENT) Sleep(4000);
     return TRUE;
 }
 #endif
 
-void CatchSignals(Session& session) {
+void CatchSignals(Runner& session) {
 #ifdef Q_OS_WIN
-    gSession = &session;
+    gRunner = &session;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
     if (pipe(gSignalPipe) != 0) return;
@@ -985,8 +935,9 @@ int main(int argc, char* argv[]) {
     }
     Console console(plan.options);
     int status = kOk;
+    RequestStats stats;
     {
-        Session session(plan, console);
+        Runner session(plan, console);
         try {
             session.Load();
         } catch (const UsageError& e) {
@@ -1006,9 +957,10 @@ int main(int argc, char* argv[]) {
             status = kError;
         }
         session.Release(); // the port is free for others before anything else is said
+        stats = session.stats();
     }
     if (SaveLog(plan.options, console) != kOk) status = kError;
-    if (plan.options.stats || gSignal) PrintStats(plan.options.format, console.stats);
+    if (plan.options.stats || gSignal) PrintStats(plan.options.format, stats);
     if (gSignal) return 128 + gSignal;
     return status;
 }

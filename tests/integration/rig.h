@@ -3,7 +3,7 @@
 #include "link/serial.h"
 #include "regmap/devicefile.h"
 #include "simulator.h"
-#include "tools/operator.h"
+#include "tools/session.h"
 #include "txn/fakes.h"
 
 namespace {
@@ -16,18 +16,19 @@ QStringList MeasurementGroupLines() {
             QString::fromUtf8("108  Status     $03")};
 }
 
-// The engine, its tools and the real link on one simulator; reconnects to another.
+// The operator's session over the real link on one simulator; reconnects to another.
 struct Bench {
-    RegisterTree tree;
     SerialLink link;
     RecordingFrontend ui;
-    TransactionEngine engine{tree, link, ui};
-    Calibration calibration{engine, tree, ui};
-    Monitor monitor{engine, ui};
+    OperatorSession session{link, ui};
+    RegisterTree& tree = session.tree();
+    TransactionEngine& engine = session.engine();
+    Calibration& calibration = session.calibration();
+    Monitor& monitor = session.monitor();
 
     explicit Bench(const QString& device) {
-        LoadDeviceFile(qEnvironmentVariable("VARDEL_BIN") + '/' + device, tree);
-        engine.setContinuation(&calibration);
+        session.LoadDevice(device,
+                           ReadDeviceFileBytes(qEnvironmentVariable("VARDEL_BIN") + '/' + device));
         QObject::connect(&monitor.Timer1, &QTimer::timeout, [this] { monitor.Tick(); });
     }
     bool Connect(const Simulator& sim) {

@@ -1,6 +1,6 @@
 #include "regmap/error.h"
 #include "tools/calrecord.h"
-#include "tools/operator.h"
+#include "tools/session.h"
 #include "txn/fakes.h"
 #include <QtTest>
 
@@ -8,11 +8,12 @@ namespace {
 
 // A calibratable device: R0 answers the scripted samples in turn.
 struct Rig {
-    RegisterTree tree;
     ScriptedLink link;
     RecordingFrontend ui;
-    TransactionEngine engine{tree, link, ui};
-    Calibration calibration{engine, tree, ui};
+    OperatorSession session{link, ui};
+    RegisterTree& tree = session.tree();
+    TransactionEngine& engine = session.engine();
+    Calibration& calibration = session.calibration();
     QList<int> samples; // -1000000: a bad CRC
     int next = 0;
     QString result = "8";
@@ -27,7 +28,6 @@ struct Rig {
         r0->record = {"R0", "", "0", "INT", "1", "RO", ""};
         n100 = tree.appendTopLevel();
         n100->record = {"N100", "", "300", "WORD", "1", "RW", "1"};
-        engine.setContinuation(&calibration);
         calibration.setResult = [this](const QString& mean) { result = mean; };
         link.script = [this](const QByteArray& request) {
             if (request[1] != 4) return Answer(request, {});
