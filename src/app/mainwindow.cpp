@@ -822,7 +822,7 @@ void TForm1::OpenLineDoctor() {
     CheckLineFree(QStringLiteral("Diagnostyka łącza"));
     // The register the operator works with answers for the device; a tree without one has
     // holding register 0, as a scan asks.
-    const TreeNode* current = engine_.state.CurrentNode;
+    const TreeNode* current = engine_.CurrentNode();
     if (!current || TransactionEngine::NodeAccess(current) == acNone) current = nullptr;
     for (TreeNode* n = tree_.First(); n && !current; n = RegisterTree::GetNext(n))
         if (TransactionEngine::NodeAccess(n) != acNone) current = n;

@@ -65,7 +65,7 @@ void TForm1::WireTree() {
 // F5 reads the row the keyboard is on, register or group, as a double click on its name does.
 void TForm1::ReadCurrentFromKeyboard() {
     VTClick();
-    TreeNode* current = engine_.state.CurrentNode;
+    TreeNode* current = engine_.CurrentNode();
     if (!current) return;
     VTColumnDblClick(model_->indexOf(current, RegisterTreeModel::ColName));
 }
@@ -81,7 +81,7 @@ void TForm1::ScrollChildrenIntoView(const QModelIndex& index) {
 }
 
 QVariant TForm1::VTPaintText(const TreeNode* node, int column) const {
-    switch (CellColourOf(*node, column, engine_.state.HighlightNode)) {
+    switch (CellColourOf(*node, column, engine_.HighlightNode())) {
     case CellColour::Unread:
         return kUnreadGrey;
     case CellColour::Black:
@@ -113,8 +113,8 @@ void TForm1::VTClick() {
 void TForm1::VTColumnDblClick(const QModelIndex& index) {
     if (!link_.isOpen()) return;
     if (index.column() == RegisterTreeModel::ColName) {
-        engine_.ReadFromNode(engine_.state.CurrentNode);
-        if (TreeNode* current = engine_.state.CurrentNode) {
+        engine_.ReadFromNode(engine_.CurrentNode());
+        if (TreeNode* current = engine_.CurrentNode()) {
             const QModelIndex at = model_->indexOf(current);
             if (VT->isExpanded(at)) VT->collapse(at);
         }
@@ -144,7 +144,7 @@ void TForm1::VTEdited(TreeNode* node, const QString& before, ValueOrigin originB
         engine_.WriteRegister(node); // the node edited, even while a walk holds CurrentNode
     } catch (const AppError&) {
         // Refused before anything was sent: the cell shows its last value again.
-        if (engine_.state.HighlightNode == node) engine_.Highlight(nullptr);
+        if (engine_.HighlightNode() == node) engine_.Highlight(nullptr);
         node->record.Value = before;
         node->valueOrigin = originBefore;
         model_->refreshNode(node);
@@ -247,7 +247,7 @@ void TForm1::OpenTrend(TreeNode* node) {
 // Every read of a register with a trend window open reaches it: a value, or a failure mark.
 void TForm1::FeedTrend(const TransactionOutcome& outcome) {
     TrendWindow* trend = trends_.value(outcome.node).data();
-    if (!trend || !IsReadFunction(engine_.state.frame.FunctionCode())) return;
+    if (!trend || !IsReadFunction(outcome.function)) return;
     const QDateTime now = QDateTime::currentDateTime();
     if (outcome.kind != ReplyOutcome::Valid) {
         trend->AddFailure(now);

@@ -84,7 +84,7 @@ public:
     bool nameSlave = false; // several slaves: a failure says whose
     int failures = 0;
     QString operation = QStringLiteral("read"); // the command under way, for the records
-    const TxnState* state = nullptr;            // the engine's, for a real read in full
+    const TransactionEngine* engine = nullptr;  // for a real read in full
 
     void ShowMessage(const QString& text) override {
         refused = true;
@@ -134,7 +134,7 @@ public:
             v.type = r.Type;
             if (outcome.kind == ReplyOutcome::Valid) v.text = r.Value;
         }
-        if (outcome.kind == ReplyOutcome::Valid && state) v.real = state->DecodedReal;
+        if (outcome.kind == ReplyOutcome::Valid && engine) v.real = engine->DecodedReal();
         if (outcome.kind != ReplyOutcome::Valid) v.outcome = OutcomeText(outcome);
         Record(v);
     }
@@ -187,7 +187,7 @@ QString DevicePathOf(const QString& device) {
 class Runner {
 public:
     Runner(const CtlPlan& plan, Console& console) : plan_(plan), console_(console) {
-        console_.state = &engine_.state;
+        console_.engine = &engine_;
         calibration_.setResult = [this](const QString& mean) { mean_ = mean; };
         // Ctrl-C and the rest end a long wait for a reply at once, not when it times out.
         link_.interrupted = [] { return gSignal.load() != 0; };

@@ -169,7 +169,7 @@ void ReadIdentityRegisters(TransactionEngine& engine, RegisterTree& tree, const 
         TreeNode* node = tree.FindNodeByName(source->registerName);
         if (!node || !engine.LinkOpen()) return {};
         engine.ReadRegister(node);
-        return engine.state.LastReplyOk ? node->record.Value : QString();
+        return engine.LastReplyOk() ? node->record.Value : QString();
     };
     if (file.serialNumber) identity.serialNumber = value(file.serialNumber);
     identity.firmware = value(file.firmware);

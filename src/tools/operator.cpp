@@ -144,7 +144,7 @@ void Monitor::Click(bool ticked, const QString& periodText, const QString& regis
     frontend_.AppendLog(QString());
     monitored_ = nullptr;
     if (!ticked) return;
-    WriteHeader(engine_.state.CurrentNode, engine_.state.CurrentRecord);
+    WriteHeader(engine_.CurrentNode(), engine_.CurrentRecord());
     ReadGuarded();
 }
 
@@ -159,7 +159,7 @@ void Monitor::WriteHeader(TreeNode* node, const RegisterNode* r) {
 void Monitor::Tick() {
     // Monitoring follows a click onto another register, whose values follow under a header of
     // their own; a click onto a group leaves it where it is.
-    TreeNode* current = engine_.state.CurrentNode;
+    TreeNode* current = engine_.CurrentNode();
     if (current && current != monitored_ && TransactionEngine::NodeAccess(current) != acNone)
         WriteHeader(current, &current->record);
     if (engine_.LinkOpen()) {

@@ -179,11 +179,13 @@ QList<TreeNode*> SettingRegisters(RegisterTree& tree) {
 namespace {
 
 // The data words of a read's reply, "$1234 $5678".
-QString WordsOf(const ReplyBuffer& reply) {
+QString WordsOf(const QByteArray& reply) {
     QStringList words;
-    const int bytes = std::min<int>(reply.Bytes[2], int(reply.BytesRead) - 5);
-    for (int i = 0; i + 1 < bytes; i += 2)
-        words << HexText(reply.Bytes + 3 + i, 2);
+    if (reply.size() < 5) return {};
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(reply.constData());
+    const int count = std::min<int>(bytes[2], int(reply.size()) - 5);
+    for (int i = 0; i + 1 < count; i += 2)
+        words << HexText(bytes + 3 + i, 2);
     return words.join(' ');
 }
 
@@ -200,11 +202,11 @@ QList<SnapshotRegister> ReadSettings(TransactionEngine& engine, const QList<Tree
         stopped = stopped || (progress.stopped && progress.stopped()) || !engine.LinkOpen();
         if (!stopped) {
             engine.ReadRegister(node);
-            entry.answered = engine.state.LastReplyOk;
+            entry.answered = engine.LastReplyOk();
         }
         if (entry.answered) {
             entry.value = node->record.Value;
-            entry.words = WordsOf(engine.state.reply);
+            entry.words = WordsOf(engine.LastOutcome().reply);
         } else {
             entry.value =
                 stopped ? QStringLiteral("nieodczytany") : QStringLiteral("bez odpowiedzi");
@@ -226,8 +228,8 @@ QList<RestoreResult> Restore(TransactionEngine& engine, RegisterTree& tree,
         try {
             node->record.Value = change.before;
             engine.WriteRegister(node);
-            if (engine.state.LastReplyOk) engine.ReadRegister(node);
-            if (engine.state.LastReplyOk) {
+            if (engine.LastReplyOk()) engine.ReadRegister(node);
+            if (engine.LastReplyOk()) {
                 result.now = node->record.Value;
                 result.end = result.now == result.wanted ? RestoreResult::End::Kept
                                                          : RestoreResult::End::Other;

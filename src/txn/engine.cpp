@@ -62,7 +62,7 @@ template <typename F> void TransactionEngine::Entry(F&& body) {
         RunPending(frame);
     } catch (...) {
         // An error ends the walk it met: the next double click reads what it names.
-        if (state.Walking && walkFrame_ == &frame)
+        if (state_.Walking && walkFrame_ == &frame)
             FinishWalk(LogWords::kStoppedByError.toString(), announceStop_);
         throw;
     }
@@ -74,7 +74,7 @@ void TransactionEngine::RunPending(JobFrame& frame) {
         frame.pending = CycleMessage(0);
         if (message == MSG_NEXT && stopRequested_) {
             const bool running = continuation_ && continuation_->Abandon();
-            if (state.Walking) { // the operator gave the walk up: clicks work again
+            if (state_.Walking) { // the operator gave the walk up: clicks work again
                 if (answered_.ok && answered_.purpose == RequestPurpose::Walk) AdvanceWalkNode();
                 FinishWalk(LogWords::kStopped.toString(), announceStop_);
             } else if (running && announceStop_) {
@@ -139,10 +139,11 @@ void TransactionEngine::RequestStop(bool announce) {
 }
 
 void TransactionEngine::ForgetNodes() {
-    state.CurrentNode = nullptr;
-    state.CurrentRecord = nullptr;
-    state.HighlightNode = nullptr;
-    state.Walking = false;
+    state_.CurrentNode = nullptr;
+    state_.CurrentRecord = nullptr;
+    state_.HighlightNode = nullptr;
+    lastOutcome_ = {};
+    state_.Walking = false;
     walkRoot_ = nullptr;
     walkFrame_ = nullptr;
     failuresInRow_ = 0;
@@ -155,10 +156,10 @@ int TransactionEngine::NodeAccess(const TreeNode* node) {
 }
 
 void TransactionEngine::ClearTransactionTexts() {
-    state.TxText.clear();
-    state.LogAddressText.clear();
-    state.LogNameText.clear();
-    state.LogValueText.clear();
+    state_.TxText.clear();
+    state_.LogAddressText.clear();
+    state_.LogNameText.clear();
+    state_.LogValueText.clear();
 }
 
 // A group is read register by register in tree order, its sub-groups' registers included.
@@ -167,20 +168,20 @@ void TransactionEngine::ReadFromNode(TreeNode* node) {
         if (!node) return;
         lastWalkNotRead_ = 0;
         if (NodeAccess(node) != acNone) {
-            state.CurrentNode = node;
+            state_.CurrentNode = node;
             ReadRegisterStep(node);
             return;
         }
-        state.CurrentNode = NextRegisterInWalk(node, node);
-        if (!state.CurrentNode) return;
-        state.Walking = true;
+        state_.CurrentNode = NextRegisterInWalk(node, node);
+        if (!state_.CurrentNode) return;
+        state_.Walking = true;
         walkRoot_ = node;
         walkFrame_ = frames_.back();
         walkTotal_ = RegistersLeftInWalk();
         walkFailed_ = 0;
         failuresInRow_ = 0;
         retried_ = false;
-        ReadRegisterStep(state.CurrentNode, RequestPurpose::Walk);
+        ReadRegisterStep(state_.CurrentNode, RequestPurpose::Walk);
     });
 }
 
@@ -195,14 +196,14 @@ void TransactionEngine::MonitorRead(TreeNode* node) {
 void TransactionEngine::ReadRegisterStep(TreeNode* node, RequestPurpose purpose) {
     if (!node) return;
     purpose_ = purpose;
-    state.CurrentRecord = &node->record;
-    state.CurrentRecord->Value.clear();
+    state_.CurrentRecord = &node->record;
+    state_.CurrentRecord->Value.clear();
     node->valueOrigin = ValueOrigin::Device; // empty until the reply says otherwise
     tree_.NodeChanged(node); // an empty cell, not the old value, until the reply comes
     ClearTransactionTexts();
-    state.LogNameText = node->record.Name;
-    state.LogAddressText = node->record.Address;
-    state.frame = BuildReadRequest(node->record, frontend_.SlaveText());
+    state_.LogNameText = node->record.Name;
+    state_.LogAddressText = node->record.Address;
+    state_.frame = BuildReadRequest(node->record, frontend_.SlaveText());
     requestNode_ = node;
     Transact();
 }
@@ -217,16 +218,16 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
     const RegisterNode& r = node->record;
     // A value that fails to convert throws before the request is replaced.
     if (ParseInteger(r.Count) == 1) {
-        state.frame = BuildWriteSingleRequest(r, frontend_.SlaveText());
-        state.PendingWriteText = r.Value;
+        state_.frame = BuildWriteSingleRequest(r, frontend_.SlaveText());
+        state_.PendingWriteText = r.Value;
     } else {
         WriteRequest request = BuildWriteMultipleRequest(r, frontend_.SlaveText());
-        state.frame = request.frame;
-        state.PendingWriteText = request.sentText;
+        state_.frame = request.frame;
+        state_.PendingWriteText = request.sentText;
     }
-    state.LogAddressText = r.Address;
-    state.LogNameText = r.Name + ':';
-    state.LogValueText = state.PendingWriteText; // the value as the request carries it
+    state_.LogAddressText = r.Address;
+    state_.LogNameText = r.Name + ':';
+    state_.LogValueText = state_.PendingWriteText; // the value as the request carries it
     requestNode_ = node;
     purpose_ = RequestPurpose::Operator;
     Transact();
@@ -234,8 +235,8 @@ void TransactionEngine::WriteRegisterStep(TreeNode* node) {
 
 void TransactionEngine::WriteCurrent() {
     Entry([&] {
-        if (state.CurrentNode && NodeAccess(state.CurrentNode) != acNone)
-            WriteRegisterStep(state.CurrentNode);
+        if (state_.CurrentNode && NodeAccess(state_.CurrentNode) != acNone)
+            WriteRegisterStep(state_.CurrentNode);
     });
 }
 
@@ -250,8 +251,8 @@ void TransactionEngine::WriteIfWritableStep(TreeNode* node) {
 }
 
 void TransactionEngine::MakeCurrent(TreeNode* node) {
-    state.CurrentNode = node;
-    state.CurrentRecord = node ? &node->record : nullptr;
+    state_.CurrentNode = node;
+    state_.CurrentRecord = node ? &node->record : nullptr;
 }
 
 void TransactionEngine::SendDiagnostic(const QString& logName, const QString& subFunction,
@@ -259,10 +260,10 @@ void TransactionEngine::SendDiagnostic(const QString& logName, const QString& su
     Entry([&] {
         // Its own log texts, so its line never repeats the last register's.
         ClearTransactionTexts();
-        state.LogNameText = logName;
+        state_.LogNameText = logName;
         const auto frame = BuildDiagnosticRequest(frontend_.SlaveText(), subFunction, data);
         if (!frame) return;
-        state.frame = *frame;
+        state_.frame = *frame;
         requestNode_ = nullptr;
         purpose_ = RequestPurpose::Operator;
         Transact();
@@ -271,26 +272,28 @@ void TransactionEngine::SendDiagnostic(const QString& logName, const QString& su
 
 void TransactionEngine::Transact() {
     Entry([&] {
-        state.LastReplyOk = false; // until this request's own reply says otherwise
+        state_.LastReplyOk = false; // until this request's own reply says otherwise
         if (!link_.isOpen()) {
             ShowModal(QStringLiteral("brak połączenia !"));
-            if (purpose_ == RequestPurpose::Walk && state.Walking)
+            if (purpose_ == RequestPurpose::Walk && state_.Walking)
                 FinishWalk(LogWords::kStoppedNoConnection.toString(), true);
             return;
         }
-        RequestFrame& frame = state.frame;
-        state.TxText = HexText(frame.Frame, frame.Length);
+        RequestFrame& frame = state_.frame;
+        state_.TxText = HexText(frame.Frame, frame.Length);
         // Texts of the device file and of replies never bring control characters into a line.
         const QString line =
-            TransactionLine(PrintableText(state.LogAddressText), PrintableText(state.LogNameText),
-                            PrintableText(state.LogValueText));
-        frontend_.SetTxText(state.TxText);
+            TransactionLine(PrintableText(state_.LogAddressText), PrintableText(state_.LogNameText),
+                            PrintableText(state_.LogValueText));
+        frontend_.SetTxText(state_.TxText);
         frontend_.SetRxText(QString());
-        PendingLines = QStringList{line};
-        link_.WriteFrame(frame.Frame, frame.Length, state.reply);
-        link_.ReadReply(state.reply);
+        pendingLines_ = QStringList{line};
+        link_.WriteFrame(frame.Frame, frame.Length, state_.reply);
+        link_.ReadReply(state_.reply);
         const auto received =
-            static_cast<std::uint16_t>(std::min<std::uint32_t>(state.reply.BytesRead, kReplySize));
+            static_cast<std::uint16_t>(std::min<std::uint32_t>(state_.reply.BytesRead, kReplySize));
+        // As they came: decoding turns the area's words in place.
+        replyBytes_ = QByteArray(reinterpret_cast<const char*>(state_.reply.Bytes), received);
         if (received == 0) {
             link_.ExpectLateReply();
             Ended({ReplyOutcome::NoReply, 0, requestNode_});
@@ -298,53 +301,55 @@ void TransactionEngine::Transact() {
             if (purpose_ == RequestPurpose::Walk) Dispatch(MSG_NO_REPLY);
             return;
         }
-        frontend_.SetRxText(HexText(state.reply.Bytes, received));
-        const bool crcOk = CheckReplyCrc(state.reply.Bytes, received);
-        if (crcOk && ReplyFitsRequest(frame, state.reply.Bytes, received)) {
+        frontend_.SetRxText(HexText(state_.reply.Bytes, received));
+        const bool crcOk = CheckReplyCrc(state_.reply.Bytes, received);
+        if (crcOk && ReplyFitsRequest(frame, state_.reply.Bytes, received)) {
             Dispatch(MSG_REPLY);
             return;
         }
         // Not the answer to this request, perhaps a late one to an earlier request: it is
         // handled as a damaged reply, and the real answer may still come.
         link_.ExpectLateReply();
-        refusedBy_ = IsEchoOfRequest(frame, state.reply.Bytes, received) ? ReplyOutcome::Echo
-                     : crcOk                                             ? ReplyOutcome::Mismatch
-                                                                         : ReplyOutcome::BadCrc;
+        refusedBy_ = IsEchoOfRequest(frame, state_.reply.Bytes, received) ? ReplyOutcome::Echo
+                     : crcOk                                              ? ReplyOutcome::Mismatch
+                                                                          : ReplyOutcome::BadCrc;
         Dispatch(MSG_CRC_ERROR);
     });
 }
 
 // Every request's end, with its function and the time its reply took.
 void TransactionEngine::Ended(TransactionOutcome outcome) {
-    outcome.function = state.frame.FunctionCode();
+    outcome.function = state_.frame.FunctionCode();
     if (outcome.kind != ReplyOutcome::NoReply) outcome.elapsedMs = link_.lastReplyMs;
+    outcome.reply = replyBytes_;
+    lastOutcome_ = outcome;
     frontend_.TransactionEnded(outcome);
 }
 
 void TransactionEngine::OnReply() {
-    const bool decoded = DecodeReply(state, tree_);
+    const bool decoded = DecodeReply(state_, tree_);
     if (decoded) {
-        state.LogValueText = state.DecodedText;
+        state_.LogValueText = state_.DecodedText;
         const QString line = TrimTrailingSpaces(
-            OverlayText(PrintableText(state.LogValueText), PendingLines.last(), 17));
-        PendingLines.last() = line;
+            OverlayText(PrintableText(state_.LogValueText), pendingLines_.last(), 17));
+        pendingLines_.last() = line;
         if (purpose_ == RequestPurpose::Monitor && frontend_.MonitorChecked()) {
-            const QString value = state.CurrentRecord ? state.CurrentRecord->Value : QString();
+            const QString value = state_.CurrentRecord ? state_.CurrentRecord->Value : QString();
             frontend_.AppendLog(LogTimeText(QTime::currentTime()) + '\t' + PrintableText(value));
         } else {
             frontend_.AppendLog(line);
         }
         frontend_.StartRepaintTimer();
-        if (IsWriteFunction(state.frame.FunctionCode()) && requestNode_) {
+        if (IsWriteFunction(state_.frame.FunctionCode()) && requestNode_) {
             requestNode_->valueOrigin = ValueOrigin::Device; // the device took it
             tree_.NodeChanged(requestNode_);
         }
     }
-    TransactionOutcome outcome = OutcomeOfAcceptedReply(decoded, state.reply);
+    TransactionOutcome outcome = OutcomeOfAcceptedReply(decoded, state_.reply);
     outcome.node = requestNode_;
     Ended(outcome);
     const Answered answered{
-        state.frame.FunctionCode(), state.LastReplyOk, requestNode_, outcome.kind, purpose_,
+        state_.frame.FunctionCode(), state_.LastReplyOk, requestNode_, outcome.kind, purpose_,
         outcome.exceptionCode};
     LetEventsRun();
     answered_ = answered;
@@ -352,9 +357,9 @@ void TransactionEngine::OnReply() {
 }
 
 void TransactionEngine::OnCrcError() {
-    state.LastReplyOk = false;
+    state_.LastReplyOk = false;
     Ended({refusedBy_, 0, requestNode_});
-    answered_ = {state.frame.FunctionCode(), false, requestNode_, refusedBy_, purpose_};
+    answered_ = {state_.frame.FunctionCode(), false, requestNode_, refusedBy_, purpose_};
     refusedBy_ = ReplyOutcome::BadCrc;
     Dispatch(MSG_NEXT);
 }
@@ -362,15 +367,15 @@ void TransactionEngine::OnCrcError() {
 // Only a walk's own read sends MSG_NO_REPLY, so that the walk goes on; any other request
 // that gets no reply ends in Transact with its outcome given to the frontend.
 void TransactionEngine::OnNoReply() {
-    state.LastReplyOk = false;
-    state.DecodedText.clear();
-    answered_ = {state.frame.FunctionCode(), false, requestNode_, ReplyOutcome::NoReply, purpose_};
+    state_.LastReplyOk = false;
+    state_.DecodedText.clear();
+    answered_ = {state_.frame.FunctionCode(), false, requestNode_, ReplyOutcome::NoReply, purpose_};
     Dispatch(MSG_NEXT);
 }
 
 void TransactionEngine::OnNext() {
     if (continuation_ && continuation_->TakeNext()) return;
-    if (state.Walking) ContinueWalk();
+    if (state_.Walking) ContinueWalk();
 }
 
 // Only a read walk exists: a write or a diagnostic reply never moves a walk on, so nothing
@@ -390,7 +395,7 @@ void TransactionEngine::ContinueWalk() {
             Dispatch(MSG_NEXT);
             return;
         }
-        ReadRegisterStep(state.CurrentNode, RequestPurpose::Walk);
+        ReadRegisterStep(state_.CurrentNode, RequestPurpose::Walk);
         return;
     }
     WalkPastFailedRegister();
@@ -398,7 +403,7 @@ void TransactionEngine::ContinueWalk() {
 
 void TransactionEngine::WalkPastFailedRegister() {
     ++walkFailed_;
-    const RegisterNode& r = state.CurrentNode->record;
+    const RegisterNode& r = state_.CurrentNode->record;
     frontend_.AppendLog(TransactionLine(
         PrintableText(r.Address), PrintableText(r.Name),
         QStringLiteral("-- ") + ShortOutcomeText(answered_.kind, answered_.exceptionCode)));
@@ -413,20 +418,20 @@ void TransactionEngine::WalkPastFailedRegister() {
 
 void TransactionEngine::AdvanceWalkNode() {
     retried_ = false;
-    state.CurrentNode = NextRegisterInWalk(state.CurrentNode, walkRoot_);
+    state_.CurrentNode = NextRegisterInWalk(state_.CurrentNode, walkRoot_);
 }
 
 void TransactionEngine::AdvanceWalk() {
     AdvanceWalkNode();
-    if (state.CurrentNode)
-        ReadRegisterStep(state.CurrentNode, RequestPurpose::Walk);
+    if (state_.CurrentNode)
+        ReadRegisterStep(state_.CurrentNode, RequestPurpose::Walk);
     else
         FinishWalk(QString(), true);
 }
 
 int TransactionEngine::RegistersLeftInWalk() const {
     int left = 0;
-    for (const TreeNode* n = state.CurrentNode; n; n = NextRegisterInWalk(n, walkRoot_))
+    for (const TreeNode* n = state_.CurrentNode; n; n = NextRegisterInWalk(n, walkRoot_))
         ++left;
     return left;
 }
@@ -439,8 +444,8 @@ void TransactionEngine::FinishWalk(const QString& why, bool announce) {
             frontend_.AppendLog(
                 QStringLiteral("Nieodczytanych: %1 z %2").arg(lastWalkNotRead_).arg(walkTotal_));
     }
-    state.Walking = false;
-    state.CurrentNode = nullptr;
+    state_.Walking = false;
+    state_.CurrentNode = nullptr;
     walkRoot_ = nullptr;
     walkFrame_ = nullptr;
     failuresInRow_ = 0;

@@ -53,10 +53,6 @@ class TransactionEngine {
 public:
     TransactionEngine(RegisterTree& tree, ModbusLink& link, Frontend& frontend);
 
-    TxnState state;
-    // The line of the transaction in progress; earlier lines are never read again.
-    QStringList PendingLines;
-
     void setContinuation(Continuation* continuation) { continuation_ = continuation; }
     // Called whenever the outermost job has returned.
     std::function<void()> onIdle;
@@ -66,12 +62,28 @@ public:
     void MakeCurrent(TreeNode* node);
     // Points reads and writes at a register, leaving whose Value monitoring shows (a checked
     // option's register, the calibration's R0).
-    void SetCurrentNode(TreeNode* node) { state.CurrentNode = node; }
+    void SetCurrentNode(TreeNode* node) { state_.CurrentNode = node; }
     // Paints the node's value red until the repaint timer ends it with none.
-    void Highlight(TreeNode* node) { state.HighlightNode = node; }
+    void Highlight(TreeNode* node) { state_.HighlightNode = node; }
     // No walk is running: clicks make registers current.
-    void EndWalk() { state.Walking = false; }
-    bool Walking() const { return state.Walking; }
+    void EndWalk() { state_.Walking = false; }
+
+    // What the frontends and tools read of it.
+    bool Walking() const { return state_.Walking; }
+    TreeNode* CurrentNode() const { return state_.CurrentNode; }
+    // The record the last read or write was of; none before any.
+    const RegisterNode* CurrentRecord() const { return state_.CurrentRecord; }
+    const TreeNode* HighlightNode() const { return state_.HighlightNode; }
+    // The last request's own reply was valid and decoded.
+    bool LastReplyOk() const { return state_.LastReplyOk; }
+    // A REAL, PREC or FLOAT read's value in full, before the text rounds it; NaN otherwise.
+    float DecodedReal() const { return state_.DecodedReal; }
+    // How the last request ended, with its reply's bytes.
+    const TransactionOutcome& LastOutcome() const { return lastOutcome_; }
+    // The line of the transaction in progress; earlier lines are never read again.
+    const QStringList& PendingLines() const { return pendingLines_; }
+    // The whole transaction state, read only: for the checks of the frame area.
+    const TxnState& state() const { return state_; }
     // Registers of the last finished walk that were not read: failed, or left when it ended.
     int LastWalkNotRead() const { return lastWalkNotRead_; }
 
@@ -135,6 +147,10 @@ private:
     // The walk's registers from the current one to its end.
     int RegistersLeftInWalk() const;
 
+    TxnState state_;
+    QStringList pendingLines_;
+    TransactionOutcome lastOutcome_;
+    QByteArray replyBytes_; // the last reply before decoding
     RegisterTree& tree_;
     ModbusLink& link_;
     Frontend& frontend_;

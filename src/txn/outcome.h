@@ -1,5 +1,6 @@
 #pragma once
 // How one transaction ended: every request that went out ends in exactly one outcome.
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -21,6 +22,7 @@ struct TransactionOutcome {
     const TreeNode* node = nullptr; // the register asked; none for a diagnostic
     std::uint8_t function = 0;      // the request's function code
     double elapsedMs = -1;          // the reply's time after the request went out; -1: none
+    QByteArray reply{};             // what arrived, CRC included; empty: nothing
 };
 
 // The Modbus meaning of an exception code, in Polish: "niedozwolony adres danych" for 2...

@@ -114,7 +114,7 @@ private slots:
             QCOMPARE(Colour(n, 2), QVariant(kRed));
         }
         w->RepaintTimerTimer();
-        QVERIFY(w->engine().state.HighlightNode == nullptr);
+        QVERIFY(w->engine().HighlightNode() == nullptr);
     }
 
     void doubleClicksWithThePortClosedDoNothing() {
@@ -154,10 +154,10 @@ private slots:
         Connect();
         DoubleClick(Node("Pomiary"), 0);
         QCOMPARE(w->LogText().count('\n'), 5);
-        QVERIFY(!w->engine().state.Walking);
-        QVERIFY(w->engine().state.CurrentNode == nullptr);
+        QVERIFY(!w->engine().Walking());
+        QVERIFY(w->engine().CurrentNode() == nullptr);
         Click(Node("Temperatura"));
-        QCOMPARE(w->engine().state.CurrentNode, Node("Temperatura"));
+        QCOMPARE(w->engine().CurrentNode(), Node("Temperatura"));
     }
 
     void readOnlyRefusals() {
@@ -205,8 +205,8 @@ private slots:
             w->VT->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, w->VT);
         QTest::mouseClick(w->VT->viewport(), Qt::LeftButton, {}, mark.center());
         Settle();
-        QVERIFY(w->engine().state.CurrentNode != Node("Okres uśredniania"));
-        QCOMPARE(w->lbReg->text(), w->engine().state.CurrentNode->record.Name + ':');
+        QVERIFY(w->engine().CurrentNode() != Node("Okres uśredniania"));
+        QCOMPARE(w->lbReg->text(), w->engine().CurrentNode()->record.Name + ':');
     }
 
     // A load forgets the register named in the monitor group with every other reference.
@@ -237,7 +237,7 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Return);
         Settle();
         QCOMPARE(w->LogText(), QString::fromUtf8("203  Okres uśred10ania:\n"));
-        QCOMPARE(w->engine().state.HighlightNode, reg);
+        QCOMPARE(w->engine().HighlightNode(), reg);
     }
 
     void editedValueIsWritten() {
@@ -276,7 +276,7 @@ private slots:
         QCOMPARE(Holding(200), quint16(2));
         QCOMPARE(int(second->checkState), int(csCheckedNormal));
         QCOMPARE(int(tryb->children()[0]->checkState), int(csUncheckedNormal));
-        QCOMPARE(w->engine().state.HighlightNode, tryb);
+        QCOMPARE(w->engine().HighlightNode(), tryb);
         QCOMPARE(w->LogText(), QStringLiteral("200  Tryb:      $02\n"));
     }
 
@@ -310,7 +310,7 @@ private slots:
         w->model()->setData(Index(byteGroup->children()[option]), Qt::Checked, Qt::CheckStateRole);
         Settle();
         QCOMPARE(reg->record.Value, value);
-        QCOMPARE(w->engine().state.CurrentNode, byteGroup);
+        QCOMPARE(w->engine().CurrentNode(), byteGroup);
         QCOMPARE(w->LogText(), QString()); // nothing written
     }
 
@@ -370,7 +370,7 @@ private slots:
         QVERIFY(Node("Temperatura") && Node("Ciśnienie"));
         QCOMPARE(w->LogText().count('\n'), 5);
         w->cbxDeviceSelect("TR100F.dat"); // once idle it loads, and forgets the old nodes
-        QVERIFY(w->engine().state.CurrentRecord == nullptr);
+        QVERIFY(w->engine().CurrentRecord() == nullptr);
         QVERIFY(w->tree().FindNodeByName("R0"));
     }
 
@@ -381,9 +381,9 @@ private slots:
         w->engine().ReadFromNode(Node("Pomiary"));
         QCOMPARE(w->LogText(),
                  QStringLiteral("100  Temperatura23,50\nPrzerwano\nNieodczytanych: 4 z 5\n"));
-        QVERIFY(!w->engine().state.Walking);
+        QVERIFY(!w->engine().Walking());
         Click(Node("Status"));
-        QCOMPARE(w->engine().state.CurrentNode, Node("Status"));
+        QCOMPARE(w->engine().CurrentNode(), Node("Status"));
         DoubleClick(Node("Tryb"), 0);
         QVERIFY(w->LogText().endsWith("z 5\n200  Tryb       $01\n"));
     }
@@ -400,10 +400,10 @@ private slots:
         QCOMPARE(lines[1], QString::fromUtf8("102  Ciśnienie  -- wyjątek 4"));
         QCOMPARE(lines[4], QStringLiteral("108  Status     $03"));
         QCOMPARE(lines[5], QStringLiteral("Nieodczytanych: 1 z 5"));
-        QVERIFY(!w->engine().state.Walking);
+        QVERIFY(!w->engine().Walking());
         QVERIFY(boxes.isEmpty());
         Click(Node("Status"));
-        QCOMPARE(w->engine().state.CurrentNode, Node("Status"));
+        QCOMPARE(w->engine().CurrentNode(), Node("Status"));
     }
 
     // A long group read stopped with Esc, then one write asked for by an edit or by
@@ -446,7 +446,7 @@ private slots:
         escape.start(0);
         DoubleClick(Node("Rejestry"), 0);
         QVERIFY(!escape.isActive());
-        QVERIFY(!w->engine().state.Walking);
+        QVERIFY(!w->engine().Walking());
         const int reads = w->LogText().count('\n');
         QVERIFY2(reads >= 33 && reads < 40, qPrintable(QString::number(reads)));
 
@@ -493,7 +493,7 @@ private slots:
         QCOMPARE(w->shConnect->palette().color(QPalette::Window), QColor(255, 0, 0));
         // The walk's second try met the closed port: one box, and the walk is over.
         QCOMPARE(boxes, QStringList{QString::fromUtf8("brak połączenia !")});
-        QVERIFY(!w->engine().state.Walking);
+        QVERIFY(!w->engine().Walking());
         QVERIFY(w->LogText().contains(QString::fromUtf8("Przerwano: brak połączenia\n")));
         DoubleClick(Node("Status"), 0); // port closed: nothing happens
         QCOMPARE(boxes.size(), 1);
@@ -503,7 +503,7 @@ private slots:
         const int before = w->LogText().count('\n');
         DoubleClick(Node("Pomiary"), 0);
         QCOMPARE(w->LogText().count('\n'), before + 5); // the whole group again
-        QVERIFY(!w->engine().state.Walking);
+        QVERIFY(!w->engine().Walking());
     }
 
     // The port goes while monitoring: one box, and monitoring is off, its box unticked.

@@ -612,7 +612,7 @@ private slots:
         TreeNode* temp = Node("Temperatura");
         RightClick(temp);
         QTest::keyClick(w->TreeMenu, Qt::Key_Escape);
-        QCOMPARE(w->engine().state.CurrentNode, temp);
+        QCOMPARE(w->engine().CurrentNode(), temp);
         QCOMPARE(w->lbReg->text(), QStringLiteral("Temperatura:"));
         QTest::keyClick(w->VT, Qt::Key_F5);
         Settle();

@@ -15,7 +15,7 @@ private slots:
         TransactionEngine& engine = b.engine;
         engine.ReadFromNode(tree.FindNodeByName("Pomiary"));
         QCOMPARE(ui.log, MeasurementGroupLines());
-        QVERIFY(!engine.state.Walking);
+        QVERIFY(!engine.Walking());
     }
 
     void writeThenReadBack() {
@@ -55,10 +55,10 @@ private slots:
         RecordingFrontend& ui = b.ui;
         TransactionEngine& engine = b.engine;
         TreeNode* group = tree.FindNodeByName("Pomiary");
-        for (int i = 0; i < 10 && (i == 0 || engine.state.Walking); ++i)
-            engine.ReadFromNode(i == 0 ? group : engine.state.CurrentNode);
+        for (int i = 0; i < 10 && (i == 0 || engine.Walking()); ++i)
+            engine.ReadFromNode(i == 0 ? group : engine.CurrentNode());
         QCOMPARE(ui.log.size(), 5);
-        QVERIFY(!engine.state.Walking);
+        QVERIFY(!engine.Walking());
     }
 };
 

@@ -109,7 +109,7 @@ private slots:
         t.start();
         if (job == "walk") {
             b.engine.ReadFromNode(b.Node("Pomiar"));
-            QVERIFY(!b.engine.state.Walking); // ended, and cleared
+            QVERIFY(!b.engine.Walking()); // ended, and cleared
             QVERIFY(b.ui.log.contains(QString::fromUtf8("Przerwano: brak połączenia")));
         } else if (job == "monitor") {
             b.engine.MakeCurrent(b.Node("R0"));

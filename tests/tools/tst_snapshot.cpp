@@ -1,5 +1,6 @@
 #include "regmap/error.h"
 #include "tools/snapshot.h"
+#include "txn/fakes.h"
 #include <QtTest>
 
 namespace {
@@ -63,6 +64,28 @@ private slots:
         QTEST(c.rows[0].restorable, "restorable");
         QTEST(c.unanswered, "unanswered");
         QCOMPARE(c.changed + c.same + c.unanswered, 1);
+    }
+
+    // A snapshot keeps each register's words as the device sent them, not as decoding
+    // turned them, beside the value read.
+    void wordsAsOnTheWire() {
+        RegisterTree tree;
+        ScriptedLink link;
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        TreeNode* real = tree.appendTopLevel();
+        real->record = {"Próg", "", "230", "REAL", "2", "RW", ""};
+        TreeNode* word = tree.appendTopLevel();
+        word->record = {"Tryb", "", "240", "WORD", "1", "RW", ""};
+        link.script = [](const QByteArray& request) {
+            return AddressOf(request) == 230 ? Answer(request, {0x0000, 0x4248})
+                                             : Answer(request, {0x1234});
+        };
+        const QList<SnapshotRegister> taken = ReadSettings(engine, {real, word}, {});
+        QCOMPARE(taken.size(), 2);
+        QCOMPARE(taken[0].value, QString("50,00"));
+        QCOMPARE(taken[0].words, QString("$0000 $4248"));
+        QCOMPARE(taken[1].words, QString("$1234"));
     }
 
     void roundTrip() {

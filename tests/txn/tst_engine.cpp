@@ -61,9 +61,9 @@ private slots:
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
         QCOMPARE(rig.ui.log, (QStringList{"10   R0         1000", "11   R1         1100",
                                           "12   R2         1200"}));
-        QVERIFY(!rig.engine.state.Walking);
-        QVERIFY(rig.engine.state.CurrentNode == nullptr);
-        QCOMPARE(rig.engine.state.CurrentRecord, &rig.regs[2]->record);
+        QVERIFY(!rig.engine.Walking());
+        QVERIFY(rig.engine.CurrentNode() == nullptr);
+        QCOMPARE(rig.engine.CurrentRecord(), &rig.regs[2]->record);
         QCOMPARE(rig.regs[1]->record.Value, QStringLiteral("1100"));
         QCOMPARE(rig.ui.repaintStarts, 3);
         QVERIFY(!rig.engine.Busy());
@@ -72,11 +72,11 @@ private slots:
     void emptyGroupSendsNothing() {
         Rig rig;
         TreeNode* empty = Add(nullptr, rig.tree, "E", "", "", "", "");
-        rig.engine.state.CurrentNode = rig.single;
+        rig.engine.SetCurrentNode(rig.single);
         rig.engine.ReadFromNode(empty);
         QVERIFY(rig.link.requests.isEmpty());
-        QVERIFY(rig.engine.state.CurrentNode == nullptr);
-        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(rig.engine.CurrentNode() == nullptr);
+        QVERIFY(!rig.engine.Walking());
     }
 
     void silentRegister() {
@@ -92,7 +92,7 @@ private slots:
         QVERIFY(rig.ui.tx.startsWith("$F7040014"));
         QVERIFY(rig.ui.log.isEmpty());
         QVERIFY(rig.ui.messages.isEmpty());
-        QCOMPARE(rig.engine.PendingLines, QStringList{"20   S"});
+        QCOMPARE(rig.engine.PendingLines(), QStringList{"20   S"});
     }
 
     // A register that does not answer is asked once more, then logged as failed, and the
@@ -105,8 +105,8 @@ private slots:
         QCOMPARE(rig.ui.log,
                  (QStringList{"10   R0         1000", "11   R1         -- brak odpowiedzi",
                               "12   R2         1200", "Nieodczytanych: 1 z 3"}));
-        QVERIFY(!rig.engine.state.Walking);
-        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QVERIFY(!rig.engine.Walking());
+        QVERIFY(rig.engine.CurrentNode() == nullptr);
         QCOMPARE(rig.engine.LastWalkNotRead(), 1);
         rig.engine.ReadFromNode(rig.single); // reads what it names, and walks no more
         QCOMPARE(rig.addresses().last(), 20);
@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(rig.addresses().last(), 12);
         QCOMPARE(rig.ui.log[1], line);
         QCOMPARE(rig.regs[1]->record.Value, QString());
-        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(!rig.engine.Walking());
     }
 
     // Ten registers in a row that cannot be read end the walk, with a line that counts those
@@ -156,7 +156,7 @@ private slots:
         QCOMPARE(ui.log.size(), 1 + kWalkRetryLimit + 2);
         QCOMPARE(ui.log[ui.log.size() - 2], QString::fromUtf8("Przerwano: 10 błędów z rzędu"));
         QCOMPARE(ui.log.last(), QStringLiteral("Nieodczytanych: 14 z 15"));
-        QVERIFY(!engine.state.Walking);
+        QVERIFY(!engine.Walking());
         QVERIFY(eventRuns >= 2 * kWalkRetryLimit - 1); // the operator is never locked out
     }
 
@@ -174,7 +174,7 @@ private slots:
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12, 30, 31, 13}));
         QVERIFY(rig.ui.messages.isEmpty());
-        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(!rig.engine.Walking());
     }
 
     // A register whose text does not convert ends the walk at once, and clears it.
@@ -183,7 +183,7 @@ private slots:
         rig.regs[1]->record.Address = "zły";
         QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.ReadFromNode(rig.group));
         QCOMPARE(rig.addresses(), QList<int>{10});
-        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(!rig.engine.Walking());
         QCOMPARE(rig.ui.log.mid(1),
                  (QStringList{QString::fromUtf8("Przerwano: błąd"), "Nieodczytanych: 2 z 3"}));
         QVERIFY(!rig.engine.Busy());
@@ -275,7 +275,7 @@ private slots:
         rig.engine.WriteRegister(rig.regs[0]);
         QCOMPARE(rig.link.requests.size(), 1);
         QVERIFY(rig.ui.log.isEmpty());
-        QVERIFY(!rig.engine.state.LastReplyOk);
+        QVERIFY(!rig.engine.LastReplyOk());
         QCOMPARE(rig.ui.outcomes.size(), 1);
         QVERIFY(rig.ui.outcomes[0] != ReplyOutcome::Valid);
     }
@@ -310,11 +310,11 @@ private slots:
 
     void writeCurrentOfReadOnlyAndGroup() {
         Rig rig;
-        rig.engine.state.CurrentNode = rig.single;
+        rig.engine.SetCurrentNode(rig.single);
         rig.engine.WriteCurrent();
-        rig.engine.state.CurrentNode = rig.group;
+        rig.engine.SetCurrentNode(rig.group);
         rig.engine.WriteCurrent();
-        rig.engine.state.CurrentNode = nullptr;
+        rig.engine.SetCurrentNode(nullptr);
         rig.engine.WriteCurrent();
         QVERIFY(rig.link.requests.isEmpty());
         QVERIFY(rig.ui.messages.isEmpty());
@@ -355,22 +355,52 @@ private slots:
         QCOMPARE(int(rig.link.requests[1][1]), count == "1" ? 6 : 16);
         for (int i : {0, 2, 3})
             QCOMPARE(int(rig.link.requests[i][1]), 3);
-        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(!rig.engine.Walking());
     }
 
+    // Every outcome carries the reply's bytes as they came, CRC included; none for silence.
+    void outcomeCarriesTheReply() {
+        Rig rig;
+        rig.engine.ReadRegister(rig.single);
+        QCOMPARE(rig.engine.LastOutcome().kind, ReplyOutcome::Valid);
+        QCOMPARE(rig.engine.LastOutcome().reply, rig.link.script(rig.link.requests.last()));
+        QCOMPARE(rig.engine.LastOutcome().function, std::uint8_t(4));
+        rig.exceptions << 20;
+        rig.engine.ReadRegister(rig.single);
+        QCOMPARE(rig.engine.LastOutcome().reply.toHex(), QByteArray("f7840222f3"));
+        rig.silent << 20;
+        rig.engine.ReadRegister(rig.single);
+        QVERIFY(rig.engine.LastOutcome().reply.isEmpty());
+        QCOMPARE(rig.engine.LastOutcome().kind, ReplyOutcome::NoReply);
+    }
+
+    // A diagnostic sent while a walk waits in its events leaves the walk where it was: it
+    // reads on from its register to the group's end.
     void diagnosticsNeverMoveAWalk() {
         Rig rig;
-        rig.engine.state.Walking = true;
-        rig.engine.state.CurrentNode = rig.regs[0];
-        rig.engine.SendDiagnostic("", "$0001", "$FF00");
-        QCOMPARE(rig.link.requests.size(), 1);
-        QCOMPARE(rig.link.requests[0].toHex(), QByteArray("f7080001ff00e4ad"));
-        QVERIFY(rig.engine.state.Walking);
-        QCOMPARE(rig.engine.state.CurrentNode, rig.regs[0]);
-        QCOMPARE(rig.ui.log, QStringList{QString()}); // the emptied texts make an empty line
-        rig.ui.slave = "0";
-        rig.engine.SendDiagnostic("", "$0001", "$FF00");
-        QCOMPARE(rig.link.requests.size(), 1);
+        int sent = 0;
+        rig.ui.events = [&] {
+            if (sent++ > 0) return;
+            const TreeNode* before = rig.engine.CurrentNode();
+            rig.engine.SendDiagnostic("", "$0001", "$FF00");
+            QVERIFY(rig.engine.Walking());
+            QCOMPARE(rig.engine.CurrentNode(), before);
+            rig.ui.slave = "0"; // a broadcast sends nothing
+            rig.engine.SendDiagnostic("", "$0001", "$FF00");
+            rig.ui.slave = "247";
+        };
+        rig.engine.ReadFromNode(rig.group);
+        QVERIFY(sent > 0);
+        QStringList diagnostics;
+        QList<int> read;
+        for (const QByteArray& request : rig.link.requests)
+            if (request[1] == 8)
+                diagnostics << QString::fromLatin1(request.toHex());
+            else
+                read << AddressOf(request);
+        QCOMPARE(diagnostics, QStringList{"f7080001ff00e4ad"});
+        QCOMPARE(read, (QList<int>{10, 11, 12}));
+        QVERIFY(rig.ui.log.contains(QString())); // the emptied texts make an empty line
     }
 
     // Control characters from a reply or from the device file cannot forge a log line.
@@ -440,7 +470,7 @@ private slots:
         for (const QByteArray& request : rig.link.requests)
             functions << int(request[1]);
         QCOMPARE(functions, (QList<int>{3, 6, 3, 3}));
-        QVERIFY(!rig.engine.state.Walking);
+        QVERIFY(!rig.engine.Walking());
     }
 
     // An edit whose value fails to convert, inside a walk's events, leaves the request as the
@@ -452,12 +482,12 @@ private slots:
         rig.ui.events = [&] {
             if (done) return;
             done = true;
-            const QByteArray before(reinterpret_cast<const char*>(rig.engine.state.frame.Frame),
+            const QByteArray before(reinterpret_cast<const char*>(rig.engine.state().frame.Frame),
                                     kFrameSize);
             QVERIFY_THROWS_EXCEPTION(AppError, rig.engine.WriteRegister(real));
-            QCOMPARE(
-                QByteArray(reinterpret_cast<const char*>(rig.engine.state.frame.Frame), kFrameSize),
-                before);
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(rig.engine.state().frame.Frame),
+                                kFrameSize),
+                     before);
         };
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11, 12}));
@@ -483,8 +513,8 @@ private slots:
         };
         rig.engine.ReadFromNode(rig.group);
         QCOMPARE(rig.addresses(), (QList<int>{10, 11}));
-        QVERIFY(!rig.engine.state.Walking); // the walk is over, not paused
-        QVERIFY(rig.engine.state.CurrentNode == nullptr);
+        QVERIFY(!rig.engine.Walking()); // the walk is over, not paused
+        QVERIFY(rig.engine.CurrentNode() == nullptr);
         QCOMPARE(rig.ui.log.size(), 4);
         QCOMPARE(rig.ui.log.mid(2), (QStringList{"Przerwano", "Nieodczytanych: 1 z 3"}));
         rig.ui.events = nullptr;
