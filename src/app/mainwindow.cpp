@@ -656,8 +656,8 @@ void TForm1::BuildDeviceMenu() {
 }
 
 // Functions 43/14 and 17, then what NAME.identity.json beside the loaded device file names.
-DeviceIdentity TForm1::IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic) {
-    DeviceIdentity identity = Identify(link_, slave, std::nullopt, traffic);
+DeviceIdentity TForm1::IdentifyWithFile(std::uint8_t slave) {
+    DeviceIdentity identity = Identify(engine_, slave);
     if (!session_.deviceName().isEmpty()) {
         const QString devicePath = DeviceFilePath(places_, session_.deviceName());
         if (const std::optional<IdentityFile> file =
@@ -674,14 +674,7 @@ void TForm1::IdentifyDevice() {
     if (slave == 0)
         throw AppError(
             QStringLiteral("Identyfikacja urządzenia: adres 0 to rozgłoszenie, bez odpowiedzi"));
-    const DeviceIdentity identity = IdentifyWithFile(slave, [this](const RequestFrame& request,
-                                                                   const RawReply& reply) {
-        lbTX->setText(HexText(request.Frame, request.Length));
-        lbRX->setText(reply.bytes.isEmpty()
-                          ? QString()
-                          : HexText(reinterpret_cast<const std::uint8_t*>(reply.bytes.constData()),
-                                    static_cast<std::uint16_t>(reply.bytes.size())));
-    });
+    const DeviceIdentity identity = IdentifyWithFile(slave);
     AppendLogLine(QStringLiteral("Identyfikacja urządzenia: ") + identity.Summary());
     const QString who =
         QStringLiteral("Adres %1, %2, port %3")

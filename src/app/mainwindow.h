@@ -230,7 +230,7 @@ private:
     void AddGroupMenu(QGroupBox* group, const char* name, const QList<GroupMenuAction>& actions);
     void TakeSnapshotFromMenu();
     Snapshot SnapshotNow();
-    DeviceIdentity IdentifyWithFile(std::uint8_t slave, const RawExchanged& traffic = {});
+    DeviceIdentity IdentifyWithFile(std::uint8_t slave);
     QString SnapshotFolder() const;
     // Refuses what would share the line with a running job or monitoring.
     void CheckLineFree(const QString& what) const;

@@ -557,7 +557,7 @@ private:
         return addresses;
     }
 
-    // -v's TX:/RX: lines for the requests sent outside the engine; none without -v.
+    // -v's TX:/RX: lines for the doctor's probes, which go outside the engine; none without -v.
     RawExchanged Traffic() const {
         if (!plan_.options.verbose) return {};
         return [](const RequestFrame& request, const RawReply& reply) {
@@ -621,7 +621,7 @@ private:
     // ID; exit status 3 when neither answered.
     void IdentifyDevice() {
         OpenOnce();
-        const DeviceIdentity identity = IdentifyWithFile(Traffic());
+        const DeviceIdentity identity = IdentifyWithFile();
         const QStringList keys{"id", "name", "value"};
         for (const IdentificationObject& o : identity.objects)
             console_.Row(keys, {QString::number(o.id), ObjectName(o.id), ObjectText(o.value)},
@@ -654,15 +654,17 @@ private:
         if (!identity.answered()) incomplete = true;
     }
 
-    // Functions 43/14 and 17, then what NAME.identity.json beside the device file names, its
-    // registers read quietly.
-    DeviceIdentity IdentifyWithFile(const RawExchanged& traffic = {}) {
-        DeviceIdentity identity = Identify(link_, static_cast<std::uint8_t>(console_.slave.toInt()),
-                                           std::nullopt, traffic);
-        if (!devicePath_.isEmpty())
+    // Functions 43/14 and 17, then what NAME.identity.json beside the device file names:
+    // every request quiet, as the identity is the command's output (-v still shows them).
+    DeviceIdentity IdentifyWithFile() {
+        DeviceIdentity identity;
+        Quietly([&] {
+            identity = Identify(engine_, static_cast<std::uint8_t>(console_.slave.toInt()));
+            if (devicePath_.isEmpty()) return;
             if (const std::optional<IdentityFile> file =
                     ReadIdentityFile(IdentityFilePath(devicePath_), tree_))
-                Quietly([&] { ReadIdentityRegisters(engine_, tree_, *file, identity); });
+                ReadIdentityRegisters(engine_, tree_, *file, identity);
+        });
         session_.NoteSerialNumber(console_.slave, identity.serialNumber);
         return identity;
     }

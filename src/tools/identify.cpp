@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kMaxParts = 16; // a device whose "more follows" never ends is not followed further
 
-QString Ended(const char* function, const RawReply& r) {
+QString Ended(const char* function, const TransactionOutcome& r) {
     return QStringLiteral("funkcja %1: %2")
         .arg(QLatin1String(function), ShortOutcomeText(r.kind, r.exceptionCode));
 }
@@ -24,16 +24,15 @@ void Merge(QList<IdentificationObject>& into, const QList<IdentificationObject>&
 
 // One stream with its continuation parts. True when it answered; an exception that says the
 // device has no such stream leaves it to the next, any other failure ends the function.
-bool ReadStream(ModbusLink& link, std::uint8_t slave, IdentificationCategory category,
-                DeviceIdentity& identity, bool& stop, const RawExchanged& exchanged) {
+bool ReadStream(TransactionEngine& engine, std::uint8_t slave, IdentificationCategory category,
+                DeviceIdentity& identity, bool& stop) {
     std::uint8_t first = 0;
     for (int part = 0; part < kMaxParts; ++part) {
         const RequestFrame request = BuildReadDeviceIdentification(slave, category, first);
-        const RawReply r = SendRaw(link, request);
-        if (exchanged) exchanged(request, r);
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.bytes.constData());
+        const TransactionOutcome r = engine.SendRaw(request);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.reply.constData());
         const std::optional<IdentificationPart> reply =
-            r.kind == ReplyOutcome::Valid ? ParseIdentificationReply(bytes, int(r.bytes.size()))
+            r.kind == ReplyOutcome::Valid ? ParseIdentificationReply(bytes, int(r.reply.size()))
                                           : std::nullopt;
         if (!reply) {
             // Illegal function: no identification at all; an illegal address or value: not
@@ -80,24 +79,22 @@ QString DeviceIdentity::Summary() const {
     return parts.join(QStringLiteral(", ")) + QStringLiteral(" (") + answeredBy() + ')';
 }
 
-DeviceIdentity Identify(ModbusLink& link, std::uint8_t slave,
-                        std::optional<std::uint8_t> serialObject, const RawExchanged& exchanged) {
+DeviceIdentity Identify(TransactionEngine& engine, std::uint8_t slave,
+                        std::optional<std::uint8_t> serialObject) {
     DeviceIdentity identity;
     bool stop = false;
     for (IdentificationCategory category :
          {IdentificationCategory::Extended, IdentificationCategory::Regular,
           IdentificationCategory::Basic}) {
-        if (stop || !link.isOpen()) break;
-        if (ReadStream(link, slave, category, identity, stop, exchanged)) break;
+        if (stop || !engine.LinkOpen()) break;
+        if (ReadStream(engine, slave, category, identity, stop)) break;
     }
     if (identity.answered()) identity.notes.clear(); // a stream answered: the others do not matter
-    if (link.isOpen()) {
-        const RequestFrame request = BuildReportServerId(slave);
-        const RawReply r = SendRaw(link, request);
-        if (exchanged) exchanged(request, r);
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.bytes.constData());
+    if (engine.LinkOpen()) {
+        const TransactionOutcome r = engine.SendRaw(BuildReportServerId(slave));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.reply.constData());
         if (r.kind == ReplyOutcome::Valid)
-            identity.serverId = ParseServerIdReply(bytes, int(r.bytes.size()));
+            identity.serverId = ParseServerIdReply(bytes, int(r.reply.size()));
         if (!identity.serverId) identity.notes << Ended("17", r);
     }
     if (serialObject) identity.serialNumber = identity.Object(*serialObject);

@@ -2,7 +2,6 @@
 // "Which one is it?": the device's identification as it answers read device identification
 // (function 43/14, the extended stream first, then the regular, then the basic one, each
 // with its "more follows" parts) and report server ID (function 17). Only reads.
-#include "rawrequest.h"
 #include "txn/engine.h"
 #include "txn/identification.h"
 #include <QStringList>
@@ -49,6 +48,6 @@ void ReadIdentityRegisters(TransactionEngine& engine, RegisterTree& tree, const 
 
 // serialObject: the object holding the serial number, where a device keeps it in one
 // (0x80 and up are the maker's own).
-DeviceIdentity Identify(ModbusLink& link, std::uint8_t slave,
-                        std::optional<std::uint8_t> serialObject = std::nullopt,
-                        const RawExchanged& exchanged = {});
+// Every request goes through the engine, shown and counted as any other.
+DeviceIdentity Identify(TransactionEngine& engine, std::uint8_t slave,
+                        std::optional<std::uint8_t> serialObject = std::nullopt);

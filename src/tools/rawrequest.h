@@ -1,7 +1,7 @@
 #pragma once
-// One request on a link outside the engine's cycle, for what has no register in the tree:
-// the line doctor's probes and the device's identification. Its reply is checked as the
-// engine checks every reply.
+// One request on a link outside the engine, for the line doctor's probes: they try line
+// settings and addresses that are not the session's, so they are not the session's requests
+// nor in its statistics. Its reply is judged as the engine judges every reply.
 #include "link/link.h"
 #include "txn/outcome.h"
 #include <QByteArray>

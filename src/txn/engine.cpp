@@ -4,6 +4,7 @@
 #include "logformat.h"
 #include "loglines.h"
 #include "logwords.h"
+#include "regmap/error.h"
 
 namespace {
 TransactionOutcome OutcomeOfAcceptedReply(bool decoded, const ReplyBuffer& reply) {
@@ -324,6 +325,50 @@ void TransactionEngine::Ended(TransactionOutcome outcome) {
     outcome.reply = replyBytes_;
     lastOutcome_ = outcome;
     frontend_.TransactionEnded(outcome);
+}
+
+TransactionOutcome JudgeReply(const RequestFrame& request, const ReplyBuffer& reply) {
+    const auto received =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(reply.BytesRead, kReplySize));
+    TransactionOutcome outcome;
+    outcome.function = request.FunctionCode();
+    outcome.reply = QByteArray(reinterpret_cast<const char*>(reply.Bytes), received);
+    if (received == 0) return outcome;
+    const bool crcOk = CheckReplyCrc(reply.Bytes, received);
+    if (crcOk && ReplyFitsRequest(request, reply.Bytes, received)) {
+        const bool exception = IsExceptionReply(reply.Bytes[fpFunction]);
+        outcome.kind = exception ? ReplyOutcome::Exception : ReplyOutcome::Valid;
+        if (exception) outcome.exceptionCode = reply.Bytes[2];
+    } else {
+        outcome.kind = IsEchoOfRequest(request, reply.Bytes, received) ? ReplyOutcome::Echo
+                       : crcOk                                         ? ReplyOutcome::Mismatch
+                                                                       : ReplyOutcome::BadCrc;
+    }
+    return outcome;
+}
+
+TransactionOutcome TransactionEngine::SendRaw(const RequestFrame& request) {
+    if (Busy())
+        throw AppError(QStringLiteral("Łącze jest zajęte innym zadaniem; spróbuj po jego końcu."));
+    if (!link_.isOpen()) throw AppError(QStringLiteral("brak połączenia !"));
+    frontend_.SetTxText(HexText(request.Frame, request.Length));
+    frontend_.SetRxText(QString());
+    ReplyBuffer reply;
+    link_.WriteFrame(request.Frame, request.Length, reply);
+    link_.ReadReply(reply);
+    TransactionOutcome outcome = JudgeReply(request, reply);
+    if (!outcome.reply.isEmpty()) {
+        frontend_.SetRxText(
+            HexText(reinterpret_cast<const std::uint8_t*>(outcome.reply.constData()),
+                    static_cast<std::uint16_t>(outcome.reply.size())));
+        outcome.elapsedMs = link_.lastReplyMs;
+    }
+    // A reply that did not answer may be a late one: the next request then waits it out.
+    if (outcome.kind != ReplyOutcome::Valid && outcome.kind != ReplyOutcome::Exception)
+        link_.ExpectLateReply();
+    lastOutcome_ = outcome;
+    frontend_.TransactionEnded(outcome);
+    return outcome;
 }
 
 void TransactionEngine::OnReply() {

@@ -49,6 +49,11 @@ constexpr int kWalkRetryLimit = 10;
 // own reads move the walk on.
 enum class RequestPurpose { Operator, Walk, Monitor };
 
+// How a reply ended for its request, judged as every reply is and before any decoding:
+// NoReply for none, Valid or Exception for one that answers it, else Echo, Mismatch or
+// BadCrc; with the reply's bytes.
+TransactionOutcome JudgeReply(const RequestFrame& request, const ReplyBuffer& reply);
+
 class TransactionEngine {
 public:
     TransactionEngine(RegisterTree& tree, ModbusLink& link, Frontend& frontend);
@@ -98,6 +103,11 @@ public:
     // Builds the diagnostics request and sends it, its log line naming it; slave 0 sends
     // nothing.
     void SendDiagnostic(const QString& logName, const QString& subFunction, const QString& data);
+
+    // A request for what has no register in the tree (the device's identification): sent
+    // and its reply checked as every request's, shown, and ended at the frontend; the outcome
+    // carries the reply's bytes. Throws AppError while a job runs or with the port closed.
+    TransactionOutcome SendRaw(const RequestFrame& request);
 
     bool LinkOpen() const { return link_.isOpen(); }
     // The register of the request whose reply the current MSG_NEXT continues from; none for

@@ -141,8 +141,16 @@ private slots:
                 return IdReply(0xF7, 2, false, 0, {{2, "1.02"}, {0x80, "SN-7"}});
             return {};
         };
-        const DeviceIdentity id = Identify(link, 0xF7, 0x80);
+        RegisterTree tree;
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        const DeviceIdentity id = Identify(engine, 0xF7, 0x80);
         QCOMPARE(link.requests.size(), 4);
+        // each request ended at the frontend, as every request does, and was shown
+        QCOMPARE(ui.outcomes, (QList<ReplyOutcome>{ReplyOutcome::Exception, ReplyOutcome::Valid,
+                                                   ReplyOutcome::Valid, ReplyOutcome::Valid}));
+        QVERIFY2(ui.rx.startsWith("$F7110207FF"), qPrintable(ui.rx));
+        QVERIFY2(ui.tx.startsWith("$F711"), qPrintable(ui.tx));
         QCOMPARE(id.objects.size(), 4);
         QCOMPARE(id.Object(2), QStringLiteral("1.02"));
         QCOMPARE(id.serialNumber, QStringLiteral("SN-7"));
@@ -177,8 +185,12 @@ private slots:
                 return IdReply(0xF7, quint8(r[3]), true, quint8(r[4]) + 1, {{quint8(r[4]), "x"}});
             return {};
         };
-        const DeviceIdentity id = Identify(link, 0xF7);
+        RegisterTree tree;
+        RecordingFrontend ui;
+        TransactionEngine engine(tree, link, ui);
+        const DeviceIdentity id = Identify(engine, 0xF7);
         QTEST(int(link.requests.size()), "requests");
+        QCOMPARE(ui.outcomes.size(), link.requests.size());
         QFETCH(QString, summary);
         if (!summary.isEmpty()) QCOMPARE(id.Summary(), summary);
         if (kind == 1) QCOMPARE(id.objects.size(), 16);
