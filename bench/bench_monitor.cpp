@@ -49,13 +49,13 @@ int main(int argc, char* argv[]) {
     link.SetPortTimeouts(30, 0, 40, 0, 30);
     CountingFrontend ui;
     TransactionEngine engine(tree, link, ui);
-    engine.state.CurrentNode = tree.FindNodeByName("R0");
+    engine.SetCurrentNode(tree.FindNodeByName("R0"));
     constexpr int kReads = 100000;
     long start = 0;
     QElapsedTimer t;
     t.start();
     for (int i = 0; i < kReads; ++i) {
-        engine.ReadRegister(engine.state.CurrentNode);
+        engine.ReadRegister(engine.CurrentNode());
         if (i == 999) start = ResidentKilobytes(); // after the first allocations settle
     }
     const long end = ResidentKilobytes();

@@ -548,7 +548,7 @@ void TForm1::LineSettingsChanged() {
                            .arg(cbxBaud->currentText(), StandardBaudRates().join(", ")));
     if (!link_.isOpen()) return;
     const QString settings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
-    if (settings == link_.com.LineSettings) return;
+    if (settings == link_.lineSettings()) return;
     if (!link_.ApplyLineSettings(settings)) {
         SetIndicator(kRed, link_.failureReason);
         throw AppError(link_.failureReason);
@@ -559,19 +559,18 @@ void TForm1::LineSettingsChanged() {
 
 void TForm1::Connect() {
     if (link_.isOpen()) Disconnect();
-    link_.com.PortPath = PortPathFor(ComCBox->currentText());
-    link_.com.LineSettings = LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex());
-    if (!link_.OpenPort(link_.com.PortPath, link_.com.LineSettings)) {
+    if (!link_.OpenPort(PortPathFor(ComCBox->currentText()),
+                        LineSettingsFor(cbxBaud->currentText(), cbxParity->currentIndex()))) {
         SetIndicator(kRed, link_.failureReason);
         return;
     }
-    SetIndicator(kLime, link_.com.PortPath);
-    if (IsTcpPort(link_.com.PortPath) && !tcpPorts_.contains(link_.com.PortPath))
-        tcpPorts_ << link_.com.PortPath;
+    SetIndicator(kLime, link_.portPath());
+    if (IsTcpPort(link_.portPath()) && !tcpPorts_.contains(link_.portPath()))
+        tcpPorts_ << link_.portPath();
     ApplyLineOptions();
     NoteAdapterLatency();
     NoteDirectionControl();
-    session_.PortOpened({link_.com.PortPath, link_.com.LineSettings});
+    session_.PortOpened({link_.portPath(), link_.lineSettings()});
     ShowLineStatistics();
 }
 
@@ -681,7 +680,7 @@ void TForm1::IdentifyDevice() {
             .arg(slave)
             .arg(session_.deviceName().isEmpty() ? QStringLiteral("bez pliku urządzenia")
                                                  : session_.deviceName(),
-                 link_.com.PortPath);
+                 link_.portPath());
     const QList<HistoryRecord> history = HistoryOf(
         ReadHistory(QFileInfo(places_.logPath).absolutePath() + QStringLiteral("/kalibracje")),
         identity.serialNumber, session_.deviceName(), QString::number(slave));
@@ -706,7 +705,7 @@ Snapshot TForm1::SnapshotNow() {
     s.deviceType = session_.deviceName();
     s.deviceSha256 = session_.deviceSha256();
     s.slave = eSlave->text();
-    s.port = link_.com.PortPath;
+    s.port = link_.portPath();
     const DeviceIdentity identity =
         IdentifyWithFile(static_cast<std::uint8_t>(ParseInteger(eSlave->text())));
     if (identity.answered()) s.identity = identity.Summary();
@@ -832,10 +831,10 @@ void TForm1::OpenLineDoctor() {
                    QLatin1String(parities[std::clamp(cbxParity->currentIndex(), 0, 2)])};
     start.timeoutMs = lineOptions_.timeoutMs;
     start.echoRemoved = lineOptions_.removeEcho;
-    start.latencyMs = AdapterLatencyMs(link_.com.PortPath);
+    start.latencyMs = AdapterLatencyMs(link_.portPath());
     DoctorDialog dialog(
         {DoctorLine{link_, [this](const QString& s) { return link_.ApplyLineSettings(s); },
-                    [this](bool on) { link_.removeEcho = on; }, link_.com.LineSettings,
+                    [this](bool on) { link_.removeEcho = on; }, link_.lineSettings(),
                     link_.removeEcho},
          [probe](int slave) { return BuildReadRequest(probe, QString::number(slave)); }, start,
          QStringLiteral("%1 (adres %2)").arg(probe.Name, probe.Address), eSlave->text()},
@@ -872,7 +871,7 @@ void TForm1::TakeDoctorFindings(const DoctorDialog& dialog) {
 // A USB adapter that holds received bytes for its latency timer (16 ms by default on FTDI)
 // slows every exchange: said once a run per port, with how to change it.
 void TForm1::NoteAdapterLatency() {
-    const QString& path = link_.com.PortPath;
+    const QString& path = link_.portPath();
     if (latencyNoted_.contains(path)) return;
     const QString note = AdapterLatencyNote(path, AdapterLatencyMs(path));
     if (note.isEmpty()) return;

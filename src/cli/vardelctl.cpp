@@ -349,7 +349,6 @@ private:
     void OpenOnce() {
         if (link_.isOpen()) return;
         const QString path = PortPathOf(plan_.options.port);
-        link_.com.PortPath = path;
         if (!link_.OpenPort(path, LineSettings()) ||
             !link_.SetPortTimeouts(30, 0, static_cast<std::uint16_t>(plan_.options.timeoutMs), 0,
                                    30)) {
@@ -588,11 +587,11 @@ private:
         f.given = LineTry{plan_.options.baud, plan_.options.parity};
         f.timeoutMs = plan_.options.timeoutMs;
         f.echoRemoved = plan_.options.removeEcho;
-        f.latencyMs = AdapterLatencyMs(link_.com.PortPath);
+        f.latencyMs = AdapterLatencyMs(link_.portPath());
         const QList<int> addresses = DoctorAddresses(c, f.addresses);
         LineDoctor doctor(
             DoctorLine{link_, [this](const QString& s) { return link_.ApplyLineSettings(s); },
-                       [this](bool on) { link_.removeEcho = on; }, link_.com.LineSettings,
+                       [this](bool on) { link_.removeEcho = on; }, link_.lineSettings(),
                        link_.removeEcho},
             [probe](int slave) { return BuildReadRequest(probe->record, QString::number(slave)); });
         doctor.stopped = [] { return gSignal.load() != 0; };
@@ -711,7 +710,7 @@ private:
         s.deviceType = QFileInfo(devicePath_).fileName();
         s.deviceSha256 = session_.deviceSha256(); // of the bytes the tree came from
         s.slave = console_.slave;
-        s.port = link_.com.PortPath;
+        s.port = link_.portPath();
         const DeviceIdentity identity = IdentifyWithFile();
         if (identity.answered()) s.identity = identity.Summary();
         s.serialNumber = identity.serialNumber;

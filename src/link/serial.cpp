@@ -344,6 +344,8 @@ QString SerialLink::Reason(const QString& what) const {
 
 bool SerialLink::OpenPort(const QString& portPath, const QString& lineSettings) {
     if (com.Open) ClosePort();
+    com.PortPath = portPath;
+    com.LineSettings = lineSettings;
     failureReason.clear();
     lateReplyExpected_ = false;
     if (IsTcpPort(portPath)) {

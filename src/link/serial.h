@@ -86,7 +86,6 @@ bool SendWithRts(const RtsSteps& steps);
 
 class SerialLink : public ModbusLink {
 public:
-    TCOM com;
     // Asked while a reply is awaited: true ends the wait at once (the request then has no
     // reply), as when the operator interrupts a command-line run.
     std::function<bool()> interrupted;
@@ -118,6 +117,11 @@ public:
                          std::uint16_t writeConstant);
 
     bool isOpen() const override { return com.Open; }
+    // The port open, or last asked to open, and its line settings.
+    const QString& portPath() const { return com.PortPath; }
+    const QString& lineSettings() const { return com.LineSettings; }
+    // The bytes the last read took in.
+    std::uint32_t bytesRead() const { return com.BytesRead; }
     // Why the last open failed, as QSerialPort classes it.
     QSerialPort::SerialPortError lastError() const { return port_.error(); }
     std::uint16_t WriteFrame(const std::uint8_t* bytes, std::uint16_t count,
@@ -128,6 +132,7 @@ public:
     void ExpectLateReply() override;
 
 private:
+    TCOM com;
     void Lose(const QString& what);
     QString Reason(const QString& what) const;
     bool OpenTcp(const QString& portPath);

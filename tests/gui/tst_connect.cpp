@@ -33,8 +33,8 @@ private slots:
         QVERIFY(w.shConnect->toolTip().contains(QString::fromUtf8("nie ma takiego portu")));
         Choose(w, first.port());
         QCOMPARE(Fill(w), kLime);
-        QCOMPARE(w.link().com.LineSettings, QStringLiteral("19200,e,8,1"));
-        QCOMPARE(w.link().com.PortPath, first.port());
+        QCOMPARE(w.link().lineSettings(), QStringLiteral("19200,e,8,1"));
+        QCOMPARE(w.link().portPath(), first.port());
         Choose(w, second.port()); // the first is closed before the second opens
         QCOMPARE(Fill(w), kLime);
         SerialLink other;
@@ -42,7 +42,7 @@ private slots:
         other.ClosePort();
         w.cbxParity->setCurrentIndex(0);
         Choose(w, second.port());
-        QCOMPARE(w.link().com.LineSettings, QStringLiteral("19200,n,8,2"));
+        QCOMPARE(w.link().lineSettings(), QStringLiteral("19200,n,8,2"));
         Choose(w, "None");
         QCOMPARE(Fill(w), kGrey);
         QVERIFY(!w.link().isOpen());

@@ -204,7 +204,7 @@ private slots:
         QVERIFY2(run.elapsed() < 3000, qPrintable(QString::number(run.elapsed())));
         QVERIFY2(report.contains("Przerwane przez operatora."), qPrintable(report));
         QVERIFY(report.contains(QString::fromUtf8("Nic nie odpowiedziało: 1 ustawień łącza")));
-        QCOMPARE(w->link().com.LineSettings, QStringLiteral("19200,e,8,1"));
+        QCOMPARE(w->link().lineSettings(), QStringLiteral("19200,e,8,1"));
         QCOMPARE(w->cbxBaud->currentText(), QStringLiteral("19200"));
         QVERIFY(
             w->LogText().contains(QString::fromUtf8("Diagnostyka łącza: przerwana przez operatora\n"
@@ -416,7 +416,7 @@ private slots:
             QTest::keyClick(baud, Qt::Key_Return);
             Settle();
         }
-        QCOMPARE(w->link().com.LineSettings, QStringLiteral("38400,e,8,1"));
+        QCOMPARE(w->link().lineSettings(), QStringLiteral("38400,e,8,1"));
         QVERIFY(w->LogText().contains("38400,e,8,1"));
         QVERIFY2(boxes.size() == 1, qPrintable(boxes.join(" | ")));
         QVERIFY2(boxes[0].contains("12345"), qPrintable(boxes[0]));
@@ -664,7 +664,7 @@ private slots:
         w->cbxParity->setFocus();
         w->cbxParity->setCurrentIndex(0);
         emit w->cbxParity->activated(0);
-        QCOMPARE(w->link().com.LineSettings, QStringLiteral("19200,n,8,2"));
+        QCOMPARE(w->link().lineSettings(), QStringLiteral("19200,n,8,2"));
         QCOMPARE(w->LogText(), QString::fromUtf8("Łącze: 19200,n,8,2\n"));
         DoubleClick(Node("Wersja"), 0); // the pseudo-terminal carries on
         QVERIFY(w->LogText().endsWith("4    Wersja     3\n"));

@@ -206,7 +206,7 @@ private slots:
                  Frame(QByteArray::fromHex("F706 01F4 ABCD")).toHex());
         QCOMPARE(o.Ask(QByteArray::fromHex("F703 01F4 0001"), reply).toHex(),
                  Frame(QByteArray::fromHex("F70302 ABCD")).toHex());
-        QCOMPARE(o.link.com.BytesRead, 7u);
+        QCOMPARE(o.link.bytesRead(), 7u);
     }
 
     // A reply ends the read once its frame is complete, not when the line falls quiet.
