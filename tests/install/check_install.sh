@@ -22,7 +22,8 @@ share/man/man1/vardel.1.gz
 share/man/man1/vardelctl.1.gz
 share/metainfo/$id.metainfo.xml
 share/vardel/devices/TR100.dat
-share/vardel/devices/TR100F.dat"
+share/vardel/devices/TR100F.dat
+share/vardel/devices/TR100F.procedure.json"
 actual=$(cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   echo "installed files differ:"; diff <(echo "$expected") <(echo "$actual") || true

@@ -59,6 +59,28 @@ private slots:
         QVERIFY(out.isEmpty());
     }
 
+    // A procedure is checked against NAME.dat beside it, or the device given; a bad one
+    // names its key and fails.
+    void checkProcedure() {
+        QByteArray out, err;
+        QCOMPARE(Run({"check-procedure", bin + "/TR100F.procedure.json"}, &out, &err), 0);
+        QVERIFY2(out.contains("poprawna wobec TR100F.dat: zakresów 1, punktów 2"), out.constData());
+        QCOMPARE(Run({"check-procedure", bin + "/TR100F.procedure.json", "--device", "TR100.dat"},
+                     &out, &err),
+                 1);
+        // TR100 has a Temperatura but no R0 to sample
+        QVERIFY2(err.contains("\"ranges[0].points[0].adjust.sample\": nie ma rejestru \"R0\""),
+                 err.constData());
+        QTemporaryDir dir;
+        QFile f(dir.path() + "/X.procedure.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{\"title\": \"x\", \"ranges\": []}");
+        f.close();
+        QCOMPARE(
+            Run({"check-procedure", f.fileName(), "--device", bin + "/TR100F.dat"}, &out, &err), 1);
+        QVERIFY2(err.contains("\"ranges\": potrzebna niepusta lista"), err.constData());
+    }
+
     void buildDefaults() {
         const QByteArray json =
             R"({"nodes":[{"name":"G","children":[{"name":"R","access":"RW"}]}]})";
