@@ -7,6 +7,7 @@
 #include "regmap/error.h"
 #include "regmap/record.h"
 #include "tools/places.h"
+#include "transducer.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <modbus/modbus.h>
 #include <random>
 #include <sys/socket.h>
@@ -113,7 +115,10 @@ public:
         else if (IsWriteFunction(function) && faults_.keep.contains(address))
             return Acknowledged(request); // as a device that ignores the value
         else {
-            if (IsReadFunction(function)) tables_.ApplyJitter(Random);
+            if (IsReadFunction(function)) {
+                tables_.ApplyJitter(Random);
+                if (tables_.beforeRead) tables_.beforeRead();
+            }
             modbus_reply(ctx_, query, length, tables_.mapping());
         }
         QByteArray reply;
@@ -192,10 +197,51 @@ void Send(int fd, const QByteArray& reply, int splitMs) {
     WriteAll(fd, reply.mid(reply.size() / 2));
 }
 
-void Serve(Line& line, Server& server, const Faults& faults, const Timing& timing, bool verbose) {
+// Control lines for the transducer, from standard input ("-") or a FIFO, read between
+// requests without waiting.
+class Control {
+public:
+    Control(const QString& path, Transducer* transducer) : transducer_(transducer) {
+        if (path.isEmpty() || !transducer) return;
+        // Read and write: a FIFO with none of its writers left is not at its end.
+        fd_ = path == QLatin1String("-") ? 0 : open(path.toLocal8Bit().constData(), O_RDWR);
+        if (fd_ < 0) throw AppError(QStringLiteral("--control: nie można otworzyć %1").arg(path));
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Control() {
+        if (fd_ > 0) close(fd_);
+    }
+    void Poll() {
+        if (fd_ < 0) return;
+        char chunk[256];
+        ssize_t n;
+        while ((n = read(fd_, chunk, sizeof chunk)) > 0)
+            pending_.append(chunk, n);
+        if (n == 0) fd_ = -1; // standard input ended: nothing more will come
+        for (qsizetype end; (end = pending_.indexOf('\n')) >= 0;) {
+            const QString line = QString::fromUtf8(pending_.left(end));
+            pending_.remove(0, end + 1);
+            const QString why = transducer_->TakeControlLine(line);
+            if (!why.isEmpty())
+                std::fprintf(stderr, "vardel-sim: %s\n", qPrintable(why));
+            else if (!line.trimmed().isEmpty())
+                std::fprintf(stderr, "vardel-sim: wejście %s\n",
+                             qPrintable(QString::number(transducer_->input(), 'g', 10)));
+        }
+    }
+
+private:
+    Transducer* transducer_ = nullptr;
+    int fd_ = -1;
+    QByteArray pending_;
+};
+
+void Serve(Line& line, Server& server, const Faults& faults, const Timing& timing, bool verbose,
+           Control& control) {
     long number = 0;
     const bool tcp = line.listen >= 0;
     while (!gStop) {
+        control.Poll();
         if (tcp && line.fd < 0) {
             AcceptConnection(line, 100);
             continue;
@@ -280,8 +326,24 @@ int Run(const QCommandLineParser& args) {
     QList<int> slaves;
     for (const QString& slave : args.value("slave").split(','))
         slaves << ParseInteger(slave);
+    std::unique_ptr<Transducer> transducer;
+    if (args.isSet("transducer")) {
+        TransducerSettings settings;
+        auto number = [&](const char* option, double& into) {
+            if (args.isSet(option) && !ParseDecimal(args.value(option), into))
+                throw AppError(QStringLiteral("--%1: potrzebna liczba, a jest \"%2\"")
+                                   .arg(QLatin1String(option), args.value(option)));
+        };
+        number("gain", settings.gain);
+        number("offset", settings.offset);
+        number("input", settings.input);
+        settings.noise = ParseInteger(args.value("noise"));
+        transducer = std::make_unique<Transducer>(tables, settings);
+        tables.beforeRead = [&transducer] { transducer->Update(Random); };
+    }
+    Control control(args.value("control"), transducer.get());
     Server server(slaves, tables, faults);
-    Serve(line, server, faults, timing, args.isSet("v"));
+    Serve(line, server, faults, timing, args.isSet("v"), control);
     CloseLine(line);
     return 0;
 }
@@ -391,6 +453,18 @@ int main(int argc, char* argv[]) {
                            "urządzenie, które ignoruje zapis."),
          QString::fromUtf8("ADRES")},
         {"no-identity", QString::fromUtf8("Bez identyfikacji: funkcja 43/14 dostaje wyjątek 1.")},
+        {"transducer",
+         QString::fromUtf8("Przetwornik do kalibracji: R0 = offset + gain * wejście, a "
+                           "Temperatura to prosta przez (N100, 100) i (N400, 400).")},
+        {"gain", QString::fromUtf8("Wzmocnienie przetwornika, zliczeń na jednostkę (10)."), "G"},
+        {"offset", QString::fromUtf8("Przesunięcie przetwornika, zliczeń (0)."), "O"},
+        {"noise", QString::fromUtf8("Szum R0 przetwornika, ± zliczeń (0)."), "N", "0"},
+        {"input", QString::fromUtf8("Wejście przyłożone do przetwornika, np. 100 (Ω)."),
+         QString::fromUtf8("WARTOŚĆ")},
+        {"control",
+         QString::fromUtf8("Wiersze \"input WARTOŚĆ\" zmieniające wejście w czasie pracy: ze "
+                           "standardowego wejścia (-) albo z kolejki FIFO."),
+         QString::fromUtf8("PLIK")},
         {"v", QString::fromUtf8("Żądania i odpowiedzi szesnastkowo na stderr.")},
     });
     // The parser's own words are English; its usage line and headings in Polish here.

@@ -3,6 +3,7 @@
 #include "regmap/tree.h"
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <modbus/modbus.h>
 #include <vector>
 
@@ -29,6 +30,9 @@ public:
     // "NAME:AMPLITUDE": the register named in the device file gets noise on every read.
     void AddJitter(const QString& text);
     void ApplyJitter(std::uint32_t (*random)());
+    const RegisterTree& device() const { return device_; }
+    // Called before each read is answered, after the noise: a model's registers follow.
+    std::function<void()> beforeRead;
 
 private:
     void Store(int address, bool input, const std::vector<std::uint16_t>& words);

@@ -54,6 +54,11 @@ public:
             if (line.startsWith("<- $")) requests << QString::fromLatin1(line.mid(4));
         return requests;
     }
+    // A line to the simulator's standard input, as its --control - reads it.
+    void Tell(const QByteArray& line) {
+        process_.write(line + '\n');
+        process_.waitForBytesWritten(1000);
+    }
     bool linkRemoved() const { return !QFileInfo::exists(link_) && !QFileInfo(link_).isSymLink(); }
 
 private:

@@ -18,6 +18,34 @@ private slots:
         QVERIFY(!engine.Walking());
     }
 
+    // The transducer's raw reading follows the input told at run time; its result follows its
+    // own calibration registers, so storing the raw readings at 100 and 400 calibrates it.
+    void transducerFollowsItsCalibration() {
+        Simulator sim({"--transducer", "--gain", "10,05", "--offset", "3", "--control", "-"},
+                      "TR100F.dat");
+        QVERIFY(sim.started());
+        Bench b("TR100F.dat");
+        QVERIFY(b.Connect(sim));
+        TreeNode* raw = b.Node("R0");
+        TreeNode* result = b.Node("Temperatura");
+        auto read = [&](TreeNode* node) {
+            b.engine.ReadRegister(node);
+            return node->record.Value;
+        };
+        QCOMPARE(read(raw), QString("1008")); // 3 + 10,05 * 100
+        QCOMPARE(read(result), QString("100,80"));
+        sim.Tell("input 400");
+        QTRY_COMPARE_WITH_TIMEOUT(read(raw), QString("4023"), 3000);
+        QCOMPARE(read(result), QString("402,30"));
+        b.Node("N100")->record.Value = "1008";
+        b.engine.WriteRegister(b.Node("N100"));
+        b.Node("N400")->record.Value = "4023";
+        b.engine.WriteRegister(b.Node("N400"));
+        QCOMPARE(read(result), QString("400,00"));
+        sim.Tell("100");
+        QTRY_COMPARE_WITH_TIMEOUT(read(result), QString("100,00"), 3000);
+    }
+
     void writeThenReadBack() {
         Simulator sim({});
         QVERIFY(sim.started());
