@@ -9,7 +9,7 @@
 namespace {
 
 // The log lines of a walk of TR100.dat's "Pomiary" group, the simulator's initial values.
-QStringList MeasurementGroupLines() {
+[[maybe_unused]] QStringList MeasurementGroupLines() {
     return {QString::fromUtf8("100  Temperatura23,50"),
             QString::fromUtf8("102  Ciśnienie  1013,25"), QString::fromUtf8("104  Przesunięci-12"),
             QString::fromUtf8("106  Współczynni0,1000000015"),
