@@ -2,10 +2,14 @@
 #include "link/serial.h"
 #include "regmap/error.h"
 #include "tools/operator.h"
+#include "tools/procedure.h"
 #include "txn/builders.h"
 #include <QFileInfo>
+#include <QHash>
+#include <QLocale>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -104,6 +108,49 @@ int ParseOptions(const QStringList& args, CtlOptions& o) {
     return i;
 }
 
+// A number as a technician types it: a decimal comma or a point.
+double DecimalNumber(const QString& option, const QString& text) {
+    bool ok = false;
+    const double v = QLocale::c().toDouble(QString(text).replace(',', '.'), &ok);
+    if (!ok || !std::isfinite(v))
+        throw UsageError{QStringLiteral("%1: potrzebna liczba, a jest \"%2\"").arg(option, text)};
+    return v;
+}
+
+// procedure's own flags, after its file, in any order.
+void ParseProcedureFlags(const QStringList& c, int& i, CtlCommand& command) {
+    CtlCommand::ProcedureFlags& f = command.procedure;
+    auto value = [&]() {
+        if (i + 1 >= c.size()) throw UsageError{c[i] + QStringLiteral(": brak wartości")};
+        i += 2;
+        return c[i - 1];
+    };
+    const QHash<QString, QString*> texts{{"--operator", &f.operatorName},
+                                         {"--checker", &f.checker},
+                                         {"--customer", &f.customer},
+                                         {"--place", &f.place},
+                                         {"--standards", &f.standards}};
+    while (i < c.size()) {
+        const QString flag = c[i];
+        if (texts.contains(flag)) {
+            *texts[flag] = value();
+        } else if (flag == "--reference") {
+            f.references << value();
+        } else if (flag == "--temperature") {
+            f.temperature = DecimalNumber(flag, value());
+        } else if (flag == "--humidity") {
+            f.humidity = DecimalNumber(flag, value());
+        } else if (flag == "--as-found-only" || flag == "--adjust" || flag == "--yes") {
+            (flag == "--yes" ? command.yes : flag == "--adjust" ? f.adjust : f.asFoundOnly) = true;
+            ++i;
+        } else {
+            break;
+        }
+    }
+    if (f.asFoundOnly && f.adjust)
+        throw UsageError{QStringLiteral("procedure: --as-found-only albo --adjust, nie oba")};
+}
+
 CtlCommand ParseCommand(const QStringList& c, int& i) {
     const QString& word = c[i];
     auto arg = [&](int k) {
@@ -158,7 +205,7 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
     } else if (word == "history") {
         static const QStringList commands{"read",     "write",   "reset",   "monitor", "calibrate",
                                           "list",     "scan",    "ports",   "doctor",  "identify",
-                                          "snapshot", "compare", "restore", "history"};
+                                          "snapshot", "compare", "restore", "history", "procedure"};
         command.kind = Kind::History;
         i += 1;
         for (int part = 0; part < 2 && i < c.size(); ++part) {
@@ -182,6 +229,11 @@ CtlCommand ParseCommand(const QStringList& c, int& i) {
             else
                 break;
         }
+    } else if (word == "procedure") {
+        command.kind = Kind::Procedure;
+        command.name = arg(1);
+        i += 2;
+        ParseProcedureFlags(c, i, command);
     } else if (word == "scan" || word == "doctor") {
         command.kind = word == "scan" ? Kind::Scan : Kind::Doctor;
         i += 1;
@@ -299,6 +351,7 @@ void CheckAgainstDevice(CtlPlan& plan, const RegisterTree& tree) {
             throw AppError(QStringLiteral("doctor --register: \"%1\" to grupa, a potrzebny "
                                           "jest rejestr")
                                .arg(c.name));
+        if (c.kind == Kind::Procedure) ReadProcedureFile(c.name, tree); // refused before the port
         if ((c.kind == Kind::Scan || c.kind == Kind::Doctor) && !FirstRegister(tree))
             throw AppError(QStringLiteral("%1: plik urządzenia nie ma rejestru do odczytu")
                                .arg(c.kind == Kind::Scan ? "scan" : "doctor"));
@@ -404,6 +457,15 @@ Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
                                  protokoły kalibracji z kalibracje/ w folderze danych okna
                                  (albo z FOLDER), wszystkie albo urządzenia o tym numerze
                                  seryjnym, najstarsze najpierw
+  procedure PLIK.procedure.json [--operator KTO] [--checker KTO] [--customer KTO]
+            [--place GDZIE] [--reference ID|PUNKT=ID]... [--standards wzorce.json]
+            [--temperature T] [--humidity H] [--as-found-only | --adjust [--yes]]
+                                 procedura kalibracji: każdy punkt jak znaleziono (przed
+                                 każdym pytanie na stderr, wiersz ze stdin: pusty to
+                                 wartość nominalna, inaczej rzeczywista wartość wzorca);
+                                 z --adjust regulacja (stare wartości odczytane najpierw,
+                                 zapis tylko z --yes, każdy odczytany z powrotem) i punkty
+                                 jak pozostawiono; wzorce z wzorce.json folderu danych
   doctor [OD-DO] [--register NAZWA]
                                  diagnostyka łącza: szybkości i parzystości (i adresy
                                  OD-DO, --slave albo 247 i 1-246), echo, czasy odpowiedzi
@@ -413,6 +475,7 @@ Polecenia, wykonywane po kolei, gdy cały wiersz został sprawdzony:
 
 Kod wyjścia: 0 każde żądanie dostało odpowiedź; 1 błąd (przyczyna na stderr); 2 błąd
 wywołania; 3 któreś żądanie nie dostało poprawnej odpowiedzi (każde mówi dlaczego na stderr);
+4 procedura: któryś punkt nie jest zgodny (niezgodny albo nieokreślony);
 130, 143 albo 129 przerwanie sygnałem SIGINT, SIGTERM albo SIGHUP (czekanie na odpowiedź
 kończy się od razu, dziennik jest zapisany, port zwolniony).
 

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 struct UsageError {
     QString why;
@@ -42,12 +43,20 @@ struct CtlCommand {
         Snapshot,
         Compare,
         Restore,
-        History
+        History,
+        Procedure
     };
     Kind kind = Kind::Read;
     QString name, value, range; // snapshot: name the file; compare: name and value the files
     bool yes = false, forceOtherDevice = false; // restore
     QString records; // history: the records folder, when not the window's
+    // procedure FILE.procedure.json (name) and its flags
+    struct ProcedureFlags {
+        QString operatorName, checker, customer, place, standards;
+        QStringList references; // ID for every point, or POINT=ID
+        std::optional<double> temperature, humidity;
+        bool asFoundOnly = false, adjust = false;
+    } procedure;
     qint64 periodMs = 0;
     qint64 count = 0; // monitor: 0 reads until interrupted
     bool store = false;

@@ -14,12 +14,14 @@
 #include "tools/logfile.h"
 #include "tools/operator.h"
 #include "tools/places.h"
+#include "tools/procrun.h"
 #include "tools/session.h"
 #include "tools/snapshot.h"
 #include "txn/builders.h"
 #include "txn/codec.h"
 #include "txn/engine.h"
 #include "txn/loglines.h"
+#include "txn/numbers.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -44,7 +46,7 @@
 
 namespace {
 
-enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3, kDifferent = 5 };
+enum Exit { kOk = 0, kError = 1, kUsage = 2, kNoValidReply = 3, kNotPassed = 4, kDifferent = 5 };
 
 // Set by a signal handler (or, on Windows, the console's own thread): lock-free, so both may.
 std::atomic<int> gSignal = 0;
@@ -270,6 +272,7 @@ public:
     const RequestStats& stats() const { return session_.stats(); }
     bool incomplete = false;
     bool different = false; // a comparison found changes, or a restored register kept another value
+    bool notPassed = false; // a procedure's point was not found in tolerance
 
 private:
     using Kind = CtlCommand::Kind;
@@ -278,10 +281,11 @@ private:
 
     void RunOne(const CtlCommand& c) {
         // The records' operation, one a kind, in the kinds' order.
-        static const char* const kOperations[] = {
-            "read",  "write",  "reset",    "monitor",  "calibrate", "list",    "scan",
-            "ports", "doctor", "identify", "snapshot", "compare",   "restore", "history"};
-        static_assert(std::size(kOperations) == std::size_t(Kind::History) + 1);
+        static const char* const kOperations[] = {"read",      "write",    "reset",    "monitor",
+                                                  "calibrate", "list",     "scan",     "ports",
+                                                  "doctor",    "identify", "snapshot", "compare",
+                                                  "restore",   "history",  "procedure"};
+        static_assert(std::size(kOperations) == std::size_t(Kind::Procedure) + 1);
         console_.operation = QLatin1String(kOperations[int(c.kind)]);
         switch (c.kind) {
         case Kind::Read:
@@ -326,6 +330,9 @@ private:
             break;
         case Kind::History:
             History(c);
+            break;
+        case Kind::Procedure:
+            RunProcedure(c);
             break;
         }
     }
@@ -798,6 +805,161 @@ private:
         }
     }
 
+    // The data folder of the window, where wzorce.json and kalibracje/ are.
+    static QString DataFolder() {
+        return QFileInfo(
+                   PlacesFor(QCoreApplication::applicationFilePath(),
+                             QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+                       .logPath)
+            .absolutePath();
+    }
+
+    // --reference ID for every point, POINT=ID for one; each must be in wzorce.json.
+    ProcedureContext ContextOf(const CtlCommand& c) {
+        const CtlCommand::ProcedureFlags& f = c.procedure;
+        ProcedureContext context{f.operatorName, f.checker,  f.customer, f.place,
+                                 f.temperature,  f.humidity, {},         {}};
+        const QString file = f.standards.isEmpty() ? StandardsFilePath(DataFolder()) : f.standards;
+        context.standards = ReadStandardsFile(file);
+        for (const QString& reference : f.references) {
+            const qsizetype equals = reference.indexOf('=');
+            const QString point = equals < 0 ? QString() : reference.left(equals);
+            const QString id = reference.mid(equals + 1);
+            const ReferenceStandard* s = FindStandard(context.standards, id);
+            if (!s)
+                throw AppError(QStringLiteral("--reference: nie ma wzorca \"%1\" w %2")
+                                   .arg(id, QDir::toNativeSeparators(file)));
+            if (s->overdue(QDate::currentDate()))
+                Err(QStringLiteral("wzorzec %1 po terminie wzorcowania (%2)")
+                        .arg(id, s->due.toString(Qt::ISODate)));
+            context.standardAt.insert(point, id);
+        }
+        return context;
+    }
+
+    // One line a point on stdout, or its record in CSV or JSON.
+    void PointRow(const QString& stage, const PointResult& p, const ProcedureRange& range) {
+        const QString k = QStringLiteral("k=") + FormatFixed(p.budget.k, 0);
+        const QStringList values{stage,
+                                 p.range,
+                                 p.id,
+                                 AtResolution(p.nominal, range.resolution),
+                                 AtResolution(p.reference, range.resolution),
+                                 AtResolution(p.mean, range.resolution),
+                                 AtResolution(p.error, range.resolution),
+                                 FormatFixed(p.errorPercentOfSpan, 3),
+                                 AtResolution(p.tolerance, range.resolution),
+                                 TwoSignificantDigits(p.budget.expanded),
+                                 FormatFixed(p.budget.k, 0),
+                                 VerdictText(p.verdict)};
+        console_.Row(
+            {"stage", "range", "point", "nominal", "reference", "mean", "error", "error_pct_span",
+             "tolerance", "U", "k", "verdict"},
+            values,
+            QStringLiteral("%1 %2: wzorzec %3 %4, odczyt %5 %4, błąd %6 %4 (%7 % zakresu), "
+                           "tolerancja %8 %4, U %9 %4 (%10): %11")
+                .arg(stage, p.id, values[4], p.unit, values[5], values[6], values[7], values[8],
+                     values[9], k, values[11]));
+    }
+
+    const ProcedureRange& RangeOf(const Procedure& procedure, const QString& name) const {
+        for (const ProcedureRange& r : procedure.ranges)
+            if (r.name == name) return r;
+        return procedure.ranges.first();
+    }
+
+    // What to apply, asked on stderr; one line of stdin answers: empty for the nominal
+    // value, else the standard's actual value. The end of stdin takes the nominal value.
+    static std::optional<double> AskApplied(const ProcedureRange& range,
+                                            const ProcedurePoint& point,
+                                            const ReferenceStandard* standard) {
+        const QString nominal = AtResolution(point.nominal, range.resolution / 10);
+        for (;;) {
+            Err(QStringLiteral("Przyłóż %1 %2%3 (punkt %4); Enter: wartość nominalna, albo "
+                               "wpisz rzeczywistą wartość wzorca:")
+                    .arg(nominal, range.unit,
+                         standard ? QStringLiteral(" ze wzorca ") + standard->id : QString(),
+                         point.id));
+            if (gSignal) return std::nullopt;
+            char buffer[256];
+            if (!std::fgets(buffer, sizeof buffer, stdin)) return point.nominal;
+            const QString line = QString::fromLocal8Bit(buffer).trimmed();
+            if (line.isEmpty()) return point.nominal;
+            bool ok = false;
+            const double value = QLocale::c().toDouble(QString(line).replace(',', '.'), &ok);
+            if (ok && std::isfinite(value)) return value;
+            Err(QStringLiteral("\"%1\" nie jest liczbą").arg(line));
+        }
+    }
+
+    // As found; with --adjust, when a point is not in tolerance, the adjustment (written
+    // only with --yes) and as left.
+    void RunProcedure(const CtlCommand& c) {
+        OpenOnce();
+        const Procedure procedure = ReadProcedureFile(c.name, tree_);
+        ProcedureRun::Hooks hooks;
+        hooks.applied = &Runner::AskApplied;
+        hooks.confirmAdjust = [&](const QList<AdjustmentStep>& steps) {
+            for (const AdjustmentStep& s : steps)
+                Say(QStringLiteral("regulacja %1: %2 -> %3")
+                        .arg(s.registerName, s.before, s.wanted));
+            if (!c.yes)
+                Err(QStringLiteral("regulacja: rejestrów do zapisu %1; nic nie zapisano (zapisuje "
+                                   "--yes)")
+                        .arg(steps.size()));
+            return c.yes;
+        };
+        hooks.confirmRestore = [&](const QList<AdjustmentStep>&) {
+            Err(QStringLiteral("regulacja nieudana: zapisuję z powrotem stare wartości"));
+            return true;
+        };
+        hooks.stopped = [] { return gSignal.load() != 0; };
+        hooks.pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+        hooks.progress = [](const QString& text) { Err(QStringLiteral("procedura: ") + text); };
+        ProcedureRun run(engine_, tree_, procedure, ContextOf(c), hooks);
+        // In CSV and JSON the points are the records; the log format shows every request.
+        const bool quiet = plan_.options.format != OutputFormat::Log;
+        auto step = [&](auto&& part) {
+            if (!quiet) return part();
+            bool going = false;
+            Quietly([&] { going = part(); });
+            return going;
+        };
+        auto rows = [&](const char* stage, const QList<PointResult>& points) {
+            for (const PointResult& p : points)
+                PointRow(QString::fromUtf8(stage), p, RangeOf(procedure, p.range));
+        };
+        bool going = step([&] { return run.AsFound(); });
+        rows("jak znaleziono", run.result().asFound);
+        const bool allPass = going && run.result().overall() == Verdict::Pass;
+        if (going && c.procedure.adjust && !allPass) {
+            going = step([&] { return run.Adjust(); });
+            for (const AdjustmentStep& s : run.result().adjustments)
+                if (run.result().adjustConfirmed)
+                    Say(QStringLiteral("regulacja %1: zapisano %2, odczytano %3%4")
+                            .arg(s.registerName, s.wanted,
+                                 s.after.isEmpty() ? QStringLiteral("(brak)") : s.after,
+                                 s.holds      ? QString()
+                                 : s.restored ? QStringLiteral(" – przywrócono ") + s.before
+                                              : QStringLiteral(" – nie przyjęte")));
+            if (going && run.result().adjustConfirmed) {
+                going = step([&] { return run.AsLeft(); });
+                rows("jak pozostawiono", run.result().asLeft);
+            }
+        } else if (going && c.procedure.adjust) {
+            Say(QStringLiteral("wszystkie punkty zgodne: bez regulacji"));
+        }
+        run.Finish();
+        const ProcedureResult& r = run.result();
+        if (!r.stopReason.isEmpty()) Err(QStringLiteral("procedura: ") + r.stopReason);
+        Say(QStringLiteral("wynik: ") +
+            (r.stopReason.isEmpty() ? VerdictText(r.overall()) : QStringLiteral("przerwana")));
+        if (!r.stopReason.isEmpty())
+            incomplete = true;
+        else if (r.overall() != Verdict::Pass)
+            notPassed = true;
+    }
+
     static QString ByIdLink(const QString& systemLocation) {
         const QDir byId(QStringLiteral("/dev/serial/by-id"));
         for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
@@ -952,6 +1114,7 @@ int main(int argc, char* argv[]) {
         try {
             session.Run();
             if (session.different) status = kDifferent;
+            if (session.notPassed) status = kNotPassed;
             if (!console.allAnswered() || session.incomplete) status = kNoValidReply;
         } catch (const AppError& e) {
             Err(BoxText(e.message()));

@@ -43,7 +43,106 @@ class TestVardelctl : public QObject {
         return r;
     }
 
+    // vardelctl procedure with its questions answered as a production line does: each
+    // "Przyłóż" on stderr gets the input applied to the simulated transducer, then a line.
+    Result RunProcedure(Simulator& sim, const QStringList& args, const QString& folder) {
+        QProcess p;
+        p.start(bin + "/vardelctl",
+                QStringList{"--device", bin + "/TR100F.dat", "--port", sim.port(), "--format",
+                            "csv", "procedure", folder + "/TR100F.procedure.json", "--standards",
+                            folder + "/wzorce.json"} +
+                    args);
+        Result r;
+        QByteArray err;
+        QElapsedTimer clock;
+        clock.start();
+        while (p.state() != QProcess::NotRunning && clock.elapsed() < 30000) {
+            p.waitForReadyRead(100);
+            err += p.readAllStandardError();
+            const qsizetype ask = err.indexOf("Przyłóż ");
+            if (ask < 0 || err.indexOf('\n', ask) < 0) continue;
+            const QByteArray value =
+                err.mid(ask + QByteArray("Przyłóż ").size(), 3); // "100" or "400"
+            r.err += QString::fromUtf8(err.left(err.indexOf('\n', ask) + 1));
+            err.remove(0, err.indexOf('\n', ask) + 1);
+            sim.Tell("input " + value);
+            QThread::msleep(300); // the simulator takes it between requests
+            p.write(value == "400" ? "400,000\n" : "\n");
+        }
+        p.waitForFinished(5000);
+        r.status = p.exitCode();
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err += QString::fromUtf8(err + p.readAllStandardError());
+        return r;
+    }
+
+    static void WriteProcedureFiles(const QString& folder) {
+        QFile procedure(folder + "/TR100F.procedure.json");
+        QVERIFY(procedure.open(QIODevice::WriteOnly));
+        procedure.write(R"({"title": "TR100F", "ranges": [{
+            "range": "Rezystancja", "unit": "Ω", "span": [100, 400], "result": "Temperatura",
+            "resolution": 0.01, "samples": 3, "spacingMs": 0, "tolerance": {"absolute": 0.1},
+            "decisionRule": "guardBand", "points": [
+              {"id": "100R", "nominal": 100,
+               "adjust": {"kind": "storeMean", "sample": "R0", "register": "N100"}},
+              {"id": "400R", "nominal": 400,
+               "adjust": {"kind": "storeMean", "sample": "R0", "register": "N400"}}]}]})");
+        procedure.close();
+        QFile standards(folder + "/wzorce.json");
+        QVERIFY(standards.open(QIODevice::WriteOnly));
+        standards.write(
+            R"({"standards": [{"id": "R-07", "U": 0.002, "k": 2, "due": "2099-01-01"}]})");
+    }
+
 private slots:
+    // From a miscalibrated start: as found fails, the adjustment writes exactly the two
+    // registers it planned (with --yes), as left passes and the exit status says so; without
+    // --yes nothing is written and the status is 4.
+    void procedureFromAMiscalibratedStart() {
+        QTemporaryDir dir;
+        WriteProcedureFiles(dir.path());
+        const QStringList transducer{"--transducer", "--gain", "10,05", "--offset", "3",
+                                     "--control",    "-"};
+        {
+            Simulator sim(transducer, "TR100F.dat", true);
+            QVERIFY(sim.started());
+            const Result r = RunProcedure(sim, {"--reference", "R-07", "--adjust"}, dir.path());
+            QCOMPARE(r.status, 4);
+            QVERIFY2(r.err.contains("nic nie zapisano (zapisuje --yes)"), qPrintable(r.err));
+            for (const QString& request : sim.Requests())
+                QVERIFY2(request.mid(2, 2) != "06" && request.mid(2, 2) != "10",
+                         qPrintable(request));
+        }
+        Simulator sim(transducer, "TR100F.dat", true);
+        QVERIFY(sim.started());
+        const Result r =
+            RunProcedure(sim, {"--reference", "R-07", "--adjust", "--yes"}, dir.path());
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        const QStringList rows = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 5); // the header and four points
+        QCOMPARE(rows[0], QString("stage,range,point,nominal,reference,mean,error,"
+                                  "error_pct_span,tolerance,U,k,verdict"));
+        QCOMPARE(rows[1], QString::fromUtf8("jak znaleziono,Rezystancja,100R,\"100,00\",\"100,00\","
+                                            "\"100,80\",\"0,80\",\"0,267\",\"0,10\",\"0,0062\",2,"
+                                            "niezgodny"));
+        QVERIFY2(rows[2].contains(",400R,\"400,00\",\"400,00\",\"402,30\",\"2,30\","),
+                 qPrintable(rows[2]));
+        QVERIFY2(
+            rows[3].startsWith(QString::fromUtf8("jak pozostawiono,Rezystancja,100R,"
+                                                 "\"100,00\",\"100,00\",\"100,00\",\"0,00\",")),
+            qPrintable(rows[3]));
+        QVERIFY(rows[3].endsWith(",zgodny") && rows[4].endsWith(",zgodny"));
+        QVERIFY2(r.err.contains("regulacja N100: 1000 -> 1008") &&
+                     r.err.contains("regulacja N400: 4000 -> 4023"),
+                 qPrintable(r.err));
+        QStringList writes;
+        for (const QString& request : sim.Requests())
+            if (request.mid(2, 2) == "06" || request.mid(2, 2) == "10") writes << request;
+        QCOMPARE(writes.size(), 2);
+        QVERIFY2(writes[0].startsWith("F706012C03F0"), qPrintable(writes[0])); // N100 1008
+        QVERIFY2(writes[1].startsWith("F706012D0FB7"), qPrintable(writes[1])); // N400 4023
+    }
+
     void writeThenRead() {
         Simulator sim({});
         QVERIFY(sim.started());
