@@ -125,11 +125,9 @@ void ParseProcedureFlags(const QStringList& c, int& i, CtlCommand& command) {
         i += 2;
         return c[i - 1];
     };
-    const QHash<QString, QString*> texts{{"--operator", &f.operatorName},
-                                         {"--checker", &f.checker},
-                                         {"--customer", &f.customer},
-                                         {"--place", &f.place},
-                                         {"--standards", &f.standards}};
+    const QHash<QString, QString*> texts{
+        {"--operator", &f.operatorName}, {"--checker", &f.checker},     {"--customer", &f.customer},
+        {"--place", &f.place},           {"--standards", &f.standards}, {"--records", &f.records}};
     while (i < c.size()) {
         const QString flag = c[i];
         if (texts.contains(flag)) {
@@ -326,12 +324,14 @@ CtlPlan ParseCommandLine(const QStringList& args) {
     bool port = false, onlyWrites = true, calibrates = false;
     for (const CtlCommand& c : plan.commands) {
         port |= c.usesPort();
-        calibrates |= c.kind == CtlCommand::Kind::Calibrate;
+        calibrates |=
+            c.kind == CtlCommand::Kind::Calibrate || c.kind == CtlCommand::Kind::Procedure;
         if (c.usesPort() && c.kind != CtlCommand::Kind::Write && c.kind != CtlCommand::Kind::Reset)
             onlyWrites = false;
     }
     if (!plan.options.report.isEmpty() && !calibrates)
-        throw UsageError{QStringLiteral("--report zapisuje polecenie calibrate, a nie ma żadnego")};
+        throw UsageError{QStringLiteral(
+            "--report zapisuje polecenie calibrate albo procedure, a nie ma żadnego")};
     if (port && plan.options.port.isEmpty())
         throw UsageError{QStringLiteral("te polecenia potrzebują opcji --port")};
     if (plan.options.slaves.contains(0) && !onlyWrites)

@@ -53,6 +53,7 @@ struct CtlCommand {
     // procedure FILE.procedure.json (name) and its flags
     struct ProcedureFlags {
         QString operatorName, checker, customer, place, standards;
+        QString records;        // the folder whose counter numbers the certificate
         QStringList references; // ID for every point, or POINT=ID
         std::optional<double> temperature, humidity;
         bool asFoundOnly = false, adjust = false;

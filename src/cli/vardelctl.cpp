@@ -8,6 +8,7 @@
 #include "regmap/error.h"
 #include "report/calpdf.h"
 #include "tools/calrecord.h"
+#include "tools/certificate.h"
 #include "tools/history.h"
 #include "tools/identify.h"
 #include "tools/linedoctor.h"
@@ -475,6 +476,17 @@ private:
             std::count_if(plan_.commands.begin(), plan_.commands.end(), [](const CtlCommand& c) {
                 return c.kind == CtlCommand::Kind::Calibrate;
             });
+        const auto procedures =
+            std::count_if(plan_.commands.begin(), plan_.commands.end(), [](const CtlCommand& c) {
+                return c.kind == CtlCommand::Kind::Procedure;
+            });
+        const bool procedure = procedures > 0;
+        if (procedure && (calibrations > 0 || procedures > 1 || plan_.options.slaves.size() > 1))
+            throw AppError(QStringLiteral("procedure z --report: jedna procedura, jeden adres i "
+                                          "żadnej innej kalibracji w przebiegu"));
+        if (procedure && !plan_.options.report.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+            throw AppError(QStringLiteral("procedure --report: protokół procedury zapisuje się "
+                                          "na razie jako .csv"));
         reportPaths_ =
             ReportPaths(plan_.options.report, int(calibrations * plan_.options.slaves.size()));
         for (const QString& path : reportPaths_)
@@ -958,6 +970,34 @@ private:
             incomplete = true;
         else if (r.overall() != Verdict::Pass)
             notPassed = true;
+        if (!plan_.options.report.isEmpty()) WriteCertificate(c, procedure, run);
+    }
+
+    // The run's certificate data to --report, numbered from the records folder's counter,
+    // stopped or not.
+    void WriteCertificate(const CtlCommand& c, const Procedure& procedure,
+                          const ProcedureRun& run) {
+        const QString folder = c.procedure.records.isEmpty()
+                                   ? DataFolder() + QStringLiteral("/kalibracje")
+                                   : c.procedure.records;
+        CertificateHeader h;
+        h.number = NextRecordNumber(folder, QDate::currentDate().year());
+        h.title = procedure.title;
+        h.issued = QDateTime::currentDateTime();
+        h.deviceType = QFileInfo(devicePath_).completeBaseName();
+        h.deviceFile = session_.deviceName();
+        h.deviceSha256 = session_.deviceSha256();
+        h.procedureFile = QFileInfo(c.name).fileName();
+        h.procedureSha256 = Sha256OfFile(c.name);
+        h.serialNumber = session_.SerialNumberOf(console_.slave);
+        h.slave = console_.slave;
+        h.port = link_.portPath();
+        h.line = link_.lineSettings();
+        h.programVersion = QStringLiteral(VARDEL_VERSION);
+        SaveFileSafely(plan_.options.report,
+                       CertificateCsv(h, procedure, run.context(), run.result()));
+        Err(QStringLiteral("protokół %1: %2")
+                .arg(h.number, QDir::toNativeSeparators(plan_.options.report)));
     }
 
     static QString ByIdLink(const QString& systemLocation) {

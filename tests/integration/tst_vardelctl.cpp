@@ -45,12 +45,14 @@ class TestVardelctl : public QObject {
 
     // vardelctl procedure with its questions answered as a production line does: each
     // "Przyłóż" on stderr gets the input applied to the simulated transducer, then a line.
-    Result RunProcedure(Simulator& sim, const QStringList& args, const QString& folder) {
+    Result RunProcedure(Simulator& sim, const QStringList& args, const QString& folder,
+                        const QStringList& options = {}) {
         QProcess p;
         p.start(bin + "/vardelctl",
-                QStringList{"--device", bin + "/TR100F.dat", "--port", sim.port(), "--format",
-                            "csv", "procedure", folder + "/TR100F.procedure.json", "--standards",
-                            folder + "/wzorce.json"} +
+                options +
+                    QStringList{"--device", bin + "/TR100F.dat", "--port", sim.port(), "--format",
+                                "csv", "procedure", folder + "/TR100F.procedure.json",
+                                "--standards", folder + "/wzorce.json"} +
                     args);
         Result r;
         QByteArray err;
@@ -115,8 +117,10 @@ private slots:
         }
         Simulator sim(transducer, "TR100F.dat", true);
         QVERIFY(sim.started());
-        const Result r =
-            RunProcedure(sim, {"--reference", "R-07", "--adjust", "--yes"}, dir.path());
+        const QString report = dir.path() + "/protokol.csv";
+        const Result r = RunProcedure(
+            sim, {"--reference", "R-07", "--adjust", "--yes", "--records", dir.path() + "/rec"},
+            dir.path(), {"--report", report});
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         const QStringList rows = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 5); // the header and four points
@@ -141,6 +145,17 @@ private slots:
         QCOMPARE(writes.size(), 2);
         QVERIFY2(writes[0].startsWith("F706012C03F0"), qPrintable(writes[0])); // N100 1008
         QVERIFY2(writes[1].startsWith("F706012D0FB7"), qPrintable(writes[1])); // N400 4023
+        // The certificate's data, numbered from the records folder.
+        QVERIFY2(r.err.contains("protokół VD-" + QString::number(QDate::currentDate().year()) +
+                                "-000001"),
+                 qPrintable(r.err));
+        QFile csv(report);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(csv.readAll().mid(3)).split("\r\n");
+        QVERIFY(lines.contains("Wynik;zgodny"));
+        QVERIFY(lines.contains("100R;N100;300;1000;1008;1008;tak;tak;nie"));
+        QVERIFY(lines.contains("400R;N400;301;4000;4023;4023;tak;tak;nie"));
+        QVERIFY(lines.contains("Koniec protokołu"));
     }
 
     void writeThenRead() {
