@@ -690,14 +690,8 @@ private:
     // The calibration records of the window's data folder (or --records), all or one
     // device's by serial number, oldest first.
     void History(const CtlCommand& c) {
-        const QString folder = c.records.isEmpty()
-                                   ? QFileInfo(PlacesFor(QCoreApplication::applicationFilePath(),
-                                                         QStandardPaths::writableLocation(
-                                                             QStandardPaths::AppLocalDataLocation))
-                                                   .logPath)
-                                             .absolutePath() +
-                                         QStringLiteral("/kalibracje")
-                                   : c.records;
+        const QString folder =
+            c.records.isEmpty() ? DataFolder() + QStringLiteral("/kalibracje") : c.records;
         QList<HistoryRecord> records = ReadHistory(folder);
         if (!c.name.isEmpty()) records = HistoryOf(records, c.name, {}, {});
         for (const HistoryRecord& r : records) {

@@ -8,16 +8,16 @@
 #include <QJsonObject>
 #include <cmath>
 
-double ToleranceAt(const ToleranceSpec& spec, double reading, double span) {
-    switch (spec.kind) {
-    case ToleranceSpec::Kind::PercentOfSpan:
-        return std::fabs(spec.value * span / 100);
-    case ToleranceSpec::Kind::PercentOfReading:
-        return std::fabs(spec.value * reading / 100);
-    case ToleranceSpec::Kind::Absolute:
+double ToleranceAt(const ToleranceRule& rule, double reading, double span) {
+    switch (rule.kind) {
+    case ToleranceRule::Kind::PercentOfSpan:
+        return std::fabs(rule.value * span / 100);
+    case ToleranceRule::Kind::PercentOfReading:
+        return std::fabs(rule.value * reading / 100);
+    case ToleranceRule::Kind::Absolute:
         break;
     }
-    return std::fabs(spec.value);
+    return std::fabs(rule.value);
 }
 
 int Procedure::pointCount() const {
@@ -107,14 +107,14 @@ public:
         return name;
     }
 
-    ToleranceSpec Tolerance(const QJsonObject& o, const QString& path) const {
+    ToleranceRule Tolerance(const QJsonObject& o, const QString& path) const {
         static const QStringList kinds{"absolute", "percentOfSpan", "percentOfReading"};
         OnlyKeys(o, path, kinds);
         if (o.size() != 1)
             throw Refuse(path,
                          QStringLiteral("potrzebny dokładnie jeden z: %1").arg(kinds.join(", ")));
         const QString key = o.begin().key();
-        return {ToleranceSpec::Kind(kinds.indexOf(key)), Positive(o, path, key)};
+        return {ToleranceRule::Kind(kinds.indexOf(key)), Positive(o, path, key)};
     }
 
     Adjustment Adjust(const QJsonObject& o, const QString& path) const {

@@ -8,12 +8,12 @@
 #include <QList>
 #include <QString>
 
-struct ToleranceSpec {
+struct ToleranceRule {
     enum class Kind { Absolute, PercentOfSpan, PercentOfReading } kind = Kind::Absolute;
     double value = 0;
 };
 // The tolerance in the unit at a reading, for a range spanning `span` units.
-double ToleranceAt(const ToleranceSpec& spec, double reading, double span);
+double ToleranceAt(const ToleranceRule& rule, double reading, double span);
 
 struct Adjustment {
     enum class Kind {
@@ -39,7 +39,7 @@ struct ProcedureRange {
     int spacingMs = 200;
     double stabilityBand = 0; // 0: no stability rule
     int stabilitySeconds = 0;
-    ToleranceSpec tolerance;
+    ToleranceRule tolerance;
     double resolution = 0;
     DecisionRule rule = DecisionRule::Simple;
     QList<ProcedurePoint> points;

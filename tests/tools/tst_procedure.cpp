@@ -191,19 +191,19 @@ private slots:
         QTest::addColumn<double>("value");
         QTest::addColumn<double>("reading");
         QTest::addColumn<double>("expected");
-        QTest::newRow("absolute") << int(ToleranceSpec::Kind::Absolute) << 0.1 << 400.0 << 0.1;
+        QTest::newRow("absolute") << int(ToleranceRule::Kind::Absolute) << 0.1 << 400.0 << 0.1;
         QTest::newRow("of span 300")
-            << int(ToleranceSpec::Kind::PercentOfSpan) << 0.5 << 100.0 << 1.5;
+            << int(ToleranceRule::Kind::PercentOfSpan) << 0.5 << 100.0 << 1.5;
         QTest::newRow("of reading")
-            << int(ToleranceSpec::Kind::PercentOfReading) << 0.25 << 400.0 << 1.0;
+            << int(ToleranceRule::Kind::PercentOfReading) << 0.25 << 400.0 << 1.0;
         QTest::newRow("of a negative reading")
-            << int(ToleranceSpec::Kind::PercentOfReading) << 0.25 << -400.0 << 1.0;
+            << int(ToleranceRule::Kind::PercentOfReading) << 0.25 << -400.0 << 1.0;
     }
     void tolerance() {
         QFETCH(int, kind);
         QFETCH(double, value);
         QFETCH(double, reading);
-        QTEST(ToleranceAt({ToleranceSpec::Kind(kind), value}, reading, 300), "expected");
+        QTEST(ToleranceAt({ToleranceRule::Kind(kind), value}, reading, 300), "expected");
     }
 };
 
