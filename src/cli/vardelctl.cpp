@@ -7,6 +7,7 @@
 #include "regmap/devicefile.h"
 #include "regmap/error.h"
 #include "report/calpdf.h"
+#include "report/certpdf.h"
 #include "tools/calrecord.h"
 #include "tools/certificate.h"
 #include "tools/history.h"
@@ -484,9 +485,16 @@ private:
         if (procedure && (calibrations > 0 || procedures > 1 || plan_.options.slaves.size() > 1))
             throw AppError(QStringLiteral("procedure z --report: jedna procedura, jeden adres i "
                                           "żadnej innej kalibracji w przebiegu"));
-        if (procedure && !plan_.options.report.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
-            throw AppError(QStringLiteral("procedure --report: protokół procedury zapisuje się "
-                                          "na razie jako .csv"));
+        if (procedure) {
+            const QString& report = plan_.options.report;
+            const bool pdf = report.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive);
+            if (!pdf && !report.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+                throw AppError(QStringLiteral("procedure --report: protokół procedury to plik "
+                                              ".pdf albo .csv"));
+            CheckOutputPath(report);
+            if (pdf) CheckOutputPath(CsvBeside(report));
+            return;
+        }
         reportPaths_ =
             ReportPaths(plan_.options.report, int(calibrations * plan_.options.slaves.size()));
         for (const QString& path : reportPaths_)
@@ -967,6 +975,11 @@ private:
         if (!plan_.options.report.isEmpty()) WriteCertificate(c, procedure, run);
     }
 
+    // A PDF certificate's CSV: the same name, ending ".csv".
+    static QString CsvBeside(const QString& pdf) {
+        return pdf.chopped(4) + QStringLiteral(".csv");
+    }
+
     // The run's certificate data to --report, numbered from the records folder's counter,
     // stopped or not.
     void WriteCertificate(const CtlCommand& c, const Procedure& procedure,
@@ -988,8 +1001,14 @@ private:
         h.port = link_.portPath();
         h.line = link_.lineSettings();
         h.programVersion = QStringLiteral(VARDEL_VERSION);
-        SaveFileSafely(plan_.options.report,
-                       CertificateCsv(h, procedure, run.context(), run.result()));
+        const QString& report = plan_.options.report;
+        const QByteArray csv = CertificateCsv(h, procedure, run.context(), run.result());
+        if (report.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+            SaveCertificatePdf(CertificatePdf(h, procedure, run.context(), run.result()), report);
+            SaveFileSafely(CsvBeside(report), csv);
+        } else {
+            SaveFileSafely(report, csv);
+        }
         Err(QStringLiteral("protokół %1: %2")
                 .arg(h.number, QDir::toNativeSeparators(plan_.options.report)));
     }

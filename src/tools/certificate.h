@@ -27,3 +27,7 @@ QString NextRecordNumber(const QString& folder, int year);
 // decision rule, the verdict and every sample with its time.
 QByteArray CertificateCsv(const CertificateHeader& header, const Procedure& procedure,
                           const ProcedureContext& context, const ProcedureResult& result);
+// The same as a Polish HTML document for the PDF: the same rows, the fixed sentences, the
+// signature lines, and every sample as an annex on pages of its own; the end mark last.
+QString CertificateHtml(const CertificateHeader& header, const Procedure& procedure,
+                        const ProcedureContext& context, const ProcedureResult& result);

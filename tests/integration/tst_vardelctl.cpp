@@ -96,6 +96,51 @@ class TestVardelctl : public QObject {
             R"({"standards": [{"id": "R-07", "U": 0.002, "k": 2, "due": "2099-01-01"}]})");
     }
 
+    // The PDF as pdftotext reads it: the number and "strona i z n" on every page, every row
+    // of every table of the CSV on one line in its order, the end mark on the last page only;
+    // the .sha256 beside it is the PDF's.
+    static void CheckCertificatePdf(const QString& pdf, const QStringList& csvLines) {
+        QProcess text;
+        text.start("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY2(text.waitForFinished(10000), "pdftotext (poppler-utils) is needed");
+        QStringList pages = QString::fromUtf8(text.readAllStandardOutput()).split('\f');
+        if (pages.last().trimmed().isEmpty()) pages.removeLast();
+        QVERIFY(pages.size() >= 2);
+        const QString number = csvLines.value(1).section(';', 1);
+        QVERIFY(number.startsWith("VD-"));
+        for (qsizetype i = 0; i < pages.size(); ++i) {
+            const QString footer =
+                QString("%1, strona %2 z %3").arg(number).arg(i + 1).arg(pages.size());
+            QVERIFY2(pages[i].contains(footer), qPrintable(footer + " in:\n" + pages[i]));
+            QVERIFY(pages[i].contains(QString::fromUtf8("Protokół wzorcowania nr ") + number));
+            QCOMPARE(pages[i].contains(QString::fromUtf8("Koniec protokołu")),
+                     i == pages.size() - 1);
+        }
+        const QString all = pages.join('\n');
+        // Rows of the tables: after a title line and its column line, until a blank line.
+        int rows = 0;
+        for (qsizetype i = 1; i + 1 < csvLines.size(); ++i) {
+            if (!csvLines[i - 1].isEmpty() || csvLines[i].contains(';')) continue;
+            for (qsizetype j = i + 2; j < csvLines.size() && !csvLines[j].isEmpty(); ++j) {
+                QStringList cells;
+                for (const QString& cell : csvLines[j].split(';'))
+                    cells << QRegularExpression::escape(cell);
+                const QRegularExpression row(cells.join("\\s+"));
+                QVERIFY2(row.match(all).hasMatch(), qPrintable(csvLines[j] + " not in:\n" + all));
+                ++rows;
+            }
+        }
+        QVERIFY2(rows >= 4 + 2 + 4 + 2 * 3 * 2, qPrintable(QString::number(rows)));
+        for (const char* sentence : {"Wyniki dotyczą wyłącznie wzorcowanego obiektu.",
+                                     "Protokół może być powielany wyłącznie w całości."})
+            QVERIFY(all.contains(QString::fromUtf8(sentence)));
+        QFile file(pdf), sum(pdf + ".sha256");
+        QVERIFY(file.open(QIODevice::ReadOnly) && sum.open(QIODevice::ReadOnly));
+        QCOMPARE(sum.readAll(),
+                 QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex() +
+                     "  " + QFileInfo(pdf).fileName().toUtf8() + "\n");
+    }
+
 private slots:
     // From a miscalibrated start: as found fails, the adjustment writes exactly the two
     // registers it planned (with --yes), as left passes and the exit status says so; without
@@ -117,7 +162,7 @@ private slots:
         }
         Simulator sim(transducer, "TR100F.dat", true);
         QVERIFY(sim.started());
-        const QString report = dir.path() + "/protokol.csv";
+        const QString report = dir.path() + "/protokol.pdf";
         const Result r = RunProcedure(
             sim, {"--reference", "R-07", "--adjust", "--yes", "--records", dir.path() + "/rec"},
             dir.path(), {"--report", report});
@@ -149,13 +194,39 @@ private slots:
         QVERIFY2(r.err.contains("protokół VD-" + QString::number(QDate::currentDate().year()) +
                                 "-000001"),
                  qPrintable(r.err));
-        QFile csv(report);
+        QFile csv(dir.path() + "/protokol.csv"); // the same data beside the PDF
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(csv.readAll().mid(3)).split("\r\n");
         QVERIFY(lines.contains("Wynik;zgodny"));
         QVERIFY(lines.contains("100R;N100;300;1000;1008;1008;tak;tak;nie"));
         QVERIFY(lines.contains("400R;N400;301;4000;4023;4023;tak;tak;nie"));
         QVERIFY(lines.contains("Koniec protokołu"));
+        CheckCertificatePdf(report, lines);
+    }
+
+    // Two procedures finishing at once, with one records folder: two numbers, two files.
+    void twoProceduresFinishAtOnce() {
+        QTemporaryDir dir;
+        WriteProcedureFiles(dir.path());
+        Simulator first({"--transducer"}, "TR100F.dat"), second({"--transducer"}, "TR100F.dat");
+        QVERIFY(first.started() && second.started());
+        QProcess a, b;
+        for (auto [p, sim, name] : {std::tuple{&a, &first, "a.pdf"}, {&b, &second, "b.pdf"}}) {
+            p->start(bin + "/vardelctl",
+                     {"--device", bin + "/TR100F.dat", "--port", sim->port(), "--report",
+                      dir.path() + '/' + name, "procedure", dir.path() + "/TR100F.procedure.json",
+                      "--standards", dir.path() + "/wzorce.json", "--as-found-only", "--records",
+                      dir.path() + "/rec"});
+            p->closeWriteChannel(); // every point at its nominal value
+        }
+        QVERIFY(a.waitForFinished(30000) && b.waitForFinished(30000));
+        const QString year = QString::number(QDate::currentDate().year());
+        const QString errors =
+            QString::fromUtf8(a.readAllStandardError() + "\n" + b.readAllStandardError());
+        QVERIFY2(errors.contains(QString::fromUtf8("protokół VD-%1-000001").arg(year)) &&
+                     errors.contains(QString::fromUtf8("protokół VD-%1-000002").arg(year)),
+                 qPrintable(errors));
+        QVERIFY(QFile::exists(dir.path() + "/a.pdf") && QFile::exists(dir.path() + "/b.pdf"));
     }
 
     void writeThenRead() {
