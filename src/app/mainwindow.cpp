@@ -255,6 +255,7 @@ void TForm1::BuildCalibrationGroup(QWidget* column) {
     btZapisz = Button("btZapisz", QStringLiteral("Zapisz"), gbKal);
     btZapisz->setGeometry(px(105), px(185), px(130), px(30));
     gbKal->hide();
+    BuildCalibrationMenu();
 }
 
 void TForm1::BuildLeftArea() {

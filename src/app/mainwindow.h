@@ -38,6 +38,8 @@ class RegisterTreeModel;
 
 class QMenu;
 class TrendWindow;
+class ProcedureWindow;
+class StandardsDialog;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -127,6 +129,14 @@ public:
     void CompareTwoSnapshots();
     std::function<QStringList()> chooseSnapshotFiles;
     std::function<void(CompareDialog&)> runCompareDialog;
+    // "Procedura kalibracji…" in the Kalibracja group's menu: NAME.procedure.json beside the
+    // loaded device file, run in a window of its own; refused while monitoring or a job runs.
+    void OpenProcedureWindow();
+    // Set by tests: drives the window instead of showing it modally.
+    std::function<void(ProcedureWindow&)> runProcedureWindow;
+    // "Wzorce…": the reference standards of wzorce.json in the data folder.
+    void OpenStandardsEditor();
+    std::function<void(StandardsDialog&)> runStandardsDialog;
 
 private:
     // Monitoring, calibration and reset, reached through their buttons and box.
@@ -245,6 +255,7 @@ private:
     void ApplyLineOptions();
     void ShowLineStatistics();
     void BuildConnectionMenu();
+    void BuildCalibrationMenu();
 
 public:
     // Controls, named as the layout tables name them.

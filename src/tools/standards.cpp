@@ -71,6 +71,27 @@ QList<ReferenceStandard> ReadStandardsFile(const QString& path) {
     return ReadStandards(file.read(1024 * 1024), name);
 }
 
+QByteArray StandardsJson(const QList<ReferenceStandard>& standards) {
+    QJsonArray list;
+    for (const ReferenceStandard& s : standards) {
+        QJsonObject o;
+        const std::pair<const char*, const QString*> texts[] = {{"id", &s.id},
+                                                                {"description", &s.description},
+                                                                {"model", &s.model},
+                                                                {"serialNumber", &s.serialNumber},
+                                                                {"certificate", &s.certificate},
+                                                                {"lab", &s.lab},
+                                                                {"unit", &s.unit}};
+        for (const auto& [key, value] : texts)
+            if (!value->isEmpty()) o.insert(QLatin1String(key), *value);
+        o.insert(QStringLiteral("U"), s.U);
+        o.insert(QStringLiteral("k"), s.k);
+        if (s.due.isValid()) o.insert(QStringLiteral("due"), s.due.toString(Qt::ISODate));
+        list.append(o);
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("standards"), list}}).toJson();
+}
+
 const ReferenceStandard* FindStandard(const QList<ReferenceStandard>& standards,
                                       const QString& id) {
     for (const ReferenceStandard& s : standards)

@@ -18,4 +18,7 @@ QString StandardsFilePath(const QString& dataFolder);
 // date, or an id twice throws AppError with the file, the key's path and the reason.
 QList<ReferenceStandard> ReadStandardsFile(const QString& path);
 QList<ReferenceStandard> ReadStandards(const QByteArray& json, const QString& fileName);
+// The file's text for the list, read back by ReadStandards as the same list; empty texts and
+// a due date not given are left out.
+QByteArray StandardsJson(const QList<ReferenceStandard>& standards);
 const ReferenceStandard* FindStandard(const QList<ReferenceStandard>& standards, const QString& id);

@@ -23,6 +23,28 @@ private slots:
         QCOMPARE(FindStandard(list, "R-09"), nullptr);
     }
 
+    // What the editor saves reads back as the same list, non-ASCII text and all.
+    void writtenReadsBack() {
+        ReferenceStandard a;
+        a.id = "R-07";
+        a.description = "Opornik wzorcowy 100 Ω, „dekadowy”";
+        a.U = 0.0025;
+        a.k = 2.1;
+        a.unit = "Ω";
+        a.due = QDate(2027, 2, 28);
+        ReferenceStandard b;
+        b.id = "T-1";
+        const QList<ReferenceStandard> back = ReadStandards(StandardsJson({a, b}), "wzorce.json");
+        QCOMPARE(back.size(), 2);
+        QCOMPARE(back[0].description, a.description);
+        QCOMPARE(back[0].U, 0.0025);
+        QCOMPARE(back[0].k, 2.1);
+        QCOMPARE(back[0].due, a.due);
+        QCOMPARE(back[1].id, QString("T-1"));
+        QVERIFY(!back[1].due.isValid());
+        QCOMPARE(back[1].k, 2.0);
+    }
+
     void badFiles_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("message");
