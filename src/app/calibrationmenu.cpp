@@ -3,6 +3,7 @@
 #include "procedurewindow.h"
 #include "standardsdialog.h"
 #include "tools/calrecord.h"
+#include "txn/numbers.h"
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -27,6 +28,7 @@ void TForm1::OpenProcedureWindow() {
                                  path,
                                  StandardsFilePath(dataFolder),
                                  dataFolder + QStringLiteral("/kalibracje"),
+                                 {},
                                  {}};
     CertificateHeader& h = setup.header;
     h.title = setup.procedure.title;
@@ -40,6 +42,13 @@ void TForm1::OpenProcedureWindow() {
     h.port = link_.portPath();
     h.line = link_.lineSettings();
     h.programVersion = QStringLiteral(VARDEL_VERSION);
+    const auto slave = static_cast<std::uint8_t>(ParseInteger(h.slave));
+    if (slave != 0)
+        setup.identify = [this, slave] {
+            const DeviceIdentity identity = IdentifyWithFile(slave);
+            AppendLogLine(QStringLiteral("Identyfikacja urządzenia: ") + identity.Summary());
+            return identity;
+        };
     ProcedureWindow window(engine_, tree_, std::move(setup), this);
     window.logLine = [this](const QString& line) { AppendLogLine(line); };
     if (runProcedureWindow)

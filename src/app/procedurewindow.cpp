@@ -167,6 +167,27 @@ ProcedureWindow::ProcedureWindow(TransactionEngine& engine, RegisterTree& tree, 
 
 ProcedureWindow::~ProcedureWindow() = default;
 
+QString ProcedureWindow::ItemText() const {
+    const CertificateHeader& h = setup_.header;
+    auto orNot = [](const QString& v) { return v.isEmpty() ? QStringLiteral("nie odczytano") : v; };
+    return QStringLiteral("Urządzenie: %1, adres %2, port %3 (%4), numer seryjny: %5, "
+                          "oprogramowanie: %6\nProcedura: %7")
+        .arg(h.deviceFile, h.slave, h.port, h.line, orNot(h.serialNumber), orNot(h.firmware),
+             QDir::toNativeSeparators(setup_.procedureFile));
+}
+
+// The serial number and firmware for the record, read once before the first run; a device
+// that does not say them leaves "nie odczytano".
+void ProcedureWindow::IdentifyDevice() {
+    if (!setup_.identify || !setup_.header.serialNumber.isEmpty()) return;
+    const DeviceIdentity identity = setup_.identify();
+    setup_.identify = nullptr;
+    setup_.header.serialNumber = identity.serialNumber;
+    setup_.header.firmware =
+        !identity.firmware.isEmpty() ? identity.firmware : identity.Object(0x02); // revision
+    lbItem->setText(ItemText());
+}
+
 void ProcedureWindow::BuildSetup(QWidget* parent) {
     auto* group = new QGroupBox(QStringLiteral("Nastawy"), parent);
     eOperator = Field("eOperator", group);
@@ -186,13 +207,7 @@ void ProcedureWindow::BuildSetup(QWidget* parent) {
         form->addWidget(new QLabel(QString::fromUtf8(fields[i].first), group), i / 2, (i % 2) * 2);
         form->addWidget(fields[i].second, i / 2, (i % 2) * 2 + 1);
     }
-    const CertificateHeader& h = setup_.header;
-    auto* item = new QLabel(
-        QStringLiteral("Urządzenie: %1, adres %2, port %3 (%4), numer seryjny: %5\nProcedura: %6")
-            .arg(h.deviceFile, h.slave, h.port, h.line,
-                 h.serialNumber.isEmpty() ? QStringLiteral("nie odczytano") : h.serialNumber,
-                 QDir::toNativeSeparators(setup_.procedureFile)),
-        group);
+    auto* item = lbItem = new QLabel(ItemText(), group);
     item->setObjectName(QStringLiteral("lbItem"));
     item->setWordWrap(true);
     form->addWidget(item, 3, 0, 1, 4);
@@ -504,6 +519,7 @@ void ProcedureWindow::Start() {
     if (engine_.Busy())
         throw AppError(QStringLiteral("Procedura kalibracji: najpierw zakończ bieżący odczyt"));
     const ProcedureContext context = ContextFromFields();
+    IdentifyDevice();
     for (const ReferenceStandard& s : context.standards)
         if (context.standardAt.values().contains(s.id) && s.overdue(QDate::currentDate()) &&
             !Ask(this, "OverdueStandard",

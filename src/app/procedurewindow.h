@@ -4,6 +4,7 @@
 // standard's actual value, the samples), the adjustment confirmed once, each point as left,
 // and the numbered certificate written at the end, also of a run that was stopped.
 #include "report/certpdf.h"
+#include "tools/identify.h"
 #include "tools/procrun.h"
 #include "tools/trend.h"
 #include <QDialog>
@@ -25,6 +26,9 @@ public:
         Procedure procedure;
         QString procedureFile, standardsFile, recordsFolder;
         CertificateHeader header; // the device, the line and the program; numbered at the end
+        // Reads the device's identification (only reads) for the serial number and firmware
+        // when the header has no serial number yet; none: they stay "nie odczytano".
+        std::function<DeviceIdentity()> identify;
     };
     ProcedureWindow(TransactionEngine& engine, RegisterTree& tree, Setup setup, QWidget* parent);
     ~ProcedureWindow() override;
@@ -40,6 +44,7 @@ public:
     QLineEdit *eOperator, *eChecker, *eCustomer, *ePlace, *eTemperature, *eHumidity;
     QTableWidget* tblPoints;  // the standard applied at each point
     QCheckBox* cbAsFoundOnly; // no adjustment, no as left
+    QLabel* lbItem;           // the device, its line, its serial number
     QLabel *lbInstruction, *lbLive, *lbStability, *lbStatus, *lbResult;
     QLineEdit* eReference; // the standard's actual value; Return takes the samples
     QPushButton *btMeasure, *btStart, *btStop, *btClose, *btStandards;
@@ -50,6 +55,8 @@ protected:
 
 private:
     void BuildSetup(QWidget* into);
+    void IdentifyDevice();
+    QString ItemText() const;
     void FillStandards();
     ProcedureContext ContextFromFields() const;
     ProcedureRun::Hooks Hooks();

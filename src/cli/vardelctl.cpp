@@ -911,6 +911,12 @@ private:
     void RunProcedure(const CtlCommand& c) {
         OpenOnce();
         const Procedure procedure = ReadProcedureFile(c.name, tree_);
+        // The serial number and firmware for the certificate, read (only reads) before the
+        // first point unless this run already knows them.
+        if (console_.slave.toInt() != 0 && session_.SerialNumberOf(console_.slave).isEmpty()) {
+            const DeviceIdentity identity = IdentifyWithFile();
+            firmware_ = !identity.firmware.isEmpty() ? identity.firmware : identity.Object(0x02);
+        }
         ProcedureRun::Hooks hooks;
         hooks.applied = &Runner::AskApplied;
         hooks.confirmAdjust = [&](const QList<AdjustmentStep>& steps) {
@@ -997,6 +1003,7 @@ private:
         h.procedureFile = QFileInfo(c.name).fileName();
         h.procedureSha256 = Sha256OfFile(c.name);
         h.serialNumber = session_.SerialNumberOf(console_.slave);
+        h.firmware = firmware_;
         h.slave = console_.slave;
         h.port = link_.portPath();
         h.line = link_.lineSettings();
@@ -1042,6 +1049,7 @@ private:
     Monitor& monitor_ = session_.monitor();
     QEventLoop monitorLoop_;
     QStringList reportPaths_;
+    QString firmware_; // as the device said it before a procedure
     int reportsWritten_ = 0;
     QString mean_;
     bool error_ = false;

@@ -148,7 +148,11 @@ private slots:
     // two registers are written and read back; as left passes; the certificate is numbered
     // and written with its PDF, CSV and SHA-256, and the log names it.
     void miscalibratedToPassing() {
-        Start();
+        QFile identity(dir.path() + "/TR100F.identity.json");
+        QVERIFY(identity.open(QIODevice::WriteOnly));
+        identity.write(R"({"serialNumber": "object:0x80"})");
+        identity.close();
+        Start({"--identity", "0=Firma,1=TR100F,2=1.02,128=SN-0042"});
         Hands hands;
         hands.typed = "400,000"; // the standard's actual value, typed with a decimal comma
         QStringList results;
@@ -190,6 +194,9 @@ private slots:
         QVERIFY(csv.contains(QString::fromUtf8("Temperatura otoczenia;21,5 °C")));
         QVERIFY(csv.contains(QString::fromUtf8("100R;N100;300;1000;1008;1008;tak;tak;nie")));
         QVERIFY(csv.contains(QString::fromUtf8("Wynik;zgodny")));
+        // The identity read before the first point, for the record.
+        QVERIFY(csv.contains(QString::fromUtf8("Numer seryjny;SN-0042")));
+        QVERIFY(csv.contains(QString::fromUtf8("Oprogramowanie;1.02")));
         QVERIFY(w->LogText().contains(
             QString::fromUtf8("Procedura kalibracji: protokół %1, wynik: zgodny").arg(number)));
         const QStringList writes = Writes();

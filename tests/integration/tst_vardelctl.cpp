@@ -160,7 +160,8 @@ private slots:
                 QVERIFY2(request.mid(2, 2) != "06" && request.mid(2, 2) != "10",
                          qPrintable(request));
         }
-        Simulator sim(transducer, "TR100F.dat", true);
+        Simulator sim(transducer + QStringList{"--identity", "0=Firma,1=TR100F,2=1.02"},
+                      "TR100F.dat", true);
         QVERIFY(sim.started());
         const QString report = dir.path() + "/protokol.pdf";
         const Result r = RunProcedure(
@@ -198,6 +199,7 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(csv.readAll().mid(3)).split("\r\n");
         QVERIFY(lines.contains("Wynik;zgodny"));
+        QVERIFY(lines.contains("Oprogramowanie;1.02")); // identified before the first point
         QVERIFY(lines.contains("100R;N100;300;1000;1008;1008;tak;tak;nie"));
         QVERIFY(lines.contains("400R;N400;301;4000;4023;4023;tak;tak;nie"));
         QVERIFY(lines.contains("Koniec protokołu"));
