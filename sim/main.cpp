@@ -41,6 +41,7 @@ struct Faults {
     int hangUp = 0;            // over TCP: the connection closed instead of every N-th reply
     QString onlyAt;            // "4800,odd": silent unless the master's line is set so
     QMap<int, int> exceptions; // start address -> exception code
+    QMap<int, int> refusals;   // the same for writes only: the register still reads
     QList<int> keep;           // addresses whose writes are acknowledged and not taken
     IdentityObjects identity;  // what function 43/14 answers
 };
@@ -112,6 +113,8 @@ public:
         const int address = query[2] << 8 | query[3];
         if (faults_.exceptions.contains(address))
             modbus_reply_exception(ctx_, query, faults_.exceptions[address]);
+        else if (IsWriteFunction(function) && faults_.refusals.contains(address))
+            modbus_reply_exception(ctx_, query, faults_.refusals[address]);
         else if (IsWriteFunction(function) && faults_.keep.contains(address))
             return Acknowledged(request); // as a device that ignores the value
         else {
@@ -294,11 +297,15 @@ int Run(const QCommandLineParser& args) {
     faults.echo = args.isSet("echo");
     faults.delayMs = ParseInteger(args.value("delay"));
     faults.splitMs = ParseInteger(args.value("split"));
-    for (const QString& e : args.values("exception")) {
-        const QStringList parts = e.split(':');
-        if (parts.size() != 2) throw AppError(QStringLiteral("--exception: potrzebne ADRES:KOD"));
-        faults.exceptions[ParseInteger(parts[0]) & 0xFFFF] = ParseInteger(parts[1]);
-    }
+    for (const char* option : {"exception", "refuse"})
+        for (const QString& e : args.values(QLatin1String(option))) {
+            const QStringList parts = e.split(':');
+            if (parts.size() != 2)
+                throw AppError(QStringLiteral("--%1: potrzebne ADRES:KOD").arg(option));
+            (qstrcmp(option, "refuse") == 0 ? faults.refusals
+                                            : faults.exceptions)[ParseInteger(parts[0]) & 0xFFFF] =
+                ParseInteger(parts[1]);
+        }
     Timing timing;
     timing.wireTime = args.isSet("wire-time");
     timing.baud = ParseInteger(args.value("baud"));
@@ -428,6 +435,10 @@ int main(int argc, char* argv[]) {
         {"drop", QString::fromUtf8("Bez odpowiedzi na co N-te żądanie (0: nigdy)."), "N", "0"},
         {"bad-crc", QString::fromUtf8("Błędne CRC w co N-tej odpowiedzi (0: nigdy)."), "N", "0"},
         {"exception", QString::fromUtf8("Odpowiedź wyjątku na żądania pod adresem."),
+         QString::fromUtf8("ADRES:KOD")},
+        {"refuse",
+         QString::fromUtf8("Odpowiedź wyjątku na zapisy (6, 16) pod adresem; odczyty "
+                           "odpowiadają."),
          QString::fromUtf8("ADRES:KOD")},
         {"garbage", QString::fromUtf8("Losowe bajty zamiast co N-tej odpowiedzi (0: nigdy)."), "N",
          "0"},

@@ -234,8 +234,17 @@ bool ProcedureRun::Adjust() {
     if (allHold) return true;
     if (hooks_.confirmRestore && hooks_.confirmRestore(steps)) {
         for (AdjustmentStep& s : steps) {
+            // A register that read back its old value never changed: nothing to write.
+            if (!s.after.isEmpty() && SameValue(s.after, s.before)) {
+                s.restored = true;
+                continue;
+            }
             AdjustmentStep back = s;
-            s.restored = WriteAndReadBack(back, s.before);
+            try {
+                s.restored = WriteAndReadBack(back, s.before);
+            } catch (const AppError&) { // as for the adjustment's own write
+                s.restored = false;
+            }
         }
         result_.restoreDone = true;
         result_.adjustments = steps;

@@ -152,6 +152,35 @@ private slots:
         QVERIFY(run.result().stopReason.contains("N400"));
     }
 
+    // A device that refuses N100's write with an exception: that write is not acknowledged
+    // and reads back its old value, N400's holds; both go back when the operator asks.
+    void writeRefused() {
+        Simulator sim(Miscalibrated({"--refuse", "300:4"}), "TR100F.dat", true);
+        QVERIFY(sim.started());
+        Bench b("TR100F.dat");
+        QVERIFY(b.Connect(sim));
+        const Procedure procedure = TwoPoints(b.tree);
+        QList<AdjustmentStep> asked;
+        ProcedureRun run(b.engine, b.tree, procedure, WithStandard(),
+                         Applying(sim, b, &asked, true));
+        QVERIFY(run.AsFound());
+        QVERIFY(!run.Adjust());
+        const ProcedureResult& r = run.result();
+        QCOMPARE(r.adjustments.size(), 2);
+        QVERIFY(!r.adjustments[0].acknowledged);
+        QVERIFY(!r.adjustments[0].holds);
+        QCOMPARE(r.adjustments[0].after, QString("1000"));
+        QVERIFY(r.adjustments[1].acknowledged && r.adjustments[1].holds);
+        QVERIFY(r.restoreDone && r.adjustments[1].restored);
+        QVERIFY(r.stopReason.startsWith(QString::fromUtf8("regulacja nieudana")));
+        QStringList writes;
+        for (const QString& request : sim.Requests())
+            if (request.mid(2, 2) == "06") writes << request.left(12);
+        // N100 refused, N400 taken, then N400's old value; N100 never changed.
+        QCOMPARE(writes, QStringList({"F706012C03F0", "F706012D0FB7", "F706012D0FA0"}));
+        QVERIFY(r.adjustments[0].restored);
+    }
+
     // The operator stops at a point: the run keeps what it took.
     void stoppedAtAPoint() {
         Simulator sim(Miscalibrated(), "TR100F.dat");
