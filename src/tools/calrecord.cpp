@@ -1,6 +1,7 @@
 #include "calrecord.h"
 #include "logfile.h"
 #include "regmap/error.h"
+#include "tools/csv.h"
 #include "txn/numbers.h"
 #include <QCryptographicHash>
 #include <QFile>
@@ -21,11 +22,6 @@ QString TimeText(const QDateTime& time) {
 
 QString Status(const CalibrationRecord& r) {
     return r.finished ? QStringLiteral("ukończona") : QStringLiteral("przerwana: ") + r.stopReason;
-}
-
-QString CsvField(const QString& text) {
-    if (!text.contains(';') && !text.contains('"') && !text.contains('\n')) return text;
-    return '"' + QString(text).replace('"', QLatin1String("\"\"")) + '"';
 }
 
 QString HtmlEscaped(const QString& text) {
@@ -129,7 +125,7 @@ QString RecordBaseName(const CalibrationRecord& r) {
 QByteArray RecordCsv(const CalibrationRecord& r) {
     QString text = QStringLiteral("Protokół kalibracji\r\n");
     for (const auto& [label, value] : HeaderRows(r))
-        text += CsvField(label) + ';' + CsvField(value) + "\r\n";
+        text += SpreadsheetField(label) + ';' + SpreadsheetField(value) + "\r\n";
     text += QStringLiteral("\r\nPróbka;Czas;Wartość\r\n");
     for (qsizetype i = 0; i < r.samples.size(); ++i)
         text += QStringLiteral("%1;%2;%3\r\n")

@@ -1,5 +1,6 @@
 #include "certificate.h"
 #include "regmap/error.h"
+#include "tools/csv.h"
 #include "tools/logfile.h"
 #include "txn/numbers.h"
 #include <QDir>
@@ -42,18 +43,6 @@ QString NextRecordNumber(const QString& folder, int year) {
 }
 
 namespace {
-
-QString Field(const QString& text) {
-    if (!text.contains(';') && !text.contains('"') && !text.contains('\n')) return text;
-    return '"' + QString(text).replace('"', QLatin1String("\"\"")) + '"';
-}
-
-QString Row(const QStringList& fields) {
-    QStringList escaped;
-    for (const QString& f : fields)
-        escaped << Field(f);
-    return escaped.join(';') + QStringLiteral("\r\n");
-}
 
 QString Time(const QDateTime& t) {
     return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -244,9 +233,9 @@ Content ContentOf(const CertificateHeader& h, const Procedure& procedure, const 
 }
 
 QString CsvTable(const Table& t) {
-    QString text = QStringLiteral("\r\n") + Row({t.title}) + Row(t.columns);
+    QString text = QStringLiteral("\r\n") + SpreadsheetRow({t.title}) + SpreadsheetRow(t.columns);
     for (const QStringList& row : t.rows)
-        text += Row(row);
+        text += SpreadsheetRow(row);
     return text;
 }
 
@@ -274,15 +263,15 @@ QString HtmlTable(const Table& t, const char* fontSize) {
 QByteArray CertificateCsv(const CertificateHeader& h, const Procedure& procedure,
                           const ProcedureContext& c, const ProcedureResult& r) {
     const Content content = ContentOf(h, procedure, c, r);
-    QString text = Row({content.heading});
+    QString text = SpreadsheetRow({content.heading});
     for (const auto& [label, value] : content.header)
-        text += Row({label, value});
+        text += SpreadsheetRow({label, value});
     for (const Table& t : content.tables)
         text += CsvTable(t);
     text += CsvTable(content.samples) + QStringLiteral("\r\n");
     for (const QString& sentence : kFixedSentences)
-        text += Row({sentence});
-    text += Row({kEndMark});
+        text += SpreadsheetRow({sentence});
+    text += SpreadsheetRow({kEndMark});
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }
 

@@ -1,5 +1,6 @@
 #include "snapshot.h"
 #include "regmap/error.h"
+#include "tools/csv.h"
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,11 +17,6 @@ QString Text(const QJsonObject& o, const char* key, const QString& file, bool re
                        .arg(file, QLatin1String(key),
                             v.isUndefined() ? QStringLiteral("brak klucza")
                                             : QStringLiteral("potrzebny tekst")));
-}
-
-QString CsvField(QString text) {
-    if (!text.contains(';') && !text.contains('"') && !text.contains('\n')) return text;
-    return '"' + text.replace('"', QStringLiteral("\"\"")) + '"';
 }
 
 QString FileSafe(QString text) {
@@ -146,8 +142,9 @@ Comparison Compare(const Snapshot& earlier, const Snapshot& later) {
 QByteArray ComparisonCsv(const Comparison& c) {
     QString out = QStringLiteral("rejestr;adres;przed;po;zmieniony\n");
     for (const RegisterChange& r : c.rows)
-        out += QStringList{CsvField(r.name), CsvField(r.address), CsvField(r.before),
-                           CsvField(r.after), r.changed ? QStringLiteral("1") : QStringLiteral("0")}
+        out += QStringList{SpreadsheetField(r.name), SpreadsheetField(r.address),
+                           SpreadsheetField(r.before), SpreadsheetField(r.after),
+                           r.changed ? QStringLiteral("1") : QStringLiteral("0")}
                    .join(';') +
                '\n';
     return out.toUtf8();

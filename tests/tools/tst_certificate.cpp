@@ -65,6 +65,7 @@ private slots:
         procedure.ranges << range;
         ProcedureContext context;
         context.operatorName = "Jan; Kowalski"; // a ';' stays inside its cell
+        context.place = "Hala\rB";              // and a carriage return, which ends a row
         ReferenceStandard standard;
         standard.id = "R-07";
         standard.due = QDate(2026, 1, 31);
@@ -103,6 +104,7 @@ private slots:
         const QStringList lines = text.split("\r\n");
         QVERIFY(lines.contains("Numer protokołu;VD-2026-000007"));
         QVERIFY(lines.contains("Wykonał;\"Jan; Kowalski\""));
+        QVERIFY(lines.contains("Miejsce;\"Hala\rB\""));
         QVERIFY(lines.contains("Wynik;zgodny"));
         QVERIFY(
             lines.contains("R;100R;Ω;100,00;100,00;100,80;0,80;0,000;0,10;0,0062;2;tak;niezgodny"));
