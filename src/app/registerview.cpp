@@ -101,10 +101,23 @@ namespace {
 const char* const kTextAtStart = "vardelTextAtStart";
 } // namespace
 
+// The view calls this again whenever the edited cell's value changes, as with each reading of
+// a monitored register. What the operator has typed is never replaced: Return must write
+// that, not the device's last reading with the typing lost or mixed into it. An editor still
+// untouched follows the device, its selection kept.
 void RegisterDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    auto* line = qobject_cast<QLineEdit*>(editor);
+    if (line && line->property(kTextAtStart).isValid()) {
+        const QString now = index.data(Qt::EditRole).toString();
+        if (line->text() != line->property(kTextAtStart).toString() || now == line->text()) return;
+        const bool allSelected = line->hasSelectedText() && line->selectedText() == line->text();
+        line->setText(now);
+        line->setProperty(kTextAtStart, now);
+        if (allSelected) line->selectAll();
+        return;
+    }
     QStyledItemDelegate::setEditorData(editor, index);
-    if (auto* line = qobject_cast<QLineEdit*>(editor))
-        line->setProperty(kTextAtStart, line->text());
+    if (line) line->setProperty(kTextAtStart, line->text());
 }
 
 bool RegisterDelegate::eventFilter(QObject* object, QEvent* event) {

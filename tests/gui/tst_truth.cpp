@@ -573,6 +573,32 @@ private slots:
         QVERIFY(w->LogText().endsWith("4    Wersja     3\n"));
     }
 
+    // Typing into a monitored register's cell while its readings come in: the readings never
+    // replace or mix into what is typed, and Return writes exactly that.
+    void typingSurvivesMonitorReads() {
+        Start();
+        w->SetLineOptions(LineOptions{200, false});
+        Click(Node("N100"));
+        w->ePeriod->setText("100");
+        QTest::mouseClick(w->cbMonitor, Qt::LeftButton);
+        QTest::qWait(250);
+        QLineEdit* editor = OpenEditor(Node("N100"));
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, "43");
+        const int readsBefore = w->LogText().count("\t1000\n");
+        QTRY_VERIFY(w->LogText().count("\t1000\n") >= readsBefore + 3); // readings meanwhile
+        QCOMPARE(editor->text(), QString("43"));
+        QTest::keyClicks(editor, "21");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::qWait(300);
+        QTest::mouseClick(w->cbMonitor, Qt::LeftButton);
+        QVERIFY2(w->LogText().contains("300  N100:      4321\n"), qPrintable(w->LogText()));
+        const QStringList writes = Writes();
+        QCOMPARE(writes.size(), 1);
+        QVERIFY2(writes[0].startsWith("F706012C10E1"), qPrintable(writes[0]));
+    }
+
     // Monitoring follows a click onto a register only; a write while monitoring logs its
     // own line, and a new register gets a header of its own.
     void monitoringAndClicks() {
